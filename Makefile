@@ -1,0 +1,31 @@
+# Convenience targets; the build itself is CMake + Ninja.
+BUILD      ?= build
+SANBUILD   ?= build-sanitize
+CMAKE_GEN  ?= -G Ninja
+JOBS       ?= 2
+PREFIX     ?= /usr/local
+
+.PHONY: all build demo test test-sanitize install clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	./$(BUILD)/bayescreen examples/reactor.txt
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-sanitize:
+	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DBAYESCREEN_SANITIZE=ON
+	cmake --build $(SANBUILD) -j $(JOBS)
+	ctest --test-dir $(SANBUILD) --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD) $(SANBUILD)

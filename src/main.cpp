@@ -1,0 +1,3 @@
+#include "analysis/driver.h"
+
+int main(int argc, char **argv) { return bayescreen::bayescreen_main(argc, argv); }

@@ -1,0 +1,159 @@
+#include "support/lineread.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/helpers.h"
+
+namespace bayescreen {
+
+const char *lr_commchars = "#;%";
+int lr_keep_endspace = 0;
+int lr_keep_initial_space = 0;
+int lr_keep_blanklines = 0;
+int lr_showlines = 0;
+int lr_quotequotes = 0;
+
+int lr_linenum = 0;
+char *readfile = nullptr;
+
+static constexpr int kBlockSize = 4000;
+static constexpr unsigned kLineGrowth = 500;
+
+static unsigned char lobuff[kBlockSize];
+static int lb_nleft = 0;
+static unsigned char *rp = lobuff;
+static int savec = -1;
+static char *rbuff = nullptr;   // the line buffer
+static unsigned rxn = 0;        // its capacity
+static char *rxsave = nullptr;  // copy of the last line handed out
+static unsigned nxs = 0;        // its capacity
+
+FILE *lr_fxopen(const char *path, const char *mode) {
+  free(readfile);
+  readfile = strxdup(path);
+  return fxopen(path, mode);
+}
+
+int rawfgc(FILE *file) {
+  if (savec >= 0) {
+    int c = savec;
+    savec = -1;
+    return c;
+  }
+  if (lb_nleft <= 0) {
+    rp = lobuff;
+    lb_nleft = static_cast<int>(fread(lobuff, 1, kBlockSize, file));
+    if (lb_nleft <= 0) {
+      lb_nleft = 0;
+      return -1;
+    }
+  }
+  lb_nleft--;
+  return *rp++;
+}
+
+int lr_unfbufc(int ch) {
+  savec = ch;
+  return ch;
+}
+
+// One character with CR LF and lone CR folded to LF; a NUL byte reads as 1
+// so that it never ends the text of a line.
+int fbuffc(FILE *file) {
+  int c = rawfgc(file);
+  if (c == 13) {
+    int d = rawfgc(file);
+    if (d != 10) lr_unfbufc(d);
+    return 10;
+  }
+  if (c < 0) return -1;
+  if (c == 0) return 1;
+  return c;
+}
+
+// The buffer grows by 500 bytes, or by half its size once lines get long,
+// so that a line of many megabytes does not cost a copy every 500 bytes.
+static void store_char(unsigned &n, int c) {
+  if (n >= rxn) {
+    unsigned grow = rxn / 2 > kLineGrowth ? rxn / 2 : kLineGrowth;
+    rbuff = static_cast<char *>(rexxalloc(rbuff, 1, rxn, rxn + grow));
+    rxn += grow;
+  }
+  rbuff[n++] = static_cast<char>(c);
+}
+
+char *lr_lineread(FILE *file) {
+  if (file == nullptr) {
+    lr_init();
+    free(rbuff);
+    rbuff = nullptr;
+    rxn = 0;
+    return nullptr;
+  }
+  if (rbuff == nullptr) {
+    rbuff = static_cast<char *>(rexxalloc(nullptr, 1, 0, kLineGrowth));
+    rxn = kLineGrowth;
+  }
+  for (;;) {
+    lr_linenum++;
+    int c = fbuffc(file);
+    if (c == -1) return nullptr;
+    unsigned n = 0;
+    while (c != 10 && c != -1) {
+      if (lr_quotequotes && (c == '"' || c == '\\')) store_char(n, '\\');
+      store_char(n, c);
+      c = fbuffc(file);
+    }
+    store_char(n, '\0');
+    n--;
+
+    char *text = rbuff;
+    if (!lr_keep_endspace)
+      while (n > 0 && isspace(static_cast<unsigned char>(text[n - 1]))) text[--n] = '\0';
+    if (!lr_keep_initial_space)
+      while (*text != '\0' && isspace(static_cast<unsigned char>(*text))) text++;
+    if (lr_showlines) printf("%d. `%s'\n", lr_linenum, text);
+    if (!lr_keep_blanklines && *text == '\0') continue;
+    if (lr_commchars != nullptr && *text != '\0' && strchr(lr_commchars, *text) != nullptr)
+      continue;
+    return text;
+  }
+}
+
+char *lrs_lineread(FILE *file) {
+  char *line = lr_lineread(file);
+  lr_copy(line != nullptr ? line : "NULL");
+  return line;
+}
+
+void lr_close() { lr_lineread(nullptr); }
+
+void lr_reset() {
+  lr_linenum = 0;
+  lb_nleft = 0;
+  savec = -1;
+}
+
+void lr_init() { lr_reset(); }
+
+const char *lr_copy(const char *text) {
+  if (text == nullptr) return nullptr;
+  size_t len = strlen(text);
+  if (rxsave == nullptr || len > nxs) {
+    nxs = static_cast<unsigned>(len + 100);
+    rxsave = static_cast<char *>(rexxalloc(rxsave, 1, 0, nxs));
+  }
+  memcpy(rxsave, text, len + 1);
+  return text;
+}
+
+void lr_fatal_errline(const char *msg) {
+  if (msg != nullptr) printf("\n%s!\n", msg);
+  if (rxsave != nullptr) printf("  %s\n", rxsave);
+  printf("Line #%u in %s\n", static_cast<unsigned>(lr_linenum), readfile ? readfile : "???");
+  exit(1);
+}
+
+}  // namespace bayescreen

@@ -1,0 +1,128 @@
+#include "testutil.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace testutil {
+
+namespace fs = std::filesystem;
+
+static std::string temp_file_path(const char *tag) {
+  std::string tmpl = (fs::temp_directory_path() / (std::string("bsc-") + tag + "-XXXXXX")).string();
+  int fd = mkstemp(tmpl.data());
+  if (fd >= 0) close(fd);
+  return tmpl;
+}
+
+static int decode_status(int wstatus) {
+  if (WIFEXITED(wstatus)) return WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) return 128 + WTERMSIG(wstatus);
+  return -1;
+}
+
+// Forks; in the child, standard input comes from `input` and the two output
+// streams go to temporary files, then `body` runs.
+static Outcome run_forked(const std::function<void()> &body, const std::string &input) {
+  std::string out_path = temp_file_path("out"), err_path = temp_file_path("err");
+  std::string in_path = temp_file_path("in");
+  {
+    std::ofstream in(in_path, std::ios::binary);
+    in << input;
+  }
+  fflush(stdout);
+  fflush(stderr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open(in_path.c_str(), O_RDONLY);
+    int out = open(out_path.c_str(), O_WRONLY | O_TRUNC);
+    int err = open(err_path.c_str(), O_WRONLY | O_TRUNC);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(in);
+    close(out);
+    close(err);
+    body();
+    fflush(nullptr);
+    _exit(0);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  Outcome o;
+  o.status = decode_status(wstatus);
+  o.out = read_file(out_path);
+  o.err = read_file(err_path);
+  fs::remove(out_path);
+  fs::remove(err_path);
+  fs::remove(in_path);
+  return o;
+}
+
+Outcome run_child(const std::function<void()> &fn, const std::string &input) {
+  return run_forked(
+      [&] {
+        fn();
+        fflush(nullptr);
+        exit(0);
+      },
+      input);
+}
+
+Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
+                    const std::string &input) {
+  return run_forked(
+      [&] {
+        if (chdir(dir.c_str()) != 0) _exit(120);
+        std::vector<char *> argv;
+        std::string bin = BAYESCREEN_BIN;
+        argv.push_back(bin.data());
+        std::vector<std::string> copy = args;
+        for (auto &a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(bin.c_str(), argv.data());
+        _exit(121);
+      },
+      input);
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "bsc-dir-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) abort();
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::write(const std::string &name, const std::string &content) const {
+  std::string p = file(name);
+  std::ofstream f(p, std::ios::binary);
+  f << content;
+  return p;
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool file_exists(const std::string &path) { return fs::exists(path); }
+
+std::string source_path(const std::string &relative) {
+  return std::string(BAYESCREEN_SOURCE_DIR) + "/" + relative;
+}
+
+}  // namespace testutil

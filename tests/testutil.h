@@ -1,0 +1,46 @@
+// Helpers shared by the tests: running code or the built program in a child
+// process with its output captured, temporary folders and files.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+struct Outcome {
+  int status = -1;        // exit status, or 128 + signal number
+  std::string out;        // standard output
+  std::string err;        // standard error
+};
+
+// Runs fn in a forked child with standard output and standard error
+// captured separately; a child that returns from fn exits with status 0.
+Outcome run_child(const std::function<void()> &fn, const std::string &input = "");
+
+// Runs the built bayescreen program with the arguments in directory dir,
+// standard input from `input`.
+Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
+                    const std::string &input = "");
+
+// A fresh empty temporary directory, removed when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+  // Writes content to the named file in the directory; returns its path.
+  std::string write(const std::string &name, const std::string &content) const;
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string &path);
+bool file_exists(const std::string &path);
+// Path of a file under the source tree (examples/, tests/data/ ...).
+std::string source_path(const std::string &relative);
+
+}  // namespace testutil
