@@ -14,7 +14,7 @@ build:
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	./$(BUILD)/bayescreen examples/reactor.txt
+	./$(BUILD)/bayescreen examples/reactor
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -107,6 +107,7 @@ int bayescreen_main(int argc, char **argv) {
     exit(1);
   }
   derive_file_names();
+  readdat(infile);
 
   reset_program_place("Main");
   return 0;

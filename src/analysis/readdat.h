@@ -35,3 +35,22 @@ extern char *factorstr;     // factor letters A..H, J, K, ... (no I)
 extern char *digitstr;      // '0' + column index
 
 }  // namespace bayescreen
+
+namespace bayescreen {
+
+// Reads, checks and echoes the design file; opens the log file right after
+// the heading line. Returns only on success: every problem ends the run
+// with status 1 and a message that names the offending line.
+void readdat(const char *path);
+void parse_parmline(char *line);
+void check_novar(int k);
+[[noreturn]] void fatal_errparse(int k, const char *word);
+void show_var_values();
+void show_parsed_vars();
+void show_labels();
+
+// The largest number of design columns: beyond 61 the factor letters would
+// run past the printable characters.
+constexpr int32_t kMaxColumns = 61;
+
+}  // namespace bayescreen
