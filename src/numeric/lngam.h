@@ -1,0 +1,13 @@
+// Natural logarithm of the gamma function.
+#pragma once
+
+namespace bayescreen {
+
+// Coefficients of the six-term Lanczos series used by lngam.
+extern const double lncof[6];
+
+// ln(Gamma(z)) for z > 0; a z of 0 or less is reported through pverrfun
+// (see pfstat.h) and ends the run with status 1.
+double lngam(double z);
+
+}  // namespace bayescreen

@@ -1,0 +1,237 @@
+#include "numeric/matrix.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/helpers.h"
+
+namespace bayescreen {
+
+double *gmat = nullptr, *gmat1 = nullptr, *gmat2 = nullptr;
+double *gvec = nullptr, *gvec1 = nullptr, *gvec2 = nullptr;
+double *colbuff = nullptr, *rowbuff = nullptr;
+int *indx = nullptr;
+int oldnn = 0;
+int nswaps = 0;
+
+// A fresh zero-filled result array of count doubles plus the 3 spare ones.
+static double *new_doubles(int count) {
+  return static_cast<double *>(cxalloc(static_cast<size_t>(count) + 3, sizeof(double)));
+}
+
+static int max2(int a, int b) { return a > b ? a : b; }
+
+int set_mat_arrays(int n) {
+  if (n <= 4) n = 5;
+  if (oldnn >= n) return n;
+  // Old count 0: every block comes back entirely zero-filled, so nothing of
+  // the previous contents survives a growth.
+  unsigned nsq = static_cast<unsigned>(n) * static_cast<unsigned>(n);
+  unsigned nv = static_cast<unsigned>(n);
+  gmat = static_cast<double *>(rexxalloc(gmat, sizeof(double), 0, nsq));
+  gmat1 = static_cast<double *>(rexxalloc(gmat1, sizeof(double), 0, nsq));
+  gmat2 = static_cast<double *>(rexxalloc(gmat2, sizeof(double), 0, nsq));
+  gvec = static_cast<double *>(rexxalloc(gvec, sizeof(double), 0, nv));
+  gvec1 = static_cast<double *>(rexxalloc(gvec1, sizeof(double), 0, nv));
+  gvec2 = static_cast<double *>(rexxalloc(gvec2, sizeof(double), 0, nv));
+  colbuff = static_cast<double *>(rexxalloc(colbuff, sizeof(double), 0, nv));
+  rowbuff = static_cast<double *>(rexxalloc(rowbuff, sizeof(double), 0, nv));
+  indx = static_cast<int *>(rexxalloc(indx, sizeof(int), 0, nv));
+  oldnn = n;
+  return n;
+}
+
+// Element by element: dst[j*m + i] = src[i*n + j].
+double *set_transpose(double *dst, const double *src, int m, int n) {
+  if (dst == nullptr) dst = new_doubles(m * n);
+  for (int i = 0; i < m; i++)
+    for (int j = 0; j < n; j++) dst[j * m + i] = src[i * n + j];
+  return dst;
+}
+
+// Column by column of B: the column is copied into colbuff, then each row of
+// A is multiplied into it with one sum accumulated from k = 0 upward.
+void fast_matmult(double *C, const double *A, const double *B, int m, int n, int p) {
+  for (int i = 0; i < p; i++) {
+    for (int k = 0; k < n; k++) colbuff[k] = B[k * p + i];
+    for (int j = 0; j < m; j++) {
+      const double *arow = A + j * n;
+      double sum = 0.0;
+      for (int k = 0; k < n; k++) sum += arow[k] * colbuff[k];
+      C[j * p + i] = sum;
+    }
+  }
+}
+
+double *matmult(double *dst, const double *A, const double *B, int m, int n, int p) {
+  if (A == nullptr || B == nullptr || m < 1 || n < 1 || p < 1) return nullptr;
+  int big = max2(max2(m, n), p);
+  if (oldnn < big) set_mat_arrays(big);
+  // Formed in gmat first so that dst may be one of the operands.
+  fast_matmult(gmat, A, B, m, n, p);
+  if (dst == nullptr) dst = new_doubles(m * p);
+  memcpy(dst, gmat, static_cast<size_t>(m) * p * sizeof(double));
+  return dst;
+}
+
+double *matmult_fast(double *dst, const double *A, const double *B, int m, int n, int p) {
+  if (A == nullptr || B == nullptr || m < 1 || n < 1 || p < 1) return nullptr;
+  if (oldnn < n) set_mat_arrays(n);
+  if (dst == nullptr) dst = new_doubles(m * p);
+  fast_matmult(dst, A, B, m, n, p);
+  return dst;
+}
+
+// (A B) C: A B goes to gmat1, (A B) C to gmat2, then to dst.
+double *matmult3(double *dst, const double *A, const double *B, const double *C, int m,
+                 int n, int p, int q) {
+  if (A == nullptr || B == nullptr || C == nullptr || m < 1 || n < 1 || p < 1 || q < 1)
+    return nullptr;
+  int big = max2(max2(m, n), max2(p, q));
+  if (oldnn < big) set_mat_arrays(big);
+  matmult_fast(gmat1, A, B, m, n, p);
+  matmult_fast(gmat2, gmat1, C, m, p, q);
+  if (dst == nullptr) dst = new_doubles(m * q);
+  memcpy(dst, gmat2, static_cast<size_t>(m) * q * sizeof(double));
+  return dst;
+}
+
+// Crout's method, column by column, with partial pivoting on the entry of
+// largest magnitude (no row scaling). For column i:
+//   U part, rows 1..i-1:  u[j][i] = a[j][i] - sum_{k<j} l[j][k] u[k][i]
+//   rows i..n-1:          c[j]    = a[j][i] - sum_{k<i} l[j][k] u[k][i]
+// the largest |c[j]| (the first of equal ones) becomes the pivot, its row is
+// exchanged with row i, and the entries below it are multiplied by the
+// reciprocal of the pivot to give column i of L.
+int croutp(double *a, int *piv, int n) {
+  set_mat_arrays(n);
+  nswaps = 0;
+  for (int i = 0; i < n; i++) {
+    for (int j = 0; j < n; j++) colbuff[j] = a[j * n + i];
+
+    for (int j = 1; j < i; j++) {
+      const double *arow = a + j * n;
+      double sum = 0.0;
+      for (int k = 0; k < j; k++) sum += arow[k] * colbuff[k];
+      colbuff[j] -= sum;
+    }
+
+    double big = -1.0;
+    int c = i;
+    for (int j = i; j < n; j++) {
+      const double *arow = a + j * n;
+      double sum = 0.0;
+      for (int k = 0; k < i; k++) sum += arow[k] * colbuff[k];
+      colbuff[j] -= sum;
+      double mag = std::fabs(colbuff[j]);
+      if (mag > big) {  // strictly greater: on ties the lowest row stays
+        big = mag;
+        c = j;
+      }
+    }
+
+    // Also catches a column whose candidates are all not-a-number.
+    if (big <= 0.0) {
+      printf("CROUTP: All potential pivot elements are zero!\n");
+      return -1;
+    }
+
+    if (c != i) {
+      double *ri = a + i * n, *rc = a + c * n;
+      memcpy(rowbuff, rc, static_cast<size_t>(n) * sizeof(double));
+      memcpy(rc, ri, static_cast<size_t>(n) * sizeof(double));
+      memcpy(ri, rowbuff, static_cast<size_t>(n) * sizeof(double));
+      double t = colbuff[i];
+      colbuff[i] = colbuff[c];
+      colbuff[c] = t;
+      nswaps++;
+    }
+    piv[i] = c;
+
+    if (i < n - 1) {
+      double rpiv = 1.0 / colbuff[i];
+      for (int j = i + 1; j < n; j++) colbuff[j] *= rpiv;
+    }
+
+    for (int j = 0; j < n; j++) a[j * n + i] = colbuff[j];
+  }
+  return 0;
+}
+
+// Forward substitution with L (unit diagonal), undoing the row exchanges as
+// it goes and skipping the leading zero entries of b, then back substitution
+// with U.
+void lu_solve(const double *lu, double *b, const int *piv, int n) {
+  int first = -1;
+  for (int i = 0; i < n; i++) {
+    int p = piv[i];
+    double sum = b[p];
+    b[p] = b[i];
+    if (first >= 0) {
+      for (int j = first; j < i; j++) sum -= lu[i * n + j] * b[j];
+    } else if (sum != 0.0) {  // a not-a-number counts as nonzero
+      first = i;
+    }
+    b[i] = sum;
+  }
+  for (int i = n - 1; i >= 0; i--) {
+    double sum = b[i];
+    for (int j = i + 1; j < n; j++) sum -= lu[i * n + j] * b[j];
+    b[i] = sum / lu[i * n + i];
+  }
+}
+
+// Decomposes a copy of a in gmat, solves for each unit vector e_i in row i
+// of ainv (giving column i of the inverse), then transposes ainv in place.
+int matinv(double *ainv, const double *a, int n) {
+  if (a == nullptr || ainv == nullptr || n < 1) {
+    printf("MATINV: A or AINV is NULL or nn<1!\n");
+    return -1;
+  }
+  set_mat_arrays(n);
+  memcpy(gmat, a, static_cast<size_t>(n) * n * sizeof(double));
+  if (croutp(gmat, indx, n) != 0) return -1;
+
+  for (int i = 0; i < n; i++) {
+    double *row = ainv + i * n;
+    for (int j = 0; j < n; j++) row[j] = 0.0;
+    row[i] = 1.0;
+    lu_solve(gmat, row, indx, n);
+  }
+  for (int i = 0; i < n; i++)
+    for (int j = i + 1; j < n; j++) {
+      double t = ainv[i * n + j];
+      ainv[i * n + j] = ainv[j * n + i];
+      ainv[j * n + i] = t;
+    }
+  return 0;
+}
+
+double *matinvx(double *ainv, const double *a, int n, const char *name) {
+  if (ainv == nullptr && n >= 1) ainv = new_doubles(n * n);
+  if (matinv(ainv, a, n) != 0) {
+    if (name != nullptr) printf("\nCANNOT INVERT the %dx%d MATRIX %s !\n", n, n, name);
+    exit(1);
+  }
+  return ainv;
+}
+
+double *matinvx2(double *ainv, const double *a, int n, double *det, const char *name) {
+  ainv = matinvx(ainv, a, n, name);
+  if (det != nullptr) *det = get_gmat_det(n);
+  return ainv;
+}
+
+// det = (-1)^nswaps * product of the diagonal of U, multiplied in order of i
+// starting from 1. Not a number when no decomposition of that size exists.
+double get_gmat_det(int n) {
+  if (n > oldnn) return std::nan("");
+  double det = 1.0;
+  for (int i = 0; i < n; i++) det *= gmat[i * n + i];
+  if (nswaps % 2 != 0) det = -det;
+  return det;
+}
+
+}  // namespace bayescreen

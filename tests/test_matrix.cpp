@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "numeric/matrix.h"
+#include "testutil.h"
+
+using namespace bayescreen;
+
+// Checks entries exactly: every case below has a result that is exact in
+// binary floating point.
+static void expect_entries(const double *got, std::initializer_list<double> want) {
+  int k = 0;
+  for (double w : want) {
+    EXPECT_EQ(got[k], w) << "entry " << k;
+    k++;
+  }
+}
+
+// A failed check inside a child process shows as exit status 3.
+static void child_check(bool ok) {
+  if (!ok) exit(3);
+}
+
+TEST(MatrixInverse, KnownInversesAndDeterminants) {
+  double a1[1] = {4}, i1[1];
+  ASSERT_EQ(matinv(i1, a1, 1), 0);
+  EXPECT_EQ(i1[0], 0.25);
+  EXPECT_EQ(get_gmat_det(1), 4.0);
+
+  double p[4] = {0, 1, 1, 0}, pinv[4];
+  ASSERT_EQ(matinv(pinv, p, 2), 0);
+  expect_entries(pinv, {0, 1, 1, 0});
+  EXPECT_EQ(nswaps, 1);
+  EXPECT_EQ(get_gmat_det(2), -1.0);
+
+  // det 16, inverse [[0, 1/4, 3/8], [-1/2, 1/2, 1/2], [-1/2, 0, 1/4]];
+  // column 0 pivots on row 2, column 1 on its diagonal row; U diagonal 4, 2, -2.
+  double a[9] = {2, -1, -1, -2, 3, -3, 4, -2, 2};
+  double *inv = matinvx2(nullptr, a, 3, nullptr, "A");  // allocated
+  expect_entries(inv, {0, 0.25, 0.375, -0.5, 0.5, 0.5, -0.5, 0, 0.25, 0, 0, 0});
+  EXPECT_EQ(nswaps, 1);
+  EXPECT_EQ(indx[0], 2);
+  EXPECT_EQ(indx[1], 1);
+  expect_entries(gmat, {4, -2, 2, -0.5, 2, -2, 0.5, 0, -2});
+  free(inv);
+
+  double det = 0;
+  EXPECT_EQ(matinvx2(a, a, 3, &det, "A"), a);  // in place
+  expect_entries(a, {0, 0.25, 0.375, -0.5, 0.5, 0.5, -0.5, 0, 0.25});
+  EXPECT_EQ(det, 16.0);
+  ASSERT_EQ(matinv(a, a, 3), 0);  // and back
+  expect_entries(a, {2, -1, -1, -2, 3, -3, 4, -2, 2});
+}
+
+// Equal magnitudes of opposite sign: the first of them becomes the pivot.
+TEST(MatrixInverse, PivotTiesGoToTheLowerRow) {
+  double a[4] = {1, 2, -1, 3}, ainv[4];  // diagonal row wins: no exchange
+  ASSERT_EQ(matinv(ainv, a, 2), 0);
+  EXPECT_EQ(nswaps, 0);
+  EXPECT_EQ(indx[0], 0);
+  EXPECT_DOUBLE_EQ(get_gmat_det(2), 5.0);
+  const double want[4] = {0.6, -0.4, 0.2, 0.2};  // (1/5) [[3, -2], [1, 1]]
+  for (int k = 0; k < 4; k++) EXPECT_NEAR(ainv[k], want[k], 1e-15);
+
+  // Rows 1 and 2 tie (-2, 2): row 1 is taken. Inverse [[0,-1/2,0],[1,0,0],[0,1,1]].
+  double b[9] = {0, 1, 0, -2, 0, 0, 2, 0, 1};
+  ASSERT_EQ(matinv(b, b, 3), 0);
+  EXPECT_EQ(indx[0], 1);
+  EXPECT_EQ(nswaps, 1);
+  EXPECT_EQ(get_gmat_det(3), 2.0);
+  expect_entries(b, {0, -0.5, 0, 1, 0, 0, 0, 1, 1});
+}
+
+// The arithmetic order is fixed; these cases have exactly known answers
+// that other orders miss.
+TEST(MatrixInverse, ArithmeticOrder) {
+  // det [[1,0,1e16],[0,1,-1e16],[1,1,1]] = 1: the last pivot is
+  // 1 - (1e16 + -1e16) = 1; subtracting term by term gives 0 (singular).
+  double a[9] = {1, 0, 1e16, 0, 1, -1e16, 1, 1, 1}, w[16];
+  ASSERT_EQ(matinv(w, a, 3), 0);
+  EXPECT_EQ(get_gmat_det(3), 1.0);
+  // L = I plus a last row of ones, U = I with last column (1e16,-1e16,0.5,1):
+  // the last pivot is 1.5 - ((1e16 + -1e16) + 0.5) = 1 (from k = 0 upward);
+  // from the other end, or term by term, it would be 1.5.
+  double b[16] = {1, 0, 0, 1e16, 0, 1, 0, -1e16, 0, 0, 1, 0.5, 1, 1, 1, 1.5};
+  ASSERT_EQ(matinv(w, b, 4), 0);
+  EXPECT_EQ(get_gmat_det(4), 1.0);
+  // Below the pivot: 5 times the reciprocal of 6, one bit below 5/6.
+  double c[4] = {6, 0, 5, 1};
+  ASSERT_EQ(matinv(w, c, 2), 0);
+  EXPECT_EQ(gmat[2], 0x1.aaaaaaaaaaaaap-1);
+  EXPECT_NE(gmat[2], 5.0 / 6.0);
+}
+
+TEST(MatrixInverse, Failures) {
+  auto sing = testutil::run_child([] {
+    double a[4] = {1, 2, 2, 4}, ainv[4] = {7, 7, 7, 7};
+    child_check(matinv(ainv, a, 2) == -1);
+    for (double v : ainv) child_check(v == 7);  // untouched
+    child_check(matinv(nullptr, a, 2) == -1 && matinv(ainv, nullptr, 2) == -1 &&
+                matinv(ainv, a, 0) == -1);
+  });
+  EXPECT_EQ(sing.status, 0);
+  EXPECT_EQ(sing.out,
+            "CROUTP: All potential pivot elements are zero!\n"
+            "MATINV: A or AINV is NULL or nn<1!\n"
+            "MATINV: A or AINV is NULL or nn<1!\n"
+            "MATINV: A or AINV is NULL or nn<1!\n");
+
+  auto named = testutil::run_child([] {
+    double a[4] = {1, 2, 2, 4}, det = 0;
+    matinvx2(nullptr, a, 2, &det, "XTXG");
+  });
+  EXPECT_EQ(named.status, 1);
+  EXPECT_EQ(named.out,
+            "CROUTP: All potential pivot elements are zero!\n"
+            "\nCANNOT INVERT the 2x2 MATRIX XTXG !\n");
+  EXPECT_EQ(named.err, "");
+
+  auto unnamed = testutil::run_child([] { matinvx(nullptr, nullptr, 2, nullptr); });
+  EXPECT_EQ(unnamed.status, 1);
+  EXPECT_EQ(unnamed.out, "MATINV: A or AINV is NULL or nn<1!\n");
+}
+
+TEST(MatrixProduct, HandComputedProducts) {
+  const double A[6] = {1, 2, 3, 4, 5, 6};         // 2 x 3
+  const double B[6] = {7, 8, 9, 10, 11, 12};      // 3 x 2
+  const double C[8] = {1, 0, 2, -1, 0, 1, 1, 3};  // 2 x 4
+  double D[9];
+  EXPECT_EQ(matmult(D, A, B, 2, 3, 2), D);
+  expect_entries(D, {58, 64, 139, 154});
+  EXPECT_EQ(matmult_fast(D, B, A, 3, 2, 3), D);
+  expect_entries(D, {39, 54, 69, 49, 68, 87, 59, 82, 105});
+  double *E = matmult3(nullptr, A, B, C, 2, 3, 2, 4);  // allocated, spares zero
+  expect_entries(E, {58, 64, 180, 134, 139, 154, 432, 323, 0, 0, 0});
+  free(E);
+  E = matmult(nullptr, A, B, 2, 3, 2);
+  expect_entries(E, {58, 64, 139, 154, 0, 0, 0});
+  free(E);
+  E = matmult_fast(nullptr, A, B, 2, 3, 2);
+  expect_entries(E, {58, 64, 139, 154, 0, 0, 0});
+  free(E);
+
+  // Each element is one sum from k = 0 upward: 1e16 + 0.5 rounds to 1e16,
+  // so row 0 gives 0; row 1 gives (1e16 - 1e16) + 0.5 = 0.5.
+  const double R[6] = {1e16, 0.5, -1e16, 1e16, -1e16, 0.5}, ones[3] = {1, 1, 1};
+  matmult(D, R, ones, 2, 3, 1);
+  expect_entries(D, {0, 0.5});
+}
+
+TEST(MatrixProduct, DestinationAsOperandAndBadArguments) {
+  double A[4] = {1, 2, 3, 4}, P[4] = {0, 1, 1, 0}, I[4] = {1, 0, 0, 1};
+  matmult(A, A, P, 2, 2, 2);  // columns exchanged
+  expect_entries(A, {2, 1, 4, 3});
+  matmult(A, P, A, 2, 2, 2);  // rows exchanged
+  expect_entries(A, {4, 3, 2, 1});
+  matmult3(A, P, A, I, 2, 2, 2, 2);
+  expect_entries(A, {2, 1, 4, 3});
+
+  EXPECT_EQ(matmult(A, nullptr, P, 2, 2, 2), nullptr);
+  EXPECT_EQ(matmult(A, P, nullptr, 2, 2, 2), nullptr);
+  EXPECT_EQ(matmult(A, P, P, 0, 2, 2), nullptr);
+  EXPECT_EQ(matmult(A, P, P, 2, -1, 2), nullptr);
+  EXPECT_EQ(matmult_fast(A, P, P, 2, 2, 0), nullptr);
+  EXPECT_EQ(matmult_fast(A, nullptr, P, 2, 2, 2), nullptr);
+  EXPECT_EQ(matmult3(A, P, P, nullptr, 2, 2, 2, 2), nullptr);
+  EXPECT_EQ(matmult3(A, P, P, P, 2, 2, 2, 0), nullptr);
+}
+
+TEST(MatrixTranspose, NonSquare) {
+  const double src[6] = {1, 2, 3, 4, 5, 6};  // 2 x 3
+  double dst[6];
+  EXPECT_EQ(set_transpose(dst, src, 2, 3), dst);
+  expect_entries(dst, {1, 4, 2, 5, 3, 6});
+  double *fresh = set_transpose(nullptr, src, 2, 3);
+  expect_entries(fresh, {1, 4, 2, 5, 3, 6, 0, 0, 0});
+  free(fresh);
+}
+
+TEST(MatrixScratch, SizingAndGrowth) {
+  // In a child with the scratch arrays back in their starting state.
+  auto o = testutil::run_child([] {
+    gmat = gmat1 = gmat2 = gvec = gvec1 = gvec2 = colbuff = rowbuff = nullptr;
+    indx = nullptr;
+    oldnn = 0;
+    double a[4] = {2, 0, 0, 4};
+    child_check(matinv(a, a, 2) == 0 && oldnn == 5);
+    gmat2[27] = gvec2[7] = indx[7] = 1;  // 5 x 5 + 3 and 5 + 3 entries
+    child_check(set_mat_arrays(2) == 5 && set_mat_arrays(7) == 7 && oldnn == 7);
+    child_check(gmat2[27] == 0);  // a growth clears the arrays
+    child_check(set_mat_arrays(6) == 6 && oldnn == 7);
+  });
+  EXPECT_EQ(o.status, 0);
+}

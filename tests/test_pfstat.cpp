@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "numeric/lngam.h"
+#include "numeric/pfstat.h"
+#include "support/showplaces.h"
+#include "testutil.h"
+
+using namespace bayescreen;
+
+static const double kInf = std::numeric_limits<double>::infinity();
+static const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Table values are given to 3-4 significant digits; their rounding moves the
+// probabilities by at most about 3e-5.
+TEST(PfstatTTest, TableValuesAndLimits) {
+  const double t975[][2] = {{1, 12.706}, {2, 4.303}, {5, 2.571},
+                            {10, 2.228}, {30, 2.042}, {120, 1.980}};
+  for (const auto &r : t975) {
+    EXPECT_NEAR(pvttest(r[0], r[1]), 0.05, 1e-4) << "df=" << r[0];
+    EXPECT_NEAR(pvttest(r[0], -r[1]), 0.05, 1e-4) << "df=" << r[0];
+  }
+  // With 1 df (Cauchy) P = 1 - (2/pi) atan|t|.
+  EXPECT_NEAR(pvttest(1, 3.5), 1 - 2 / M_PI * std::atan(3.5), 1e-8);
+  for (double df : {0.5, 3.0, 1e4}) {
+    EXPECT_EQ(pvttest(df, 0), 1.0);
+    EXPECT_EQ(pvttest(df, kInf), 0.0);
+    EXPECT_EQ(pvttest(df, -kInf), 0.0);
+    EXPECT_TRUE(std::isnan(pvttest(df, kNaN)));
+  }
+}
+
+TEST(PfstatFDist, TableValuesAndLimits) {
+  EXPECT_NEAR(fdist(3, 10, 3.708), 0.95, 1e-4);
+  EXPECT_NEAR(fdist(5, 5, 5.050), 0.95, 1e-4);
+  EXPECT_NEAR(fdist(1, 1, 161.45), 0.95, 1e-4);
+  EXPECT_NEAR(fdist(2, 20, 5.849), 0.99, 1e-4);
+  EXPECT_NEAR(fdist(10, 10, 4.849), 0.99, 1e-4);
+  EXPECT_NEAR(fdist(2, 2, 3), 0.75, 1e-8);  // F(2, 2): f / (1 + f)
+  EXPECT_EQ(fdist(4, 7, 0), 0.0);
+  EXPECT_EQ(fdist(4, 7, kInf), 1.0);
+  EXPECT_EQ(fdist(1, 7, 1e308), 1.0);  // df1 * f overflows
+}
+
+TEST(PfstatBetainc, KnownValues) {
+  for (double a : {0.5, 2.5, 30.0}) EXPECT_NEAR(betainc(a, a, 0.5), 0.5, 1e-8);
+  for (double x : {0.01, 0.3, 0.73, 0.99}) {
+    EXPECT_NEAR(betainc(1, 1, x), x, 1e-8);
+    EXPECT_NEAR(betainc(3, 1, x), std::pow(x, 3), 1e-8);
+    EXPECT_NEAR(betainc(1, 4, x), 1 - std::pow(1 - x, 4), 1e-8);
+  }
+  // I_0.4(2, 3) = sum_{j=2..4} C(4,j) 0.4^j 0.6^(4-j) = 0.5248.
+  EXPECT_NEAR(betainc(2, 3, 0.4), 0.5248, 1e-8);
+  // I_x(1/2, 1/2) = (2/pi) asin(sqrt x): 1/3 at x = 1/4.
+  EXPECT_NEAR(betainc(0.5, 0.5, 0.25), 1.0 / 3.0, 1e-8);
+  EXPECT_NEAR(betainc(1e6, 1e6, 0.5), 0.5, 1e-6);  // converges within the bound
+  EXPECT_EQ(betainc(2, 3, 1), 1.0);
+  EXPECT_EQ(betainc(2, 3, -0.5), 0.0);
+  EXPECT_TRUE(std::isnan(betainc(2, 3, kNaN)));
+  EXPECT_TRUE(std::isnan(betacf(2, 3, kNaN)));
+}
+
+TEST(Lngam, KnownValues) {
+  EXPECT_NEAR(lngam(0.5), 0.5723649429, 1e-9);  // log(sqrt(pi))
+  EXPECT_NEAR(lngam(1), 0.0, 1e-10);
+  EXPECT_NEAR(lngam(2), 0.0, 1e-10);
+  EXPECT_NEAR(lngam(10), 12.8018274801, 1e-9);    // log(362880)
+  EXPECT_NEAR(lngam(100), 359.1342053696, 1e-8);  // log(99!)
+  EXPECT_NEAR(lngam(0.1), 2.2527126517, 1e-9);    // log(9.5135076987)
+}
+
+// Each invalid argument: the message on standard output, the program-place
+// stack on standard error, exit status 1.
+TEST(DistErrors, MessagesAndExitStatus) {
+  const struct {
+    void (*call)();
+    const char *out;
+  } cases[] = {
+      {[] { betainc(0, 1, 0.5); },
+       "\nINTERNAL ERROR in values for the incomplete beta function:\n  a=0  b=1  Val=0.5\n"},
+      {[] { betainc(2, -1.5, 0.25); },
+       "\nINTERNAL ERROR in values for the incomplete beta function:\n  a=2  b=-1.5  Val=0.25\n"},
+      {[] { fdist(1, 0, 3); },
+       "\nINTERNAL ERROR in values for an F-distribution value:\n"
+       "  Degrees of Freedom: df1=1  df2=0  Val=3\n"},
+      {[] { fdist(2, 5, -0.5); },
+       "\nINTERNAL ERROR in values for an F-distribution value:\n"
+       "  Degrees of Freedom: df1=2  df2=5  Val=-0.5\n"},
+      {[] { pvttest(0, 2.5); },
+       "\nINTERNAL ERROR in values for an T-distribution P-value:\n"
+       "  Degrees of Freedom: df=0  Level=2.5\n"},
+      {[] { lngam(0); }, "\nINTERNAL ERROR in values for log(Gamma(z)): z=0\n"},
+      {[] { lngam(-1); }, "\nINTERNAL ERROR in values for log(Gamma(z)): z=-1\n"},
+  };
+  for (const auto &c : cases) {
+    auto call = c.call;
+    auto o = testutil::run_child([call] {
+      set_program_place("Calc_Model_Fields");
+      call();
+    });
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_NE(o.err.find("PROGRAM PLACE = Calc_Model_Fields\n"), std::string::npos) << o.err;
+
+    auto silent = testutil::run_child([call] {
+      pverrfun = nullptr;
+      call();
+    });
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_EQ(silent.out + silent.err, "") << c.out;
+  }
+}
+
+// A replacement reporter that returns: the run still ends after one report.
+__attribute__((format(printf, 1, 2))) static int to_stderr(const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  return n;
+}
+
+TEST(DistErrors, ReplacedReporterAndTexts) {
+  auto t = testutil::run_child([] {
+    pverrfun = to_stderr;
+    pv_errbleep = "BAD:";
+    pv_degfree = "DF";
+    pvttest(-2, 1);
+  });
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out + t.err, "BAD: an T-distribution P-value:\n  DF: df=-2  Level=1\n");
+  auto b = testutil::run_child([] {
+    pverrfun = to_stderr;
+    betainc(1, 0, 0.5);
+  });
+  EXPECT_EQ(b.status, 1);
+  EXPECT_EQ(b.err,
+            "\nINTERNAL ERROR in values for the incomplete beta function:\n  a=1  b=0  Val=0.5\n");
+}
