@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "analysis/calcmodels.h"
+#include "analysis/models.h"
 #include "analysis/readdat.h"
 #include "options/toklist.h"
 #include "support/errsignals.h"
@@ -108,6 +110,9 @@ int bayescreen_main(int argc, char **argv) {
   }
   derive_file_names();
   readdat(infile);
+  init_models();
+  show_model_names();
+  calc_model_fields();
 
   reset_program_place("Main");
   return 0;

@@ -1,0 +1,351 @@
+// Model fitting checked against values computed independently with exact
+// rational arithmetic (tests/tools/fit_reference.py).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/calcmodels.h"
+#include "analysis/driver.h"
+#include "analysis/models.h"
+#include "analysis/readdat.h"
+#include "design_fixture.h"
+#include "testutil.h"
+
+using namespace bayescreen;
+
+namespace {
+
+// Runs of a full 2^k factorial in standard order (first factor fastest).
+std::vector<std::vector<int>> full_factorial(int k) {
+  std::vector<std::vector<int>> rows;
+  for (int r = 0; r < (1 << k); r++) {
+    std::vector<int> row;
+    for (int j = 0; j < k; j++) row.push_back((r >> j) & 1 ? 1 : -1);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+void fit_all(const std::vector<std::vector<int>> &rows, const std::vector<double> &y, int nvars) {
+  testutil::set_design(rows, y, nvars);
+  ninvalid = 0;
+  init_models();
+  calc_model_fields();
+}
+
+const ModelEntry &find(const char *name) {
+  for (int i = 0; i < nmod; i++)
+    if (std::string(model[i].name) == name) return model[i];
+  ADD_FAILURE() << "no model " << name;
+  return model[0];
+}
+
+void expect_close(double actual, double expected, const char *what) {
+  EXPECT_NEAR(actual, expected, 1e-11 * std::fabs(expected) + 1e-14) << what;
+}
+
+struct Reference {
+  const char *name;
+  double rmse, adjrsq, fstat, loglik, rmsec, bval, postprob;
+};
+
+void expect_model(const Reference &ref) {
+  const ModelEntry &m = find(ref.name);
+  SCOPED_TRACE(ref.name);
+  EXPECT_EQ(m.invalid, 0);
+  expect_close(m.rmse, ref.rmse, "rmse");
+  expect_close(m.adjrsq, ref.adjrsq, "adjrsq");
+  expect_close(m.fstat, ref.fstat, "fstat");
+  expect_close(m.loglik, ref.loglik, "loglik");
+  expect_close(m.likelihood, std::exp(ref.loglik), "likelihood");
+  expect_close(m.rmsec, ref.rmsec, "rmsec");
+  expect_close(m.bval, ref.bval, "bval");
+  expect_close(m.postprob, ref.postprob, "postprob");
+}
+
+double postprob_sum() {
+  double sum = 0;
+  for (int i = 0; i < nmod; i++) sum += model[i].postprob;
+  return sum;
+}
+
+}  // namespace
+
+TEST(CalcModels, TwoByTwoFactorialAgainstHandValues) {
+  fit_all(full_factorial(2), {10, 12, 20, 23}, 2);
+  ASSERT_EQ(nmod, 3);
+  expect_model({"A", 7.433034373659253, -0.4197002141327623, 0.11312217194570136,
+                -12.313196452494525, 7.441114990892985, 2.8048073338752497e-05,
+                0.028028583772111596});
+  expect_model({"B", 1.8027756377319946, 0.9164882226980728, 33.92307692307692,
+                -6.646769764382093, 2.3173675383271224, 0.0009286077949313299,
+                0.9279625397908433});
+  // The saturated model leaves no residual error: the classical criteria
+  // follow IEEE division by zero while the posterior weight stays finite.
+  const ModelEntry &ab = find("AB");
+  EXPECT_EQ(ab.invalid, 0);
+  EXPECT_TRUE(std::isnan(ab.rmse));
+  EXPECT_TRUE(std::isnan(ab.adjrsq));
+  EXPECT_TRUE(std::isinf(ab.loglik) && ab.loglik > 0);
+  EXPECT_TRUE(std::isinf(ab.rmsec));
+  expect_close(ab.bval, 4.403947783799644e-05, "bval AB");
+  expect_close(ab.postprob, 0.04400887643704502, "postprob AB");
+  // Default alpha: every valid model marks exactly its own factors.
+  EXPECT_EQ(find("A").ivals[0], 1);
+  EXPECT_EQ(find("A").ivals[1], 0);
+  EXPECT_EQ(ab.ivals[0] + ab.ivals[1], 2);
+  EXPECT_NEAR(postprob_sum(), 1.0, 1e-14);
+}
+
+TEST(CalcModels, TwoByThreeFactorialAgainstHandValues) {
+  fit_all(full_factorial(3), {54, 57, 61, 70, 52, 59, 63, 78}, 3);
+  ASSERT_EQ(nmod, 7);
+  expect_model({"A", 7.905694150420948, 0.15784408084696824, 2.312, -26.741446202799683,
+                7.935503904744942, 1.5739745999230884e-11, 0.05424186461199921});
+  expect_model({"B", 5.873670062235365, 0.5351299326275265, 9.057971014492754,
+                -24.364617271979515, 5.959969952110947, 1.1676449248198232e-10,
+                0.4023904701515494});
+  expect_model({"C", 9.192388155425117, -0.13859480269489893, 0.14792899408284024,
+                -27.94778611328277, 9.194609816256621, 5.614177742610458e-12,
+                0.019347419522351642});
+  expect_model({"AB", 3.082207001484488, 0.8719923002887392, 16.894736842105264,
+                -17.584086737823583, 3.4438777733315478, 1.4666049845691746e-10,
+                0.5054172349170793});
+  expect_model({"AC", 9.354143466934854, -0.17901828681424448, 0.6457142857142857,
+                -26.465474716851876, 9.398451061368633, 1.3009280349134734e-13,
+                0.0004483221161458318});
+  expect_model({"BC", 6.745368781616021, 0.3869104908565929, 2.4725274725274726,
+                -23.84976884722522, 6.866907001314775, 1.170359009889532e-12,
+                0.004033257904223072});
+  // Eight runs and eight columns: nn - nc = 0, yet the weight is finite.
+  expect_close(find("ABC").bval, 4.097715577444352e-12, "bval ABC");
+  expect_close(find("ABC").postprob, 0.014121430776651523, "postprob ABC");
+}
+
+TEST(CalcModels, UnbalancedDesignAgainstHandValues) {
+  fit_all({{-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1}, {1, 1, -1}, {-1, -1, -1}},
+          {3.1, 4.7, 5.2, 9.8, 8.9, 2.5}, 3);
+  expect_model({"A", 2.1702534414210706, 0.48013245033112584, 5.617834394904459,
+                -11.946299598988523, 2.209483691231547, 1.3015737333622708e-05,
+                0.10883443815194142});
+  expect_model({"C", 3.3019880375313297, -0.20343543046357615, 0.15477214101461742,
+                -14.46438421108255, 3.3038481534960447, 1.8437191357127199e-06,
+                0.015416732152924186});
+  expect_model({"AB", 0.5408326913195985, 0.9677152317880795, 50.95726495726493,
+                -1.5299224962930318, 0.8602859024593698, 7.97559510956525e-05,
+                0.6668999154082554});
+  expect_model({"BC", 2.1523243250030886, 0.48868653421633557, 2.5929123943155243,
+                -9.817084370755842, 2.28153479801945, 6.079132986075976e-07,
+                0.005083223531880867});
+  // Six runs cannot carry the eight columns of the three-factor model.
+  EXPECT_EQ(find("ABC").invalid, 1);
+  EXPECT_EQ(ninvalid, 1);
+}
+
+TEST(CalcModels, AliasedFactorsGiveInvalidModelsWithProbabilityZero) {
+  // 2^3 factorial with D = AB: the model ABD has two equal columns.
+  auto rows = full_factorial(3);
+  for (auto &r : rows) r.push_back(r[0] * r[1]);
+  auto out = testutil::run_child([&] {
+    fit_all(rows, {54, 57, 61, 70, 52, 59, 63, 78}, 4);
+  });
+  EXPECT_NE(out.out.find("THE DESIGN MATRIX for model ABD is NOT INVERTIBLE.\n"),
+            std::string::npos);
+  EXPECT_NE(out.out.find("\n1 model out of 14 were invalid.\n"
+                         "(That is, the design matrix was singular.)\n"),
+            std::string::npos)
+      << out.out;
+
+  fit_all(rows, {54, 57, 61, 70, 52, 59, 63, 78}, 4);
+  EXPECT_EQ(ninvalid, 1);
+  const ModelEntry &abd = find("ABD");
+  EXPECT_EQ(abd.invalid, 1);
+  EXPECT_EQ(abd.bval, 0);
+  EXPECT_EQ(abd.postprob, 0);
+  EXPECT_EQ(abd.rmse, 0);
+  EXPECT_EQ(abd.fstat, 0);
+  for (int f = 0; f < 4; f++) EXPECT_EQ(abd.ivals[f], 0);
+  EXPECT_NEAR(postprob_sum(), 1.0, 1e-14);
+}
+
+TEST(CalcModels, CountLineUsesThePluralAndSeparators) {
+  // Four runs with C = AB and D = A: AD is singular and no triple fits.
+  auto rows = full_factorial(2);
+  for (auto &r : rows) {
+    r.push_back(r[0] * r[1]);
+    r.push_back(r[0]);
+  }
+  auto out = testutil::run_child([&] { fit_all(rows, {10, 12, 20, 23}, 4); });
+  EXPECT_NE(out.out.find("\n5 models out of 14 were invalid.\n"), std::string::npos) << out.out;
+  // Models with more columns than runs are invalid without a decomposition.
+  EXPECT_NE(out.out.find("THE DESIGN MATRIX for model ABC is NOT INVERTIBLE.\n"),
+            std::string::npos);
+}
+
+TEST(CalcModels, AlphaBelowOneMarksFactorsThroughTheirColumns) {
+  // y = 10 + 8 AB + small noise: the AB column is significant while the B
+  // main effect is not, so B still counts as active through AB. Only pairs
+  // are fitted: the triple would leave no error degrees of freedom.
+  auto rows = full_factorial(3);
+  std::vector<double> y;
+  const double noise[8] = {0.3, -0.2, 0.1, -0.4, 0.2, 0.1, -0.3, 0.2};
+  for (int r = 0; r < 8; r++) y.push_back(10 + 8 * rows[r][0] * rows[r][1] + noise[r]);
+  alpha = 0.05;
+  fit_all(rows, y, 2);
+  alpha = 2.0;
+  const ModelEntry &ab = find("AB");
+  EXPECT_EQ(ab.ivals[0], 1);
+  EXPECT_EQ(ab.ivals[1], 1);
+  // In AB the P-values of A and B are about 0.49 and 0.37, that of AB far
+  // below 0.05; alone, A and B explain nothing.
+  EXPECT_EQ(find("B").ivals[1], 0);
+  EXPECT_EQ(find("A").ivals[0], 0);
+}
+
+TEST(CalcModels, LargeDesignInLargeUnitsKeepsFiniteProbabilities) {
+  // 128 runs, responses around 10,000: the plain product of the weights
+  // underflows, the probabilities still sum to 1.
+  uint32_t state = 12345;
+  auto next = [&] {
+    state = state * 1664525u + 1013904223u;
+    return state;
+  };
+  std::vector<std::vector<int>> rows;
+  std::vector<double> y;
+  for (int r = 0; r < 128; r++) {
+    std::vector<int> row;
+    for (int j = 0; j < 7; j++) row.push_back(next() >> 31 ? 1 : -1);
+    double noise = static_cast<double>(next() % 20001) / 100.0 - 100.0;
+    y.push_back(10000 + 150 * row[0] - 90 * row[2] * row[3] + noise);
+    rows.push_back(row);
+  }
+  fit_all(rows, y, 7);
+  double bsum = 0;
+  for (int i = 0; i < nmod; i++) bsum += model[i].bval;
+  EXPECT_EQ(bsum, 0.0);  // the product underflows for every model
+  for (int i = 0; i < nmod; i++) EXPECT_TRUE(std::isfinite(model[i].postprob));
+  EXPECT_NEAR(postprob_sum(), 1.0, 1e-12);
+  // The planted effects A and CD lead: the best model is ACD.
+  int best = 0;
+  for (int i = 1; i < nmod; i++)
+    if (model[i].postprob > model[best].postprob) best = i;
+  EXPECT_STREQ(model[best].name, "ACD");
+}
+
+TEST(CalcModels, NormalisingInLogsMatchesTheQuotientAndHandlesExtremes) {
+  testutil::set_design(full_factorial(2), {1, 2, 3, 4}, 2);
+  init_models();
+  // Weights too small for a double: only the logs tell them apart.
+  double logb[3] = {-800, -800 + std::log(3.0), -INFINITY};
+  for (int i = 0; i < 3; i++) model[i].bval = 0;
+  model[2].invalid = 1;
+  normalise_postprob(logb);
+  EXPECT_NEAR(model[0].postprob, 0.25, 1e-12);
+  EXPECT_NEAR(model[1].postprob, 0.75, 1e-12);
+  EXPECT_EQ(model[2].postprob, 0);
+  // Computable quotients are used as they are.
+  model[0].bval = 1e-300;
+  model[1].bval = 3e-300;
+  normalise_postprob(logb);
+  EXPECT_EQ(model[0].postprob, 1e-300 / 4e-300);
+  // Overflowing weights: the infinite ones share the probability.
+  model[0].bval = INFINITY;
+  model[1].bval = INFINITY;
+  double inf_logb[3] = {INFINITY, INFINITY, -INFINITY};
+  normalise_postprob(inf_logb);
+  EXPECT_EQ(model[0].postprob, 0.5);
+  EXPECT_EQ(model[1].postprob, 0.5);
+  // No valid model at all: every probability is 0, none is NaN.
+  model[0].invalid = model[1].invalid = 1;
+  model[0].bval = model[1].bval = 0;
+  normalise_postprob(logb);
+  EXPECT_EQ(model[0].postprob + model[1].postprob + model[2].postprob, 0);
+}
+
+// ---- Step-through output of one model --------------------------------------------
+
+namespace {
+
+const char *const kTwoByTwo =
+    "Two factors\nNrows=4 Ncols=2\nData\n1 -1 -1 10\n2 1 -1 12\n3 -1 1 20\n4 1 1 23\n";
+
+// The step output of the first model: from its heading to the next model's.
+std::string first_model_steps(const std::string &out) {
+  size_t from = out.find("1. Model A");
+  size_t to = out.find("2. Model B");
+  if (from == std::string::npos) return "";
+  return out.substr(from, to == std::string::npos ? std::string::npos : to - from);
+}
+
+testutil::Outcome run_steps(const std::vector<std::string> &options, const std::string &keys) {
+  testutil::TempDir dir;
+  dir.write("d.txt", kTwoByTwo);
+  std::vector<std::string> args = {"d"};
+  args.insert(args.end(), options.begin(), options.end());
+  return testutil::run_program(args, dir.path(), keys);
+}
+
+const std::string kHeadLine = "1. Model A (nf=1, nc=2, moff=`0')\n";
+const std::string kVerboseLines =
+    "Base columns of XIMAT (nn=4, nf=1, moff=0)\n"
+    "  -1\n   1\n  -1\n   1\n"
+    "The design matrix X:\n"
+    "  1.    1  -1\n  2.    1   1\n  3.    1  -1\n  4.    1   1\n"
+    "The matrix XT:\n"
+    "  1.    1   1   1   1\n  2.   -1   1  -1   1\n";
+const std::string kFitLines =
+    "The 2x2 matrix XTX for A:\n"
+    "  1.    4   0\n  2.    0   4\n"
+    "MLEs:  16.25(Intercept)  1.25\n"
+    "SSE: 110.5   MSE: 55.25   RMSE: 7.43303   LogLik: -12.3132\n"
+    "  AdjRsq: -0.4197   Fstat: 0.113122   Likelihood: 4.49207e-06\n";
+std::string posterior_lines(const char *ivals) {
+  return std::string("Ivalues and LikL: ") + ivals + "  4.49207e-06\n" +
+         "The 2x2 matrix XTXG:\n"
+         "  1.    4   0\n  2.    0 4.16\n"
+         "Post.mode:  16.25(Intercept)  1.20192\n"
+         "Qqc: 110.74   Mqqc: 55.3702   Rmsec=7.44111\n"
+         "  Xtxgdet: 16.64   Bval=PrePostProb: 2.80481e-05\n"
+         "Ivalues and Bval: " + ivals + "  2.80481e-05\n";
+}
+
+}  // namespace
+
+TEST(CalcModelsSteps, StepThroughShowsEachFitAndPauses) {
+  auto r = run_steps({"-S"}, "");
+  EXPECT_EQ(first_model_steps(r.out), kHeadLine + kFitLines + posterior_lines(" 1 0"));
+  // One pause per model; at the end of input each pause goes on at once.
+  EXPECT_EQ(r.err, "Press any key to continue....\nPress any key to continue....\n"
+                   "Press any key to continue....\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(CalcModelsSteps, VerboseAddsTheMatrices) {
+  auto r = run_steps({"-V"}, "");
+  EXPECT_EQ(first_model_steps(r.out),
+            kHeadLine + kVerboseLines + kFitLines + posterior_lines(" 1 0"));
+}
+
+TEST(CalcModelsSteps, AlphaBelowOneShowsThePValues) {
+  auto r = run_steps({"-S", "-A0.5"}, "");
+  EXPECT_EQ(first_model_steps(r.out),
+            kHeadLine + kFitLines + "Pvalues:   0.768628(A)\n" + posterior_lines(" 0 0"));
+  r = run_steps({"-V", "-A0.5"}, "");
+  EXPECT_EQ(first_model_steps(r.out), kHeadLine + kVerboseLines + kFitLines +
+                                          "Pvalues:   0.768628(A)\n" + posterior_lines(" 0 0"));
+}
+
+TEST(CalcModelsSteps, QuitKeyEndsTheRunAtThePause) {
+  auto r = run_steps({"-S"}, "xq");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Press any key to continue....x\nPress any key to continue....q\n");
+  EXPECT_NE(r.out.find("2. Model B"), std::string::npos);
+  EXPECT_EQ(r.out.find("3. Model AB"), std::string::npos);
+  // Without -S nothing pauses and no step line is shown.
+  r = run_steps({}, "q");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.find("1. Model A"), std::string::npos);
+}
