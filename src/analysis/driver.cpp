@@ -6,11 +6,14 @@
 
 #include "analysis/calcmodels.h"
 #include "analysis/models.h"
+#include "analysis/postactive.h"
+#include "analysis/rankmodels.h"
 #include "analysis/readdat.h"
 #include "options/toklist.h"
 #include "support/errsignals.h"
 #include "support/helpers.h"
 #include "support/lineread.h"
+#include "support/logfile.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -113,6 +116,10 @@ int bayescreen_main(int argc, char **argv) {
   init_models();
   show_model_names();
   calc_model_fields();
+  rank_models();
+  show_post_active();
+  nl();
+  closelog_file_name();
 
   reset_program_place("Main");
   return 0;

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "analysis/driver.h"
+#include "analysis/models.h"
+#include "analysis/postactive.h"
+#include "design_fixture.h"
+#include "testutil.h"
+
+using namespace bayescreen;
+
+namespace {
+
+void models_of(int factors) {
+  testutil::set_design({std::vector<int>(factors, 1)}, {1.0}, factors);
+  init_models();
+  for (int i = 0; i < nmod; i++)
+    for (int p = 0; model[i].moff[p] >= 0; p++) model[i].ivals[model[i].moff[p]] = 1;
+}
+
+ModelEntry &named(const char *name) {
+  for (int i = 0; i < nmod; i++)
+    if (std::string(model[i].name) == name) return model[i];
+  return model[0];
+}
+
+std::string actives_with_weights(const std::vector<double> &weights) {
+  return testutil::run_child([&] {
+           for (int i = 0; i < nmod; i++) model[i].wt = weights[static_cast<size_t>(i)];
+           show_actives();
+         })
+      .out;
+}
+
+}  // namespace
+
+TEST(PostActive, SumsSharesAndStarsAgainstHandSums) {
+  models_of(3);  // A B C AB AC BC ABC
+  named("C").ivals[2] = 0;  // C is marked active in no model...
+  named("AC").ivals[2] = 0;
+  named("BC").ivals[2] = 0;
+  named("ABC").ivals[2] = 0;
+  // Weights: A 0.5, B 1, C 2, AB 4, AC 0.25, BC 0.25, ABC 4; total 12.
+  // A: 0.5+4+0.25+4 = 8.75 (0.72917, 21.9 -> 22 stars)
+  // B: 1+4+0.25+4 = 9.25 (0.77083, 23.1 -> 23 stars); C: 0.
+  EXPECT_EQ(actives_with_weights({0.5, 1, 2, 4, 0.25, 0.25, 4}),
+            "  A:  8.75    0.72917  " + std::string(22, '*') + "\n" +
+                "  B:  9.25    0.77083  " + std::string(23, '*') + "\n" +
+                "  C:     0    0.00000  \n");
+}
+
+TEST(PostActive, StarRoundingAndAlignment) {
+  models_of(2);  // A B AB
+  named("AB").ivals[0] = named("AB").ivals[1] = 0;
+  // Shares 0.25 and 0.1: 7.5 rounds up to 8 stars, 3 exactly 3.
+  EXPECT_EQ(actives_with_weights({0.25, 0.1, 0.65}),
+            "  A:  0.25    0.25000  ********\n"
+            "  B:   0.1    0.10000  ***\n");
+  // Sums 12.5 and 3: the widest "%g" is 4 characters.
+  EXPECT_EQ(actives_with_weights({12.5, 3, 84.5}),
+            "  A:  12.5    0.12500  ****\n"
+            "  B:     3    0.03000  *\n");
+  // Below 1/60 of the total no star is drawn; all of it draws thirty.
+  EXPECT_EQ(actives_with_weights({1, 0, 99}),
+            "  A:  1    0.01000  \n"
+            "  B:  0    0.00000  \n");
+  EXPECT_EQ(actives_with_weights({1, 0, 0}),
+            "  A:  1    1.00000  " + std::string(30, '*') + "\n" + "  B:  0    0.00000  \n");
+}
+
+TEST(PostActive, WeightsThatAreNotFiniteAreLeftOut) {
+  models_of(2);
+  // An invalid model's 1/0 and a saturated model's NaN count as weight 0.
+  EXPECT_EQ(actives_with_weights({1, 3, INFINITY}),
+            "  A:  1    0.25000  ********\n"
+            "  B:  3    0.75000  " + std::string(23, '*') + "\n");
+  EXPECT_EQ(actives_with_weights({1, 3, NAN}),
+            "  A:  1    0.25000  ********\n"
+            "  B:  3    0.75000  " + std::string(23, '*') + "\n");
+  // No weight at all: every share is 0.
+  EXPECT_EQ(actives_with_weights({0, 0, 0}), "  A:  0    0.00000  \n  B:  0    0.00000  \n");
+}
+
+TEST(PostActive, DefaultAndExtraWeightings) {
+  models_of(2);
+  for (int i = 0; i < nmod; i++) {
+    model[i].fstat = 1 + i;
+    model[i].likelihood = 2;
+    model[i].rmse = 0.5;
+    model[i].rmsec = 1;
+    model[i].postprob = i == 0 ? 1 : 0;
+  }
+  named("AB").invalid = 1;
+  named("AB").rmse = named("AB").rmsec = 0;
+  auto r = testutil::run_child([] { show_post_active(); });
+  EXPECT_EQ(r.out,
+            "\nPosterior weights that factors are active:\n"
+            "Weighting models by Fstat:\n"
+            "  A:  4    0.66667  ********************\n"
+            "  B:  5    0.83333  *************************\n"
+            "\nWeighting models by Bayesian post.prob. (pi=0.25, gam=2.5):\n"
+            "  A:  1    1.00000  ******************************\n"
+            "  B:  0    0.00000  \n");
+  r = testutil::run_child([] {
+    moreposts = 1;
+    show_post_active();
+  });
+  // The invalid AB (rmse = rmsec = 0) is left out of the reciprocal tables.
+  EXPECT_NE(r.out.find("\nWeighting models by Likelihood:\n"
+                       "  A:  4    0.66667  ********************\n"
+                       "  B:  4    0.66667  ********************\n"
+                       "\nWeighting models by 1/rmse^2:\n"
+                       "  A:  4    0.50000  ***************\n"
+                       "  B:  4    0.50000  ***************\n"
+                       "\nWeighting models by 1/rmsec^2 (pi=0.25, gam=2.5):\n"
+                       "  A:  1    0.50000  ***************\n"
+                       "  B:  1    0.50000  ***************\n"
+                       "\nWeighting models by Bayesian post.prob. (pi=0.25, gam=2.5):\n"),
+            std::string::npos)
+      << r.out;
+}
