@@ -5,7 +5,7 @@ CMAKE_GEN  ?= -G Ninja
 JOBS       ?= 2
 PREFIX     ?= /usr/local
 
-.PHONY: all build demo test test-sanitize install clean
+.PHONY: all build demo test test-sanitize bench install clean
 
 all: build
 
@@ -23,6 +23,13 @@ test-sanitize:
 	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DBAYESCREEN_SANITIZE=ON
 	cmake --build $(SANBUILD) -j $(JOBS)
 	ctest --test-dir $(SANBUILD) --output-on-failure -j $(JOBS)
+
+# Whole-program timings on generated designs, then the micro-benchmarks of
+# the fitting step when Google Benchmark is installed.
+BENCH_REPS ?= 7
+bench: build
+	./$(BUILD)/bayescreen_bench ./$(BUILD)/bayescreen $(BENCH_REPS)
+	@if [ -x ./$(BUILD)/fit_benchmark ]; then ./$(BUILD)/fit_benchmark; fi
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

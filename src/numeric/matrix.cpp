@@ -105,17 +105,22 @@ double *matmult3(double *dst, const double *A, const double *B, const double *C,
 // the largest |c[j]| (the first of equal ones) becomes the pivot, its row is
 // exchanged with row i, and the entries below it are multiplied by the
 // reciprocal of the pivot to give column i of L.
-int croutp(double *a, int *piv, int n) {
-  set_mat_arrays(n);
-  nswaps = 0;
+// N > 0 compiles the routine for that size (the model fits use 2, 4 and 8);
+// N == 0 works with the size n given at run time. The arithmetic is the same.
+template <int N>
+static int croutp_sized(double *a, int *piv, int n) {
+  if constexpr (N > 0) n = N;
+  double local[N > 0 ? N : 1];
+  double *col = N > 0 ? local : colbuff;
   for (int i = 0; i < n; i++) {
-    for (int j = 0; j < n; j++) colbuff[j] = a[j * n + i];
+    for (int j = 0; j < n; j++) col[j] = a[j * n + i];
 
     for (int j = 1; j < i; j++) {
       const double *arow = a + j * n;
       double sum = 0.0;
-      for (int k = 0; k < j; k++) sum += arow[k] * colbuff[k];
-      colbuff[j] -= sum;
+#pragma GCC unroll 8
+      for (int k = 0; k < j; k++) sum += arow[k] * col[k];
+      col[j] -= sum;
     }
 
     double big = -1.0;
@@ -123,9 +128,10 @@ int croutp(double *a, int *piv, int n) {
     for (int j = i; j < n; j++) {
       const double *arow = a + j * n;
       double sum = 0.0;
-      for (int k = 0; k < i; k++) sum += arow[k] * colbuff[k];
-      colbuff[j] -= sum;
-      double mag = std::fabs(colbuff[j]);
+#pragma GCC unroll 8
+      for (int k = 0; k < i; k++) sum += arow[k] * col[k];
+      col[j] -= sum;
+      double mag = std::fabs(col[j]);
       if (mag > big) {  // strictly greater: on ties the lowest row stays
         big = mag;
         c = j;
@@ -140,30 +146,45 @@ int croutp(double *a, int *piv, int n) {
 
     if (c != i) {
       double *ri = a + i * n, *rc = a + c * n;
-      memcpy(rowbuff, rc, static_cast<size_t>(n) * sizeof(double));
-      memcpy(rc, ri, static_cast<size_t>(n) * sizeof(double));
-      memcpy(ri, rowbuff, static_cast<size_t>(n) * sizeof(double));
-      double t = colbuff[i];
-      colbuff[i] = colbuff[c];
-      colbuff[c] = t;
+      for (int j = 0; j < n; j++) {
+        double t = ri[j];
+        ri[j] = rc[j];
+        rc[j] = t;
+      }
+      double t = col[i];
+      col[i] = col[c];
+      col[c] = t;
       nswaps++;
     }
     piv[i] = c;
 
     if (i < n - 1) {
-      double rpiv = 1.0 / colbuff[i];
-      for (int j = i + 1; j < n; j++) colbuff[j] *= rpiv;
+      double rpiv = 1.0 / col[i];
+      for (int j = i + 1; j < n; j++) col[j] *= rpiv;
     }
 
-    for (int j = 0; j < n; j++) a[j * n + i] = colbuff[j];
+    for (int j = 0; j < n; j++) a[j * n + i] = col[j];
   }
   return 0;
 }
 
+int croutp(double *a, int *piv, int n) {
+  set_mat_arrays(n);
+  nswaps = 0;
+  switch (n) {
+    case 2: return croutp_sized<2>(a, piv, n);
+    case 4: return croutp_sized<4>(a, piv, n);
+    case 8: return croutp_sized<8>(a, piv, n);
+    default: return croutp_sized<0>(a, piv, n);
+  }
+}
+
 // Forward substitution with L (unit diagonal), undoing the row exchanges as
 // it goes and skipping the leading zero entries of b, then back substitution
-// with U.
-void lu_solve(const double *lu, double *b, const int *piv, int n) {
+// with U. Sized like croutp_sized.
+template <int N>
+static void lu_solve_sized(const double *lu, double *b, const int *piv, int n) {
+  if constexpr (N > 0) n = N;
   int first = -1;
   for (int i = 0; i < n; i++) {
     int p = piv[i];
@@ -183,6 +204,76 @@ void lu_solve(const double *lu, double *b, const int *piv, int n) {
   }
 }
 
+void lu_solve(const double *lu, double *b, const int *piv, int n) {
+  switch (n) {
+    case 2: return lu_solve_sized<2>(lu, b, piv, n);
+    case 4: return lu_solve_sized<4>(lu, b, piv, n);
+    case 8: return lu_solve_sized<8>(lu, b, piv, n);
+    default: return lu_solve_sized<0>(lu, b, piv, n);
+  }
+}
+
+// All n columns of the inverse at once from the factors in lu: the forward
+// and back substitutions of lu_solve applied to the unit vectors side by
+// side, two in the lanes of a v2d. Row k of w holds component k of every
+// solution, so w is the inverse itself. lu_solve skips the leading zero
+// entries of its right-hand side; here those zeros take part, which changes
+// nothing as long as every value stays finite (a finite number times +0 is
+// a zero, and subtracting a zero from a sum that is never -0 leaves it as
+// it was). Returns false, leaving the result to lu_solve, when a value is
+// not finite.
+typedef double v2d __attribute__((vector_size(16)));
+
+template <int N>
+static bool invert_from_lu(const double *lu, const int *piv, double *ainv) {
+  constexpr int V = N / 2;
+  for (int k = 0; k < N * N; k++)
+    if (!std::isfinite(lu[k])) return false;
+  v2d w[N][V];
+  for (int k = 0; k < N; k++)
+    for (int v = 0; v < V; v++) w[k][v] = v2d{k == 2 * v ? 1.0 : 0.0, k == 2 * v + 1 ? 1.0 : 0.0};
+  for (int i = 0; i < N; i++) {
+    const int p = piv[i];
+    v2d sum[V];
+    for (int v = 0; v < V; v++) {
+      sum[v] = w[p][v];
+      w[p][v] = w[i][v];
+    }
+    for (int j = 0; j < i; j++) {
+      const v2d l = {lu[i * N + j], lu[i * N + j]};
+#pragma GCC unroll 4
+      for (int v = 0; v < V; v++) sum[v] -= l * w[j][v];
+    }
+    for (int v = 0; v < V; v++) w[i][v] = sum[v];
+  }
+  for (int i = N - 1; i >= 0; i--) {
+    v2d sum[V];
+    for (int v = 0; v < V; v++) sum[v] = w[i][v];
+    for (int j = i + 1; j < N; j++) {
+      const v2d u = {lu[i * N + j], lu[i * N + j]};
+#pragma GCC unroll 4
+      for (int v = 0; v < V; v++) sum[v] -= u * w[j][v];
+    }
+    const v2d d = {lu[i * N + i], lu[i * N + i]};
+    for (int v = 0; v < V; v++) w[i][v] = sum[v] / d;
+  }
+  for (int k = 0; k < N; k++)
+    for (int v = 0; v < V; v++)
+      for (int lane = 0; lane < 2; lane++)
+        if (!std::isfinite(w[k][v][lane])) return false;
+  memcpy(ainv, w, sizeof w);
+  return true;
+}
+
+static bool invert_sized(const double *lu, const int *piv, double *ainv, int n) {
+  switch (n) {
+    case 2: return invert_from_lu<2>(lu, piv, ainv);
+    case 4: return invert_from_lu<4>(lu, piv, ainv);
+    case 8: return invert_from_lu<8>(lu, piv, ainv);
+    default: return false;
+  }
+}
+
 // Decomposes a copy of a in gmat, solves for each unit vector e_i in row i
 // of ainv (giving column i of the inverse), then transposes ainv in place.
 int matinv(double *ainv, const double *a, int n) {
@@ -193,6 +284,7 @@ int matinv(double *ainv, const double *a, int n) {
   set_mat_arrays(n);
   memcpy(gmat, a, static_cast<size_t>(n) * n * sizeof(double));
   if (croutp(gmat, indx, n) != 0) return -1;
+  if (invert_sized(gmat, indx, ainv, n)) return 0;
 
   for (int i = 0; i < n; i++) {
     double *row = ainv + i * n;

@@ -262,6 +262,7 @@ static int lower(const char *s, size_t i) { return tolower(static_cast<unsigned 
 int strixcmp(const char *a, const char *b) {
   if (a == nullptr) a = "";
   if (b == nullptr) b = "";
+  if (a == b) return 0;  // the same text, as when a place is popped by its own name
   for (size_t i = 0;; i++) {
     int d = lower(a, i) - lower(b, i);
     if (d != 0 || a[i] == '\0') return d;
