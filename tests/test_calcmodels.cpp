@@ -171,6 +171,16 @@ TEST(CalcModels, AliasedFactorsGiveInvalidModelsWithProbabilityZero) {
   EXPECT_NEAR(postprob_sum(), 1.0, 1e-14);
 }
 
+TEST(CalcModels, FewerRunsThanDistinctRowsOfATriple) {
+  // Three runs of four two-level factors: a triple has 8 possible distinct
+  // rows, more than there are runs; only the singles can be fitted.
+  auto out = testutil::run_child([] {
+    fit_all({{-1, -1, -1, 1}, {1, -1, 1, -1}, {-1, 1, 1, 1}}, {10, 14, 9}, 4);
+  });
+  EXPECT_EQ(out.status, 0);
+  EXPECT_NE(out.out.find("\n10 models out of 14 were invalid.\n"), std::string::npos) << out.out;
+}
+
 TEST(CalcModels, CountLineUsesThePluralAndSeparators) {
   // Four runs with C = AB and D = A: AD is singular and no triple fits.
   auto rows = full_factorial(2);

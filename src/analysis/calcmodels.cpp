@@ -76,12 +76,14 @@ void allocate_scratch() {
   s.rows = nn;
   s.models = nmod;
   const size_t rows = static_cast<size_t>(nn);
+  // A two-level design has up to 8 distinct rows however few runs it has.
+  const size_t distinct = rows > 8 ? rows : 8;
   auto doubles = [](size_t n) { return static_cast<double *>(cxalloc(n + 3, sizeof(double))); };
   auto ints = [](size_t n) { return static_cast<int32_t *>(cxalloc(n + 3, sizeof(int32_t))); };
-  s.xp = doubles(rows * maxnc);
-  s.abp = doubles(rows * maxnc);
-  s.yfit = doubles(rows);
-  s.count = ints(rows);
+  s.xp = doubles(distinct * maxnc);
+  s.abp = doubles(distinct * maxnc);
+  s.yfit = doubles(distinct);
+  s.count = ints(distinct);
   s.pat = ints(rows);
   s.logb = doubles(static_cast<size_t>(nmod));
   s.level = static_cast<uint8_t *>(cxalloc(rows * static_cast<size_t>(nv) + 3, 1));
