@@ -11,73 +11,40 @@
 #include "testutil.h"
 
 using namespace bayescreen;
-using testutil::run_child;
 
-namespace {
-
-void start_run() {
-  prog_place = nullptr;
-  npg = 0;
-  nxpg = 0;
-  seterr_signals();
-  set_program_place("Main");
-  set_program_place("Calc_Model_Fields");
-}
-
-}  // namespace
-
-TEST(FatalSignals, TrappedSignalsPrintTheirMessageAndThePlaces) {
-  struct Case {
-    int sig;
-    const char *message;
-  };
-  for (const Case &c : {Case{SIGSEGV, "\nSEGMENTATION FAULT!  (SIGSEGV signal)\n"},
-                        Case{SIGFPE, "\nINTEGER OR FLOATING POINT EXCEPTION!  (SIGFPE signal)\n"},
-                        Case{SIGILL, "\nILLEGAL OPERATION EXCEPTION!  (SIGILL signal)\n"}}) {
-    auto o = run_child([&] {
-      start_run();
-      raise(c.sig);
-      printf("not reached\n");
-    });
-    EXPECT_EQ(o.status, 1) << c.sig;
-    EXPECT_EQ(o.out, std::string(c.message) + "\n") << c.sig;
-    EXPECT_EQ(o.err, "  PROGRAM PLACES:\n    Main\n    Calc_Model_Fields\n") << c.sig;
+TEST(FatalSignals, MessagesAndPlaces) {
+  const std::pair<int, const char *> messages[] = {
+      {2, "SIGINT INTERRUPT!  (SIGINT signal)"},
+      {4, "ILLEGAL OPERATION EXCEPTION!  (SIGILL signal)"},
+      {8, "INTEGER OR FLOATING POINT EXCEPTION!  (SIGFPE signal)"},
+      {11, "SEGMENTATION FAULT!  (SIGSEGV signal)"},
+      {15, "SIGTERM INTERRUPT!  (SIGTERM signal)"},
+      {21, "SIGBREAK INTERRUPT!  (SIGBREAK signal)"},
+      {22, "CODE ABORT!  (SIGABRT signal)"},
+      {99, "UNKNOWN TRAPPED SIGNAL!   Signal argument a=99"}};
+  const std::string two_places = "  PROGRAM PLACES:\n    Main\n    Calc_Model_Fields\n";
+  std::vector<testutil::ChildCase> cases;
+  for (auto [sig, message] : messages) {
+    cases.push_back({[sig = sig] {
+                       testutil::fresh_places();
+                       set_program_place("Main");
+                       dosignals(sig);
+                     },
+                     "\n" + std::string(message) + "\n\n", "  PROGRAM PLACE = Main\n", 1});
+    if (sig == SIGSEGV || sig == SIGFPE || sig == SIGILL)  // trapped when raised
+      cases.push_back({[sig = sig] {
+                         testutil::fresh_places();
+                         seterr_signals();
+                         set_program_place("Main");
+                         set_program_place("Calc_Model_Fields");
+                         raise(sig);
+                       },
+                       cases.back().out, two_places, 1});
   }
-}
-
-TEST(FatalSignals, InterruptKeepsItsDefaultAction) {
-  auto o = run_child([] {
-    start_run();
-    raise(SIGINT);
-    printf("not reached\n");
-  });
-  EXPECT_EQ(o.status, 128 + SIGINT);
-  EXPECT_EQ(o.out, "");
-}
-
-TEST(FatalSignals, MessagesByNumber) {
-  struct Case {
-    int sig;
-    const char *message;
-  };
-  for (const Case &c : {Case{2, "\nSIGINT INTERRUPT!  (SIGINT signal)\n"},
-                        Case{4, "\nILLEGAL OPERATION EXCEPTION!  (SIGILL signal)\n"},
-                        Case{8, "\nINTEGER OR FLOATING POINT EXCEPTION!  (SIGFPE signal)\n"},
-                        Case{11, "\nSEGMENTATION FAULT!  (SIGSEGV signal)\n"},
-                        Case{15, "\nSIGTERM INTERRUPT!  (SIGTERM signal)\n"},
-                        Case{21, "\nSIGBREAK INTERRUPT!  (SIGBREAK signal)\n"},
-                        Case{22, "\nCODE ABORT!  (SIGABRT signal)\n"},
-                        Case{99, "\nUNKNOWN TRAPPED SIGNAL!   Signal argument a=99\n"}}) {
-    auto o = run_child([&] {
-      prog_place = nullptr;
-      npg = 0;
-      nxpg = 0;
-      set_program_place("Main");
-      dosignals(c.sig);
-      printf("not reached\n");
-    });
-    EXPECT_EQ(o.status, 1) << c.sig;
-    EXPECT_EQ(o.out, std::string(c.message) + "\n") << c.sig;
-    EXPECT_EQ(o.err, "  PROGRAM PLACE = Main\n") << c.sig;
-  }
+  cases.push_back({[] {  // an interrupt keeps its default action
+                     seterr_signals();
+                     raise(SIGINT);
+                   },
+                   "", "", 128 + SIGINT});
+  testutil::check_children(cases);
 }

@@ -12,7 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "support/backup.h"
 #include "support/helpers.h"
@@ -29,408 +32,188 @@ namespace {
 
 std::string sys_text(int err) { return std::string(strerror(err)) + "\n"; }
 
-// Empties the program-place stack of a child, as at the start of a run.
-void fresh_places() {
-  prog_place = nullptr;
-  npg = 0;
-  nxpg = 0;
+void reporting_handler(unsigned long bytes, const char *allocator) {
+  printf("refused %lu bytes in %s\n", bytes, allocator);
+  exit(7);
+}
+void returning_handler(unsigned long, const char *) {}
+void marking_hook() {
+  printf("hook called\n");
+  exit(3);
 }
 
 }  // namespace
 
 // ---- Messages and files ------------------------------------------------------
 
-TEST(ErrorMessages, VerbCaseChoosesCannotOrCANNOT) {
-  auto o = run_child([] {
-    errno = ENOENT;
-    int a = errmsg("open", "data.txt");
-    errno = EACCES;
-    int b = errmsg("WRITE", "data.txt");
-    errno = ENOENT;
-    int c = errmsg2("rename", "a.txt", "b.txt");
-    errno = ENOENT;
-    int d = errmsg2("RENAME", "a.txt", "b.txt");
-    printf("%d %d %d %d", a, b, c, d);
-  });
-  EXPECT_EQ(o.out, "-1 -1 -1 -1");
-  EXPECT_EQ(o.err, "\nCannot open the file  `data.txt'\n" + sys_text(ENOENT) +
-                       "\nCANNOT WRITE the file  `data.txt'\n" + sys_text(EACCES) +
-                       "\nCannot rename the file  `a.txt'  as  `b.txt'\n" + sys_text(ENOENT) +
-                       "\nCANNOT RENAME the file  `a.txt'  as  `b.txt'\n" + sys_text(ENOENT));
-}
-
-TEST(ErrorMessages, MissingVerbOrPathPrintsQuestionMarks) {
-  auto o = run_child([] {
-    errno = ENOENT;
-    errmsg(nullptr, nullptr);
-    errno = ENOENT;
-    errmsg2("MOVE", nullptr, nullptr);
-  });
-  const std::string q = "?\?\?\?";
-  EXPECT_EQ(o.err, "\nCannot " + q + " the file  `" + q + "'\n" + sys_text(ENOENT) +
-                       "\nCANNOT MOVE the file  `" + q + "'  as  `" + q + "'\n" +
-                       sys_text(ENOENT));
-}
-
-TEST(ErrorMessages, FatalEndsTheRunWithStatusOne) {
-  auto o = run_child([] {
-    errno = EIO;
-    fatal("READ", "in.txt");
-    printf("not reached");
-  });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err, "\nCANNOT READ the file  `in.txt'\n" + sys_text(EIO));
-}
-
-TEST(FileOpening, FailedOpenIsFatalOnStandardError) {
+TEST(Helpers, FailureMessagesChannelAndStatus) {
   TempDir dir;
-  std::string path = dir.file("missing.txt");
-  auto o = run_child([&] {
-    fxopen(path.c_str(), "rb");
-    printf("not reached");
-  });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err, "\nCANNOT OPEN the file  `" + path + "'\n" + sys_text(ENOENT));
+  const std::string a = dir.file("none.txt"), b = dir.file("b.txt"), noent = sys_text(ENOENT);
+  char rexx0[200];
+  snprintf(rexx0, sizeof rexx0,
+           "\nERROR !  Rexxalloc called with size=0\n  Array=%pH  Oldnum=3  Newnum=5\n",
+           static_cast<void *>(nullptr));
+  std::vector<testutil::ChildCase> cases = {
+      {[] { errno = ENOENT; printf("%d", errmsg("open", "data.txt")); }, "-1",
+       "\nCannot open the file  `data.txt'\n" + noent},
+      {[] { errno = EACCES; errmsg("WRITE", "data.txt"); }, "",
+       "\nCANNOT WRITE the file  `data.txt'\n" + sys_text(EACCES)},
+      {[] { errno = ENOENT; printf("%d", errmsg2("rename", "a.txt", "b.txt")); }, "-1",
+       "\nCannot rename the file  `a.txt'  as  `b.txt'\n" + noent},
+      {[] { errno = ENOENT; errmsg2("RENAME", "a.txt", "b.txt"); }, "",
+       "\nCANNOT RENAME the file  `a.txt'  as  `b.txt'\n" + noent},
+      {[] { errno = ENOENT; errmsg(nullptr, nullptr); }, "",
+       "\nCannot ?\?\?\? the file  `?\?\?\?'\n" + noent},
+      {[] { errno = ENOENT; errmsg2("MOVE", nullptr, nullptr); }, "",
+       "\nCANNOT MOVE the file  `?\?\?\?'  as  `?\?\?\?'\n" + noent},
+      {[] { errno = EIO; fatal("READ", "in.txt"); }, "",
+       "\nCANNOT READ the file  `in.txt'\n" + sys_text(EIO), 1},
+      {[&] { fxopen(a.c_str(), "rb"); }, "", "\nCANNOT OPEN the file  `" + a + "'\n" + noent, 1},
+      {[&] {
+         int r = rexname(a.c_str(), b.c_str());
+         printf("%d %d", r, rexmove(a.c_str()));
+       },
+       "-1 -1",
+       "\nCANNOT RENAME or RELINK the file  `" + a + "'  as  `" + b + "'\n" + noent +
+           "\nCANNOT DELETE the file  `" + a + "'\n" + noent},
+      {[] { rexxalloc(nullptr, 0, 3, 5); }, "", rexx0, 1},
+      {[] {
+         testutil::fresh_places();
+         set_program_place("Main");
+         totalloc = 4321;
+         no_alloc(1234, "mxalloc");
+       },
+       "",
+       "\nCANNOT ALLOCATE 1234 bytes (`mxalloc') from the system.\n"
+       "Total successfully allocated so far:  4321 bytes.\n  PROGRAM PLACE = Main\n", 1},
+      // A replaced refusal handler gets the byte count; if it returns, the run ends.
+      {[] { cant_alloc_fptr = reporting_handler; cxalloc(SIZE_MAX / 2, 4); },
+       "refused " + std::to_string(SIZE_MAX) + " bytes in cxalloc\n", "", 7},
+      {[] { cant_alloc_fptr = returning_handler; cxalloc(SIZE_MAX / 2, 4); }, "", "", 1},
+  };
+#if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer never lets the system refuse
+  cases.push_back({[] { cant_alloc_fptr = reporting_handler; mxalloc(SIZE_MAX - 4096); },
+                   "refused " + std::to_string(SIZE_MAX - 4096) + " bytes in mxalloc\n", "", 7});
+  cases.push_back({[] {
+                     cant_alloc_fptr = reporting_handler;
+                     rexxalloc(mxalloc(16), 1u << 20, 16, UINT_MAX - 3);
+                   },
+                   "refused " + std::to_string((1ul << 20) * UINT_MAX) + " bytes in rexxalloc\n",
+                   "", 7});
+#endif
+  testutil::check_children(cases);
 }
 
-TEST(FileOpening, OpenAndClose) {
-  TempDir dir;
-  std::string path = dir.write("a.txt", "abc");
-  FILE *f = fxopen(path.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(fgetc(f), 'a');
-  EXPECT_EQ(fxclose(f, path.c_str()), 0);
-  EXPECT_EQ(fxclose(nullptr, path.c_str()), -1);
-}
-
-TEST(FileNames, IsextentComparesTheTextAfterTheLastDot) {
-  EXPECT_EQ(isextent("opts.CFG", "cfg"), 1);
-  EXPECT_EQ(isextent("opts.cfg", "CFG"), 1);
-  EXPECT_EQ(isextent("run.txt.cfg", "cfg"), 1);
-  EXPECT_EQ(isextent("run.cfg.txt", "cfg"), 0);
-  EXPECT_EQ(isextent("settings", "cfg"), 0);
-  EXPECT_EQ(isextent("settings.cfgx", "cfg"), 0);
-  EXPECT_EQ(isextent("settings", nullptr), 1);
-  EXPECT_EQ(isextent("run.txt", nullptr), 0);
-  EXPECT_EQ(isextent(nullptr, "cfg"), 0);
-  EXPECT_EQ(isextent(nullptr, nullptr), 0);
-}
-
-TEST(FileNames, AddExtentAppendsWithThreeBytesToSpare) {
-  uint32_t before = totalloc;
-  char *s = add_extent("ab", ".c");
-  EXPECT_STREQ(s, "ab.c");
-  EXPECT_EQ(totalloc - before, 2u + 2u + 3u);
-  free(s);
-
-  char *t = add_extent("design.txt", ".out.txt");
-  EXPECT_STREQ(t, "design.txt.out.txt");
-  free(t);
-  char *u = add_extent(nullptr, ".cfg");
-  EXPECT_STREQ(u, ".cfg");
-  free(u);
-  char *v = add_extent("name", nullptr);
-  EXPECT_STREQ(v, "name");
-  free(v);
-}
-
-TEST(FileNames, CheckfileTellsWhetherAFileCanBeRead) {
-  TempDir dir;
-  std::string path = dir.write("here.txt", "x");
-  EXPECT_EQ(checkfile(path.c_str()), 1);
-  EXPECT_EQ(checkfile(dir.file("absent.txt").c_str()), 0);
+TEST(FileHelpers, NamesAndMissingArguments) {
+  // Opening, closing, renaming and deleting that succeed are used by the
+  // backup, log and configuration tests; here the missing arguments.
+  EXPECT_EQ(fxclose(nullptr, "x"), -1);
   EXPECT_EQ(checkfile(nullptr), 0);
+  const std::tuple<const char *, const char *, int> ext_cases[] = {
+      {"opts.CFG", "cfg", 1},   {"opts.cfg", "CFG", 1},  {"run.txt.cfg", "cfg", 1},
+      {"run.cfg.txt", "cfg", 0}, {"settings", "cfg", 0},  {"settings.cfgx", "cfg", 0},
+      {"settings", nullptr, 1}, {"run.txt", nullptr, 0}, {nullptr, "cfg", 0},
+      {nullptr, nullptr, 0}};
+  for (size_t i = 0; i < std::size(ext_cases); i++) {
+    auto [name, ext, expected] = ext_cases[i];
+    EXPECT_EQ(isextent(name, ext), expected) << "case " << i;
+  }
+  uint32_t before = totalloc;
+  const std::tuple<const char *, const char *, const char *> add_cases[] = {
+      {"ab", ".c", "ab.c"}, {"design.txt", ".out.txt", "design.txt.out.txt"},
+      {nullptr, ".cfg", ".cfg"}, {"name", nullptr, "name"}};
+  for (auto [name, ext, expected] : add_cases) {
+    char *added = add_extent(name, ext);
+    EXPECT_STREQ(added, expected);
+    free(added);
+  }
+  EXPECT_EQ(totalloc - before, 7u + 21u + 7u + 7u) << "three bytes to spare each";
 }
 
-TEST(FileMoves, RenameAndDeleteSucceedQuietly) {
+TEST(FileHelpers, Backup) {
   TempDir dir;
-  std::string a = dir.write("a.txt", "A"), b = dir.file("b.txt");
-  auto o = run_child([&] { 
-    int r = rexname(a.c_str(), b.c_str());
-    printf("%d %d", r, rexmove(b.c_str()));
-  });
-  EXPECT_EQ(o.out, "0 0");
-  EXPECT_EQ(o.err, "");
-  EXPECT_FALSE(file_exists(a));
-  EXPECT_FALSE(file_exists(b));
-}
-
-TEST(FileMoves, FailuresAreReportedAndReturnMinusOne) {
-  TempDir dir;
-  std::string a = dir.file("none.txt"), b = dir.file("b.txt");
-  auto o = run_child([&] { 
-    int r = rexname(a.c_str(), b.c_str());
-    printf("%d %d", r, rexmove(a.c_str()));
-  });
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, "-1 -1");
-  EXPECT_EQ(o.err, "\nCANNOT RENAME or RELINK the file  `" + a + "'  as  `" + b + "'\n" +
-                       sys_text(ENOENT) + "\nCANNOT DELETE the file  `" + a + "'\n" +
-                       sys_text(ENOENT));
-}
-
-TEST(FileBackup, NothingToDoGivesZeroAndNoMessage) {
-  TempDir dir;
-  std::string absent = dir.file("absent.txt");
+  std::string absent = dir.file("absent.txt"), path = dir.write("x.out.txt", "data");
+  std::string log = dir.write("log.txt", "old");
+  std::filesystem::create_directory(log + ".bak");  // a non-empty folder cannot be deleted
+  dir.write("log.txt.bak/inside", "y");
   auto o = run_child([&] {
-    printf("%d %d %d", backup(nullptr, 1), backup("", 1), backup(absent.c_str(), 1));
-  });
-  EXPECT_EQ(o.out, "0 0 0");
-  EXPECT_EQ(o.err, "");
-  EXPECT_FALSE(file_exists(absent + ".bak"));
-}
-
-TEST(FileBackup, QuietBackupRenamesAndCanHandBackTheName) {
-  TempDir dir;
-  std::string path = dir.write("x.out.txt", "data");
-  auto o = run_child([&] {
+    printf("%d %d %d|", backup(nullptr, 1), backup("", 1), backup(absent.c_str(), 1));
     char *saved = nullptr;
     int r = backup_savename(path.c_str(), 0, &saved);
-    printf("%d %s", r, saved);
+    printf("%d %s|%d", r, saved, backup(log.c_str(), 0));
   });
-  EXPECT_EQ(o.out, "0 " + path + ".bak");
-  EXPECT_FALSE(file_exists(path));
-  EXPECT_EQ(read_file(path + ".bak"), "data");
-}
-
-TEST(FileBackup, FailedRenameGivesMinusOne) {
-  TempDir dir;
-  std::string path = dir.write("log.txt", "data");
-  std::filesystem::create_directory(path + ".bak");
-  dir.write("log.txt.bak/inside", "y");
-  auto o = run_child([&] { printf("%d", backup(path.c_str(), 0)); });
-  EXPECT_EQ(o.out, "-1");
-  EXPECT_EQ(o.err.rfind("\nCANNOT DELETE the file  `" + path + ".bak'\n", 0), 0u) << o.err;
+  EXPECT_EQ(o.out, "0 0 0|0 " + path + ".bak|-1");
+  EXPECT_EQ(o.err.rfind("\nCANNOT DELETE the file  `" + log + ".bak'\n", 0), 0u) << o.err;
   EXPECT_EQ(o.err.find("RENAME"), std::string::npos) << "no rename after a failed delete";
-  EXPECT_EQ(read_file(path), "data");
+  EXPECT_FALSE(file_exists(absent + ".bak") || file_exists(path));
+  EXPECT_EQ(read_file(path + ".bak"), "data");
+  EXPECT_EQ(read_file(log), "old");
 }
 
 // ---- Allocators ------------------------------------------------------------------
-
-TEST(Allocators, ZeroSizedRequestsGiveOneByte) {
-  uint32_t n0 = numalloc, t0 = totalloc;
-  auto *p = static_cast<unsigned char *>(cxalloc(0, 8));
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p[0], 0);
-  EXPECT_EQ(numalloc - n0, 1u);
-  EXPECT_EQ(totalloc - t0, 1u);
-  free(p);
-
-  t0 = totalloc;
-  void *q = cxalloc(8, 0);
-  void *r = mxalloc(0);
-  EXPECT_NE(q, nullptr);
-  EXPECT_NE(r, nullptr);
-  EXPECT_EQ(totalloc - t0, 2u);
-  free(q);
-  free(r);
-}
 
 TEST(Allocators, BlocksAreZeroedAndCounted) {
   uint32_t n0 = numalloc, t0 = totalloc, rn0 = numrealloc, rt0 = totrealloc;
   auto *a = static_cast<int32_t *>(cxalloc(5, sizeof(int32_t)));
   auto *b = static_cast<char *>(mxalloc(33));
+  void *zero[3] = {cxalloc(0, 8), cxalloc(8, 0), mxalloc(0)};  // one byte each
   for (int i = 0; i < 5; i++) EXPECT_EQ(a[i], 0);
   for (int i = 0; i < 33; i++) EXPECT_EQ(b[i], 0);
-  EXPECT_EQ(numalloc - n0, 2u);
-  EXPECT_EQ(totalloc - t0, 20u + 33u);
-  EXPECT_EQ(numrealloc, rn0);
-  EXPECT_EQ(totrealloc, rt0);
-  free(a);
-  free(b);
-}
+  EXPECT_EQ(*static_cast<char *>(zero[0]), 0);
+  EXPECT_EQ(numalloc - n0, 5u);
+  EXPECT_EQ(totalloc - t0, 20u + 33u + 3u);
+  EXPECT_EQ(numrealloc - rn0 + totrealloc - rt0, 0u);
+  for (void *p : {static_cast<void *>(a), static_cast<void *>(b), zero[0], zero[1], zero[2]})
+    free(p);
 
-TEST(Allocators, RexxallocKeepsThreeSpareZeroedElements) {
-  uint32_t n0 = numalloc, t0 = totalloc, rn0 = numrealloc, rt0 = totrealloc;
-  auto *a = static_cast<double *>(rexxalloc(nullptr, 8, 0, 10));
-  ASSERT_NE(a, nullptr);
+  // rexxalloc keeps three zeroed spare elements; shrinking and growing zero
+  // everything from the smaller count on.
+  n0 = numalloc, t0 = totalloc;
+  auto *d = static_cast<double *>(rexxalloc(nullptr, 8, 0, 10));
   EXPECT_EQ(numalloc - n0, 1u);
   EXPECT_EQ(totalloc - t0, 8u * 13u);
   for (int i = 0; i < 13; i++) {
-    EXPECT_EQ(a[i], 0.0) << i;
-    a[i] = i + 1;
+    EXPECT_EQ(d[i], 0.0) << i;
+    d[i] = i + 1;
   }
-
-  a = static_cast<double *>(rexxalloc(a, 8, 10, 4));
+  d = static_cast<double *>(rexxalloc(d, 8, 10, 4));
   EXPECT_EQ(numrealloc - rn0, 1u);
   EXPECT_EQ(totrealloc - rt0, 8u * 7u);
-  for (int i = 0; i < 4; i++) EXPECT_EQ(a[i], i + 1) << i;
-  for (int i = 4; i < 7; i++) EXPECT_EQ(a[i], 0.0) << i;
-
-  a[4] = 99;
-  a = static_cast<double *>(rexxalloc(a, 8, 4, 20));
+  for (int i = 0; i < 7; i++) EXPECT_EQ(d[i], i < 4 ? i + 1 : 0.0) << i;
+  d[4] = 99;
+  d = static_cast<double *>(rexxalloc(d, 8, 4, 20));
   EXPECT_EQ(totrealloc - rt0, 8u * 7u + 8u * 23u);
-  for (int i = 0; i < 4; i++) EXPECT_EQ(a[i], i + 1) << i;
-  for (int i = 4; i < 23; i++) EXPECT_EQ(a[i], 0.0) << i;
-  free(a);
+  for (int i = 0; i < 23; i++) EXPECT_EQ(d[i], i < 4 ? i + 1 : 0.0) << i;
+  free(d);
 }
 
-TEST(Allocators, RexxallocWithElementSizeZeroIsFatal) {
-  auto o = run_child([] {
-    rexxalloc(nullptr, 0, 3, 5);
-    printf("not reached");
-  });
-  char expected[200];
-  snprintf(expected, sizeof expected,
-           "\nERROR !  Rexxalloc called with size=0\n  Array=%pH  Oldnum=3  Newnum=5\n",
-           static_cast<void *>(nullptr));
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err, expected);
-}
+// ---- Key press --------------------------------------------------------------------
 
-namespace {
-void reporting_handler(unsigned long bytes, const char *allocator) {
-  printf("refused %lu bytes in %s\n", bytes, allocator);
-  exit(7);
-}
-void returning_handler(unsigned long bytes, const char *allocator) {
-  printf("refused %lu bytes in %s\n", bytes, allocator);
-}
-}  // namespace
-
-TEST(Allocators, ReplacedHandlerReceivesTheByteCountAndTheAllocator) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer does not let the system refuse an allocation";
-#else
-  auto o = run_child([] {
-    cant_alloc_fptr = reporting_handler;
-    mxalloc(SIZE_MAX - 4096);
-  });
-  EXPECT_EQ(o.status, 7);
-  EXPECT_EQ(o.out, "refused " + std::to_string(SIZE_MAX - 4096) + " bytes in mxalloc\n");
-
-  o = run_child([] {
-    cant_alloc_fptr = reporting_handler;
-    void *p = mxalloc(16);
-    rexxalloc(p, 1u << 20, 16, UINT_MAX - 3);
-  });
-  EXPECT_EQ(o.status, 7);
-  EXPECT_EQ(o.out, "refused " + std::to_string((1ul << 20) * UINT_MAX) + " bytes in rexxalloc\n");
-#endif
-}
-
-TEST(Allocators, OverflowingCountIsRefusedThroughTheHandler) {
-  auto o = run_child([] {
-    cant_alloc_fptr = reporting_handler;
-    cxalloc(SIZE_MAX / 2, 4);
-  });
-  EXPECT_EQ(o.status, 7);
-  EXPECT_NE(o.out.find(" bytes in cxalloc\n"), std::string::npos) << o.out;
-}
-
-TEST(Allocators, RunEndsWhenAReplacedHandlerReturns) {
-  auto o = run_child([] {
-    cant_alloc_fptr = returning_handler;
-    cxalloc(SIZE_MAX / 2, 4);
-    printf("not reached\n");
-  });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out.find("not reached"), std::string::npos);
-}
-
-TEST(Allocators, DefaultRefusalMessage) {
-  auto o = run_child([] {
-    fresh_places();
-    set_program_place("Main");
-    totalloc = 4321;
-    no_alloc(1234, "mxalloc");
-    printf("not reached");
-  });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err,
-            "\nCANNOT ALLOCATE 1234 bytes (`mxalloc') from the system.\n"
-            "Total successfully allocated so far:  4321 bytes.\n"
-            "  PROGRAM PLACE = Main\n");
-}
-
-// ---- Key press (standard input is a file here, not a terminal) --------------------
-
-TEST(KeyPress, OrdinaryKeysAreEchoedOnStandardError) {
-  auto o = run_child([] {
-    int a = get1char();
-    int b = get1char();
-    int c = get2char();
-    int d = get2char();
-    printf("%d %d %d %d", a, b, c, d);
-  }, "ab\nz");
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, "97 98 10 90");
-  EXPECT_EQ(o.err, "a\nb\n\nz\n");
-}
-
-TEST(KeyPress, EndOfInputActsLikeEnter) {
-  auto o = run_child([] {
-    int a = get1char();
-    int b = presskey();
-    printf("%d %d", a, b);
-  }, "");
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, "10 10");
-  EXPECT_EQ(o.err, "\nPress any key to continue....\n");
-}
-
-TEST(KeyPress, CodesAbove127AreNotUpperCased) {
-  auto o = run_child([] { printf("%d", get2char()); }, "\xe9");
-  EXPECT_EQ(o.out, "233");
-  EXPECT_EQ(o.err, "\xe9\n");
-}
-
-TEST(KeyPress, CtrlCEndsTheRunWithStatusZero) {
-  auto o = run_child([] {
-    get1char();
+TEST(KeyPress, FromAFile) {
+  auto not_reached = [] {
     printf("not reached");
     exit(5);
-  }, "\x03");
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err, "\n");
-}
-
-TEST(KeyPress, QAtThePauseEndsTheRunWithStatusZero) {
-  for (const char *key : {"q", "Q"}) {
-    auto o = run_child([] {
-      presskey();
-      printf("not reached");
-      exit(5);
-    }, key);
-    EXPECT_EQ(o.status, 0) << key;
-    EXPECT_EQ(o.out, "") << key;
-    EXPECT_EQ(o.err, std::string("Press any key to continue....") + key + "\n");
-  }
-}
-
-TEST(KeyPress, OtherKeysAtThePauseAreReturnedInUpperCase) {
-  auto o = run_child([] { printf("%c", presskey()); }, "y");
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, "Y");
-  EXPECT_EQ(o.err, "Press any key to continue....y\n");
-}
-
-namespace {
-void marking_hook() {
-  printf("hook called\n");
-  exit(3);
-}
-}  // namespace
-
-TEST(KeyPress, HooksCanBeReplaced) {
-  auto o = run_child([] {
-    presskeyfun = marking_hook;
-    presskey();
-  }, "q");
-  EXPECT_EQ(o.status, 3);
-  EXPECT_EQ(o.out, "hook called\n");
-
-  o = run_child([] {
-    cbrkfun = marking_hook;
-    get1char();
-  }, "\x03");
-  EXPECT_EQ(o.status, 3);
-  EXPECT_EQ(o.out, "hook called\n");
+  };
+  const std::string pause = "Press any key to continue....";
+  testutil::check_children({
+      {[] {
+         int a = get1char(), b = get1char(), c = get2char(), d = get2char();
+         printf("%d %d %d %d", a, b, c, d);
+       },
+       "97 98 10 90", "a\nb\n\nz\n", 0, "ab\nz"},
+      {[] {  // end of input acts like Enter
+         int a = get1char();
+         printf("%d %d", a, presskey());
+       },
+       "10 10", "\n" + pause + "\n", 0, ""},
+      {[] { printf("%d", get2char()); }, "233", "\xe9\n", 0, "\xe9"},  // not upper-cased
+      {[&] { get1char(); not_reached(); }, "", "\n", 0, "\x03"},  // Ctrl-C ends the run
+      {[&] { presskey(); not_reached(); }, "", pause + "q\n", 0, "q"},
+      {[&] { presskey(); not_reached(); }, "", pause + "Q\n", 0, "Q"},
+      {[] { printf("%c", presskey()); }, "Y", pause + "y\n", 0, "y"},
+      {[] { presskeyfun = marking_hook; presskey(); }, "hook called\n", pause + "q\n", 3, "q"},
+      {[] { cbrkfun = marking_hook; get1char(); }, "hook called\n", "\n", 3, "\x03"},
+  });
 }
 
 TEST(KeyPress, AtATerminalOneKeyIsReadWithoutEnterAndWithoutEcho) {
@@ -440,16 +223,13 @@ TEST(KeyPress, AtATerminalOneKeyIsReadWithoutEnterAndWithoutEcho) {
     dup2(slave, STDIN_FILENO);
     if (write(master, "x", 1) != 1) _exit(91);  // typed before the pause: discarded
     usleep(100000);
-    int before = fcntl(master, F_GETFL);
-    fcntl(master, F_SETFL, before | O_NONBLOCK);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     char drain[64];
     while (read(master, drain, sizeof drain) > 0) {
     }
-    pid_t typist = fork();
-    if (typist == 0) {
+    if (fork() == 0) {
       usleep(300000);
-      if (write(master, "k", 1) != 1) _exit(1);
-      _exit(0);
+      _exit(write(master, "k", 1) == 1 ? 0 : 1);
     }
     alarm(10);
     int c = get1char();
@@ -465,112 +245,68 @@ TEST(KeyPress, AtATerminalOneKeyIsReadWithoutEnterAndWithoutEcho) {
   EXPECT_EQ(o.err, "k\n");
 }
 
-// ---- Program name ----------------------------------------------------------------
+// ---- Program name and string helpers -------------------------------------------------
 
-namespace {
-std::string name_for(const char *path) {
+TEST(ProgramName, UpperCaseStemOrPROGNAME) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"C:\\Tools\\Stats\\bayescreen.exe", "BAYESCREEN"}, {"D:bayes.exe", "BAYES"},
+      {"/usr/local/bin/bayescreen", "BAYESCREEN"},       {"./build.dir/bayescreen", "BAYESCREEN"},
+      {"c:\\tools/sub\\Prog.v2.exe", "PROG.V2"},          {"bayescreen", "BAYESCREEN"},
+      {nullptr, "PROGNAME"}, {"", "PROGNAME"}, {"/usr/bin/", "PROGNAME"}, {"C:\\bin\\", "PROGNAME"},
+      {"dir/.exe", "PROGNAME"}};
   const char *saved = program_path;
-  program_path = path;
-  char *name = progname();
+  for (const auto &[path, expected] : cases) {
+    program_path = path;
+    char *name = progname();
+    EXPECT_STREQ(name, expected) << (path ? path : "null");
+    free(name);
+  }
   program_path = saved;
-  std::string s = name;
-  free(name);
-  return s;
-}
-}  // namespace
-
-TEST(ProgramName, BareUpperCaseStem) {
-  EXPECT_EQ(name_for("C:\\Tools\\Stats\\bayescreen.exe"), "BAYESCREEN");
-  EXPECT_EQ(name_for("D:bayes.exe"), "BAYES");
-  EXPECT_EQ(name_for("/usr/local/bin/bayescreen"), "BAYESCREEN");
-  EXPECT_EQ(name_for("./build.dir/bayescreen"), "BAYESCREEN");
-  EXPECT_EQ(name_for("c:\\tools/sub\\Prog.v2.exe"), "PROG.V2");
-  EXPECT_EQ(name_for("bayescreen"), "BAYESCREEN");
 }
 
-TEST(ProgramName, NoArgumentOrEmptyResultGivesPROGNAME) {
-  EXPECT_EQ(name_for(nullptr), "PROGNAME");
-  EXPECT_EQ(name_for(""), "PROGNAME");
-  EXPECT_EQ(name_for("/usr/bin/"), "PROGNAME");
-  EXPECT_EQ(name_for("C:\\bin\\"), "PROGNAME");
-  EXPECT_EQ(name_for("dir/.exe"), "PROGNAME");
-}
+TEST(StringHelpers, ComparisonsCopiesAndWords) {
+  const std::pair<int, int> compared[] = {
+      {strixcmp("ReadDat", "READDAT"), 0}, {strixcmp("abc", "ABD"), 'c' - 'd'},
+      {strixcmp("B", "a"), 'b' - 'a'},     {strixcmp("abc", "ab"), 'c'},
+      {strixcmp("ab", "abc"), -'c'},       {strixcmp(nullptr, ""), 0},
+      {strixcmp(nullptr, "a"), -'a'},      {strincmp("abcX", "ABCy", 3), 0},
+      {strincmp("abcX", "ABCy", 4), -1},   {strincmp("a", "b", 0), 0},
+      {strincmp("ab", "AB", 10), 0},       {strincmp("ab", "abc", 10), -'c'},
+      {strincmp(nullptr, nullptr, 5), 0},  {strmatch("Pi=0.3", "PI"), 0},
+      {strmatch("anything", ""), 0},       {strmatch(nullptr, nullptr), 0},
+      {strmatch("P", "PI"), -'i'},         {strmatch(nullptr, "a"), -'a'}};
+  for (size_t i = 0; i < std::size(compared); i++)
+    EXPECT_EQ(compared[i].first, compared[i].second) << "comparison " << i;
 
-// ---- String and word helpers -------------------------------------------------------
-
-TEST(StringHelpers, CaseBlindComparisons) {
-  EXPECT_EQ(strixcmp("ReadDat", "READDAT"), 0);
-  EXPECT_EQ(strixcmp("abc", "ABD"), 'c' - 'd');
-  EXPECT_EQ(strixcmp("B", "a"), 'b' - 'a');
-  EXPECT_EQ(strixcmp("abc", "ab"), 'c');
-  EXPECT_EQ(strixcmp("ab", "abc"), -'c');
-  EXPECT_EQ(strixcmp(nullptr, ""), 0);
-  EXPECT_EQ(strixcmp(nullptr, "a"), -'a');
-
-  EXPECT_EQ(strincmp("abcX", "ABCy", 3), 0);
-  EXPECT_NE(strincmp("abcX", "ABCy", 4), 0);
-  EXPECT_EQ(strincmp("a", "b", 0), 0);
-  EXPECT_EQ(strincmp("ab", "AB", 10), 0);
-  EXPECT_EQ(strincmp("ab", "abc", 10), -'c');
-  EXPECT_EQ(strincmp(nullptr, nullptr, 5), 0);
-
-  EXPECT_EQ(strmatch("Pi=0.3", "PI"), 0);
-  EXPECT_EQ(strmatch("GAMMA=2", "gam"), 0);
-  EXPECT_NE(strmatch("P", "PI"), 0);
-  EXPECT_EQ(strmatch("anything", ""), 0);
-  EXPECT_EQ(strmatch(nullptr, nullptr), 0);
-  EXPECT_NE(strmatch(nullptr, "a"), 0);
-}
-
-TEST(StringHelpers, CopiesTreatAMissingStringAsEmpty) {
   const char *text = "abc";
-  char *a = strxdup(text);
-  EXPECT_STREQ(a, "abc");
-  EXPECT_NE(a, text);
-  char *b = strxdup(nullptr);
-  EXPECT_STREQ(b, "");
-  EXPECT_EQ(strxlen(nullptr), 0u);
-  EXPECT_EQ(strxlen("abcd"), 4u);
-
   uint32_t t0 = totalloc;
-  char *c = strxdup_app2("a", "bc", "def");
-  EXPECT_STREQ(c, "abcdef");
-  EXPECT_EQ(totalloc - t0, 6u + 3u);
-  char *d = strxdup_app2(nullptr, "x", nullptr);
-  EXPECT_STREQ(d, "x");
-  char *e = strxdup_app("pre", nullptr);
-  EXPECT_STREQ(e, "pre");
-  char *f = strxdup_app(nullptr, nullptr);
-  EXPECT_STREQ(f, "");
-  for (char *p : {a, b, c, d, e, f}) free(p);
-}
+  char *copies[] = {strxdup(text), strxdup(nullptr), strxdup_app2("a", "bc", "def"),
+                    strxdup_app2(nullptr, "x", nullptr), strxdup_app("pre", nullptr),
+                    strxdup_app(nullptr, nullptr)};
+  const char *expected[] = {"abc", "", "abcdef", "x", "pre", ""};
+  EXPECT_EQ(totalloc - t0, 4u + 1u + (6u + 3u) + (1u + 3u) + (3u + 3u) + 3u) << "exact sizes";
+  EXPECT_NE(copies[0], text);
+  for (int i = 0; i < 6; i++) {
+    EXPECT_STREQ(copies[i], expected[i]) << i;
+    free(copies[i]);
+  }
+  EXPECT_EQ(strxlen(nullptr) + strxlen("abcd"), 4u);
 
-TEST(StringHelpers, KillNstrsFreesTheArrayAndClearsThePointer) {
   unsigned depth = npg;
   char **arr = static_cast<char **>(cxalloc(4, sizeof(char *)));
   arr[0] = strxdup("one");
   arr[2] = strxdup("three");
   kill_nstrs(&arr, 3);
   EXPECT_EQ(arr, nullptr);
-  EXPECT_EQ(npg, depth);
-  kill_nstrs(&arr, 3);  // missing array: nothing happens
+  kill_nstrs(&arr, 3);  // a missing array: nothing happens
   kill_nstrs(nullptr, 3);
   EXPECT_EQ(npg, depth);
-}
 
-TEST(StringHelpers, WordHelpers) {
-  char text[] = "abC1-z";
-  EXPECT_EQ(makeuc(text), text);
-  EXPECT_STREQ(text, "ABC1-Z");
-  EXPECT_STREQ(plural(1), "");
-  EXPECT_STREQ(plural(0), "s");
-  EXPECT_STREQ(plural(2), "s");
-  EXPECT_STREQ(boolon(1), "ON");
-  EXPECT_STREQ(boolon(0), "OFF");
-  EXPECT_STREQ(boolyn(5), "YES");
-  EXPECT_STREQ(boolyn(0), "NO");
-  EXPECT_STREQ(shownull(nullptr), "NULL");
-  EXPECT_STREQ(shownull("x"), "x");
-  EXPECT_DOUBLE_EQ(square(3.0), 9.0);
+  char upper[] = "abC1-z";
+  const std::pair<const char *, const char *> words[] = {
+      {makeuc(upper), "ABC1-Z"}, {plural(1), ""},       {plural(0), "s"},   {plural(2), "s"},
+      {boolon(1), "ON"},         {boolon(0), "OFF"},    {boolyn(5), "YES"}, {boolyn(0), "NO"},
+      {shownull(nullptr), "NULL"}, {shownull("x"), "x"}};
+  for (const auto &[got, want] : words) EXPECT_STREQ(got, want);
   EXPECT_DOUBLE_EQ(square(-1.5), 2.25);
 }

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <string>
-#include <vector>
+#include <tuple>
 
 #include "support/helpers.h"
 #include "support/lineread.h"
@@ -17,157 +17,53 @@ using testutil::TempDir;
 
 namespace {
 
-struct Line {
-  std::string text;
-  int number;  // lr_linenum when the line was returned
-  bool operator==(const Line &o) const { return text == o.text && number == o.number; }
-};
-
-std::ostream &operator<<(std::ostream &os, const Line &l) {
-  return os << l.number << ":`" << l.text << "'";
-}
-
-struct ReadResult {
-  std::vector<Line> lines;
-  int linenum_at_end = 0;
-};
-
-// Reads every line of a file with the given content.
-ReadResult read_all(const std::string &content) {
+// Every line of a file with the given content as "number:text|", then the
+// line count at the end of the file.
+std::string read_all(const std::string &content) {
   TempDir dir;
   std::string path = dir.write("in.txt", content);
   lr_reset();
   FILE *f = lr_fxopen(path.c_str(), "rb");
-  ReadResult r;
+  std::string r;
   for (char *line = lrs_lineread(f); line != nullptr; line = lrs_lineread(f))
-    r.lines.push_back({line, lr_linenum});
-  r.linenum_at_end = lr_linenum;
+    r += std::to_string(lr_linenum) + ":" + line + "|";
+  r += "end " + std::to_string(lr_linenum);
   EXPECT_EQ(lr_lineread(f), nullptr) << "end of file stays the end";
   fclose(f);
   lr_close();
   return r;
 }
 
-std::vector<std::string> texts(const ReadResult &r) {
-  std::vector<std::string> v;
-  for (const Line &l : r.lines) v.push_back(l.text);
-  return v;
-}
-
-// Sets a reader setting for the life of the object.
-template <typename T>
-struct Setting {
-  T &ref;
-  T saved;
-  Setting(T &r, T value) : ref(r), saved(r) { ref = value; }
-  ~Setting() { ref = saved; }
-};
-
 }  // namespace
 
-TEST(LineReader, LfCrLfAndCrLineEndsGiveTheSameLines) {
-  std::vector<std::string> expected = {"first", "second line", "third"};
-  auto lf = read_all("first\nsecond line\n\nthird\n");
-  auto crlf = read_all("first\r\nsecond line\r\n\r\nthird\r\n");
-  auto cr = read_all("first\rsecond line\r\rthird\r");
-  EXPECT_EQ(texts(lf), expected);
-  EXPECT_EQ(texts(crlf), expected);
-  EXPECT_EQ(texts(cr), expected);
-  std::vector<Line> numbered = {{"first", 1}, {"second line", 2}, {"third", 4}};
-  EXPECT_EQ(lf.lines, numbered);
-  EXPECT_EQ(crlf.lines, numbered);
-  EXPECT_EQ(cr.lines, numbered);
-  EXPECT_EQ(lf.linenum_at_end, 5);
-  EXPECT_EQ(crlf.linenum_at_end, 5);
-  EXPECT_EQ(cr.linenum_at_end, 5);
-}
+TEST(LineReader, LineEndsBlankAndCommentLinesAndNumbers) {
+  const std::string a3999(3999, 'a');  // the file is read in blocks of 4000 bytes
+  std::string l1200(1200, 'x');
+  l1200.front() = 'A';
+  l1200.back() = 'Z';
+  const std::pair<std::string, std::string> cases[] = {
+      {"first\nsecond line\n\nthird\n", "1:first|2:second line|4:third|end 5"},
+      {"first\r\nsecond line\r\n\r\nthird\r\n", "1:first|2:second line|4:third|end 5"},
+      {"first\rsecond line\r\rthird\r", "1:first|2:second line|4:third|end 5"},
+      {"a\r\nb\rc\nd", "1:a|2:b|3:c|4:d|end 5"},
+      {"only\r", "1:only|end 2"},
+      {"", "end 1"},
+      {"  \t \n# a comment\n   ; indented comment\n%percent comment\nvalue # not a comment\n"
+       "\t  padded both sides \t \n\n",
+       "5:value # not a comment|6:padded both sides|end 8"},
+      {a3999 + "\r\nb\n", "1:" + a3999 + "|2:b|end 3"},  // CR LF split between blocks
+      {a3999 + "\rc\n", "1:" + a3999 + "|2:c|end 3"},
+      {std::string("ab\0cd\n", 6), "1:ab\x01" "cd|end 2"},  // NUL reads as code 1
+      {"a\xff" "b\n", "1:a\xff" "b|end 2"},
+      {l1200 + "\nnext\n", "1:" + l1200 + "|2:next|end 3"},
+  };
+  for (const auto &[content, expected] : cases) EXPECT_EQ(read_all(content), expected);
 
-TEST(LineReader, MixedLineEndsAndALastLineWithoutAnEnd) {
-  auto r = read_all("a\r\nb\rc\nd");
-  EXPECT_EQ(texts(r), (std::vector<std::string>{"a", "b", "c", "d"}));
-  EXPECT_EQ(r.linenum_at_end, 5);
-}
-
-TEST(LineReader, CrAtTheVeryEndEndsTheLastLine) {
-  auto r = read_all("only\r");
-  EXPECT_EQ(r.lines, (std::vector<Line>{{"only", 1}}));
-  EXPECT_EQ(r.linenum_at_end, 2);
-}
-
-TEST(LineReader, EmptyFileGivesNoLine) {
-  auto r = read_all("");
-  EXPECT_TRUE(r.lines.empty());
-  EXPECT_EQ(r.linenum_at_end, 1);
-}
-
-TEST(LineReader, BlankAndCommentLinesAreSkippedButCounted) {
-  auto r = read_all(
-      "  \t \n"
-      "# a comment\n"
-      "   ; indented comment\n"
-      "%percent comment\n"
-      "value # not a comment\n"
-      "\t  padded both sides \t \n"
-      "\n");
-  EXPECT_EQ(r.lines, (std::vector<Line>{{"value # not a comment", 5}, {"padded both sides", 6}}));
-  EXPECT_EQ(r.linenum_at_end, 8);
-}
-
-TEST(LineReader, LongLinesAreReturnedWhole) {
-  std::string line1200(1200, 'x');
-  line1200[0] = 'A';
-  line1200[1199] = 'Z';
-  auto r = read_all(line1200 + "\nnext\n");
-  ASSERT_EQ(r.lines.size(), 2u);
-  EXPECT_EQ(r.lines[0].text, line1200);
-  EXPECT_EQ(r.lines[1].text, "next");
-}
-
-TEST(LineReader, MultiMegabyteLineIsReturnedWhole) {
   std::string huge(6 * 1000 * 1000 + 7, 'q');
   for (size_t i = 0; i < huge.size(); i += 997) huge[i] = static_cast<char>('a' + i % 26);
   huge.front() = 'S';
   huge.back() = 'E';
-  auto r = read_all("short\n" + huge + "\r\nlast");
-  ASSERT_EQ(r.lines.size(), 3u);
-  EXPECT_EQ(r.lines[0].text, "short");
-  EXPECT_TRUE(r.lines[1].text == huge) << "length " << r.lines[1].text.size();
-  EXPECT_EQ(r.lines[2].text, "last");
-}
-
-TEST(LineReader, LineEndsSplitAcrossBlockReads) {
-  // The file is read in blocks of 4000 bytes: put CR as the last byte of the
-  // first block, once followed by LF and once by an ordinary character.
-  std::string a(3999, 'a');
-  auto r1 = read_all(a + "\r\nb\n");
-  EXPECT_EQ(texts(r1), (std::vector<std::string>{a, "b"}));
-  EXPECT_EQ(r1.linenum_at_end, 3);
-  auto r2 = read_all(a + "\rc\n");
-  EXPECT_EQ(texts(r2), (std::vector<std::string>{a, "c"}));
-}
-
-TEST(LineReader, NulByteReadsAsCodeOne) {
-  auto r = read_all(std::string("ab\0cd\n", 6));
-  ASSERT_EQ(r.lines.size(), 1u);
-  EXPECT_EQ(r.lines[0].text, "ab\x01" "cd");
-}
-
-TEST(LineReader, CharacterLevelReads) {
-  TempDir dir;
-  std::string path = dir.write("raw.bin", std::string("\r\n\rA\0\xff", 6));
-  lr_reset();
-  FILE *f = fopen(path.c_str(), "rb");
-  EXPECT_EQ(fbuffc(f), 10);
-  EXPECT_EQ(fbuffc(f), 10);
-  EXPECT_EQ(fbuffc(f), 'A');
-  EXPECT_EQ(lr_unfbufc('Z'), 'Z');
-  EXPECT_EQ(rawfgc(f), 'Z');
-  EXPECT_EQ(fbuffc(f), 1);
-  EXPECT_EQ(rawfgc(f), 255);
-  EXPECT_EQ(rawfgc(f), -1);
-  EXPECT_EQ(fbuffc(f), -1);
-  fclose(f);
-  lr_reset();
+  EXPECT_TRUE(read_all("short\n" + huge + "\r\nlast") == "1:short|2:" + huge + "|3:last|end 4");
 }
 
 TEST(LineReader, CloseStartsTheCountAgainAndKeepsTheFileName) {
@@ -187,67 +83,32 @@ TEST(LineReader, CloseStartsTheCountAgainAndKeepsTheFileName) {
   lr_close();
 }
 
-TEST(LineReader, CopyReturnsItsArgument) {
-  const char *text = "some text";
-  EXPECT_EQ(lr_copy(text), text);
-  EXPECT_EQ(lr_copy(nullptr), nullptr);
-}
-
-TEST(LineReader, OpeningAMissingFileIsFatal) {
+TEST(LineReader, ErrorReportsAndMissingFile) {
   TempDir dir;
-  std::string path = dir.file("absent.txt");
-  auto o = run_child([&] {
-    lr_fxopen(path.c_str(), "rb");
-    printf("not reached");
-  });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "");
-  EXPECT_EQ(o.err.rfind("\nCANNOT OPEN the file  `" + path + "'\n", 0), 0u) << o.err;
-}
-
-TEST(LineReaderErrors, ReportShowsMessageLastLineNumberAndFile) {
-  TempDir dir;
-  std::string path = dir.write("design.txt", "# heading comment\nfirst\n\nsecond line\nthird\n");
-  auto o = run_child([&] {
-    lr_reset();
-    FILE *f = lr_fxopen(path.c_str(), "rb");
-    lrs_lineread(f);
-    lrs_lineread(f);
-    lr_fatal_errline("Bad value in the data");
-  });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "\nBad value in the data!\n  second line\nLine #4 in " + path + "\n");
-  EXPECT_EQ(o.err, "");
-}
-
-TEST(LineReaderErrors, WithoutMessageOnlyTheLineAndPlaceArePrinted) {
-  TempDir dir;
-  std::string path = dir.write("design.txt", "first\n");
-  auto o = run_child([&] {
-    lr_reset();
-    FILE *f = lr_fxopen(path.c_str(), "rb");
-    lrs_lineread(f);
-    lr_fatal_errline(nullptr);
-  });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "  first\nLine #1 in " + path + "\n");
-}
-
-TEST(LineReaderErrors, AfterEndOfFileTheLastLineShowsNULL) {
-  TempDir dir;
-  std::string path = dir.write("design.txt", "a\nb\n");
-  auto o = run_child([&] {
-    lr_reset();
-    FILE *f = lr_fxopen(path.c_str(), "rb");
-    while (lrs_lineread(f) != nullptr) {
-    }
-    lr_fatal_errline("SHORT FILE");
-  });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "\nSHORT FILE!\n  NULL\nLine #3 in " + path + "\n");
-}
-
-TEST(LineReaderErrors, NoFileNameShowsQuestionMarks) {
+  const std::string path = dir.file("design.txt");
+  struct {
+    std::string content;
+    int reads;
+    const char *message;
+    std::string out;
+  } cases[] = {
+      {"# heading comment\nfirst\n\nsecond line\nthird\n", 2, "Bad value in the data",
+       "\nBad value in the data!\n  second line\nLine #4 in " + path + "\n"},
+      {"first\n", 1, nullptr, "  first\nLine #1 in " + path + "\n"},
+      {"a\nb\n", 3, "SHORT FILE", "\nSHORT FILE!\n  NULL\nLine #3 in " + path + "\n"},
+  };
+  for (const auto &c : cases) {
+    dir.write("design.txt", c.content);
+    auto o = run_child([&] {
+      lr_reset();
+      FILE *f = lr_fxopen(path.c_str(), "rb");
+      for (int i = 0; i < c.reads; i++) lrs_lineread(f);
+      lr_fatal_errline(c.message);
+    });
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_EQ(o.err, "");
+  }
   auto o = run_child([] {
     free(readfile);
     readfile = nullptr;
@@ -257,36 +118,26 @@ TEST(LineReaderErrors, NoFileNameShowsQuestionMarks) {
   });
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.out, "\nOops!\n  the line\nLine #7 in ???\n");
+  o = run_child([&] { lr_fxopen(dir.file("absent.txt").c_str(), "rb"); });
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err.rfind("\nCANNOT OPEN the file  `" + dir.file("absent.txt") + "'\n", 0), 0u);
 }
 
-TEST(LineReaderSettings, ShowLinesPrintsEveryPhysicalLine) {
-  TempDir dir;
-  std::string path = dir.write("in.txt", "  a  \n\n# c\nb\n");
-  auto o = run_child([&] {
-    lr_showlines = 1;
-    lr_reset();
-    FILE *f = lr_fxopen(path.c_str(), "rb");
-    while (char *line = lr_lineread(f)) printf("-> %s\n", line);
-  });
-  EXPECT_EQ(o.out, "1. `a'\n-> a\n2. `'\n3. `# c'\n4. `b'\n-> b\n");
-}
-
-TEST(LineReaderSettings, OptionalBehaviours) {
-  {
-    Setting<int> q(lr_quotequotes, 1);
-    auto r = read_all("say \"hi\" \\ now\n");
-    EXPECT_EQ(texts(r), (std::vector<std::string>{"say \\\"hi\\\" \\\\ now"}));
-  }
-  {
-    Setting<const char *> c(lr_commchars, nullptr);
-    Setting<int> b(lr_keep_blanklines, 1);
-    auto r = read_all("# kept\n\n  x  \n");
-    EXPECT_EQ(texts(r), (std::vector<std::string>{"# kept", "", "x"}));
-  }
-  {
-    Setting<int> e(lr_keep_endspace, 1);
-    Setting<int> i(lr_keep_initial_space, 1);
-    auto r = read_all("  x \t\r\n");
-    EXPECT_EQ(texts(r), (std::vector<std::string>{"  x \t"}));
+TEST(LineReader, Settings) {
+  const std::tuple<std::function<void()>, std::string, std::string> cases[] = {
+      {[] { lr_quotequotes = 1; }, "say \"hi\" \\ now\n", "1:say \\\"hi\\\" \\\\ now|end 2"},
+      {[] { lr_commchars = nullptr; lr_keep_blanklines = 1; }, "# kept\n\n  x  \n",
+       "1:# kept|2:|3:x|end 4"},
+      {[] { lr_keep_endspace = lr_keep_initial_space = 1; }, "  x \t\r\n", "1:  x \t|end 2"},
+      {[] { lr_showlines = 1; }, "  a  \n\n# c\nb\n",
+       "1. `a'\n2. `'\n3. `# c'\n4. `b'\n1:a|4:b|end 5"},
+  };
+  for (const auto &[setup, content, expected] : cases) {
+    auto o = run_child([&] {
+      setup();
+      printf("%s", read_all(content).c_str());
+    });
+    EXPECT_EQ(o.out, expected);
   }
 }

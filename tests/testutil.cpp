@@ -1,15 +1,19 @@
 #include "testutil.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "support/showplaces.h"
 
 namespace testutil {
 
@@ -123,6 +127,40 @@ bool file_exists(const std::string &path) { return fs::exists(path); }
 
 std::string source_path(const std::string &relative) {
   return std::string(BAYESCREEN_SOURCE_DIR) + "/" + relative;
+}
+
+std::string printed;
+
+int capture(const char *fmt, ...) {
+  va_list ap, ap2;
+  va_start(ap, fmt);
+  va_copy(ap2, ap);
+  int n = vsnprintf(nullptr, 0, fmt, ap);
+  std::string s(static_cast<size_t>(n) + 1, '\0');
+  vsnprintf(s.data(), s.size(), fmt, ap2);
+  va_end(ap2);
+  va_end(ap);
+  s.resize(static_cast<size_t>(n));
+  printed += s;
+  return n;
+}
+
+void check_children(const std::vector<ChildCase> &cases) {
+  for (size_t i = 0; i < cases.size(); i++) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    Outcome o = run_child(cases[i].fn, cases[i].input);
+    EXPECT_EQ(o.status, cases[i].status);
+    EXPECT_EQ(o.out, cases[i].out);
+    EXPECT_EQ(o.err, cases[i].err);
+  }
+}
+
+void fresh_places() {
+  bayescreen::prog_place = nullptr;
+  bayescreen::npg = 0;
+  bayescreen::nxpg = 0;
+  bayescreen::max_prdepth = 100;
+  bayescreen::program_place_verbose = 0;
 }
 
 }  // namespace testutil

@@ -43,4 +43,22 @@ bool file_exists(const std::string &path);
 // Path of a file under the source tree (examples/, tests/data/ ...).
 std::string source_path(const std::string &relative);
 
+// A printf-style printer that appends its text to `printed` and returns the
+// number of characters, for the operations that take a printer.
+extern std::string printed;
+int capture(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// A piece of code run in a child with the output and status it must give.
+struct ChildCase {
+  std::function<void()> fn;
+  std::string out, err;
+  int status = 0;
+  std::string input = "";
+};
+// Runs every case in its own child and compares status and both streams.
+void check_children(const std::vector<ChildCase> &cases);
+
+// Empties the program-place stack (depth limit 100), as at the start of a run.
+void fresh_places();
+
 }  // namespace testutil
