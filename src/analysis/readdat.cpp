@@ -339,6 +339,31 @@ static void read_data_row(const char *line, int32_t i) {
   yy[i] = y;
 }
 
+// The row arrays grow with the rows actually read, doubling up to nn, so
+// that a parameter line promising far more rows than the file holds costs
+// no memory; once all nn rows are in, each array holds nn elements and 3
+// spare zero-filled ones, as if obtained at once.
+static size_t row_capacity = 0;
+
+template <typename T>
+static T *grow_rows(T *old, size_t old_count, size_t new_count) {
+  T *fresh = static_cast<T *>(cxalloc(new_count + 3, sizeof(T)));
+  if (old != nullptr) memcpy(fresh, old, old_count * sizeof(T));
+  free(old);
+  return fresh;
+}
+
+static void make_room_for_row(int32_t i) {
+  if (static_cast<size_t>(i) < row_capacity) return;
+  const size_t rows = static_cast<size_t>(nn), cols = static_cast<size_t>(mm);
+  size_t capacity = row_capacity == 0 ? 1024 : 2 * row_capacity;
+  if (capacity > rows) capacity = rows;
+  rownum = grow_rows(rownum, row_capacity, capacity);
+  ximat = grow_rows(ximat, row_capacity * cols, capacity * cols);
+  yy = grow_rows(yy, row_capacity, capacity);
+  row_capacity = capacity;
+}
+
 static void echo_data(const char *path, const char *textline) {
   bprintf("\nData in %s: Rownum, Design matrix, Response variable\n", path);
   if (textline != nullptr) bprintf("%s\n", textline);
@@ -393,11 +418,9 @@ void readdat(const char *path) {
     if (line == nullptr) lr_fatal_errline("NEXT LINE should begin with `Data'");
   }
 
-  const size_t nrows = static_cast<size_t>(nn);
-  rownum = static_cast<int32_t *>(cxalloc(nrows + 3, sizeof(int32_t)));
-  ximat = static_cast<int32_t *>(cxalloc(nrows * static_cast<size_t>(mm) + 3, sizeof(int32_t)));
-  yy = static_cast<double *>(cxalloc(nrows + 3, sizeof(double)));
-
+  rownum = ximat = nullptr;
+  yy = nullptr;
+  row_capacity = 0;
   int32_t i = 0;
   char *textline = nullptr;
   while (i < nn && (line = lrs_lineread(file)) != nullptr) {
@@ -410,6 +433,7 @@ void readdat(const char *path) {
       textline = strxdup(line);
       continue;
     }
+    make_room_for_row(i);
     read_data_row(line, i);
     i++;
   }

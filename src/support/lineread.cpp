@@ -1,6 +1,7 @@
 #include "support/lineread.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -73,11 +74,22 @@ int fbuffc(FILE *file) {
   return c;
 }
 
+// The longest line the unsigned capacities can hold with room to spare; a
+// longer one is refused as memory the allocator cannot give.
+static constexpr unsigned kMaxLine = UINT_MAX - 1024;
+
+[[noreturn]] static void line_too_long(unsigned long bytes) {
+  if (cant_alloc_fptr != nullptr) cant_alloc_fptr(bytes, "rexxalloc");
+  exit(1);
+}
+
 // The buffer grows by 500 bytes, or by half its size once lines get long,
 // so that a line of many megabytes does not cost a copy every 500 bytes.
 static void store_char(unsigned &n, int c) {
   if (n >= rxn) {
+    if (rxn >= kMaxLine) line_too_long(static_cast<unsigned long>(rxn) + kLineGrowth + 3);
     unsigned grow = rxn / 2 > kLineGrowth ? rxn / 2 : kLineGrowth;
+    if (grow > kMaxLine - rxn) grow = kMaxLine - rxn;
     rbuff = static_cast<char *>(rexxalloc(rbuff, 1, rxn, rxn + grow));
     rxn += grow;
   }
@@ -141,6 +153,7 @@ void lr_init() { lr_reset(); }
 const char *lr_copy(const char *text) {
   if (text == nullptr) return nullptr;
   size_t len = strlen(text);
+  if (len > kMaxLine) line_too_long(static_cast<unsigned long>(len) + 103);
   if (rxsave == nullptr || len > nxs) {
     nxs = static_cast<unsigned>(len + 100);
     rxsave = static_cast<char *>(rexxalloc(rxsave, 1, 0, nxs));
