@@ -5,7 +5,7 @@ CMAKE_GEN  ?= -G Ninja
 JOBS       ?= 2
 PREFIX     ?= /usr/local
 
-.PHONY: all build demo test test-sanitize bench install clean
+.PHONY: all build demo test test-sanitize bench fuzz install clean
 
 all: build
 
@@ -30,6 +30,12 @@ BENCH_REPS ?= 7
 bench: build
 	./$(BUILD)/bayescreen_bench ./$(BUILD)/bayescreen $(BENCH_REPS)
 	@if [ -x ./$(BUILD)/fit_benchmark ]; then ./$(BUILD)/fit_benchmark; fi
+
+# Coverage-guided fuzzing (AFL++, ASan + UBSan) of the design reader and the
+# option engine in build-fuzz/, FUZZ_SECONDS per target; see fuzz/run-fuzz.
+FUZZ_SECONDS ?= 180
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run-fuzz
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
