@@ -257,6 +257,31 @@ void solve(const double *a, double *coef, int nc) {
   }
 }
 
+// Residual and model sums of squares of the current fit, in one pass over
+// the runs in order. These sums and the next one are kept out of line: inside
+// the long fitting routine the running sums would live in memory, and every
+// step of the loop would wait for the previous store.
+__attribute__((noinline)) void sums_of_squares(double *sse_out, double *ssm_out) {
+  double sse = 0, ssm = 0;
+  const double ybar = s.ybar;
+  for (int r = 0; r < nn; r++) {
+    const double fit = s.yfit[s.pat[r]];
+    sse += (yy[r] - fit) * (yy[r] - fit);
+    ssm += (fit - ybar) * (fit - ybar);
+  }
+  *sse_out = sse;
+  *ssm_out = ssm;
+}
+
+__attribute__((noinline)) double residual_sum_of_squares() {
+  double sum = 0;
+  for (int r = 0; r < nn; r++) {
+    const double fit = s.yfit[s.pat[r]];
+    sum += (yy[r] - fit) * (yy[r] - fit);
+  }
+  return sum;
+}
+
 void show_vector(const char *title, const double *v, int nc) {
   printf("%s  %g(Intercept)", title, v[0]);
   for (int k = 1; k < nc; k++) printf("  %g", v[k]);
@@ -327,12 +352,8 @@ bool fit_model(int j, ModelEntry &m) {
   // Ordinary least squares: beta = (X'X)^-1 X'y, with residual and model
   // sums of squares in one pass over the runs.
   solve(s.xtxi, s.beta, nc);
-  double sse = 0, ssm = 0;
-  for (int r = 0; r < nn; r++) {
-    const double fit = s.yfit[s.pat[r]];
-    sse += (yy[r] - fit) * (yy[r] - fit);
-    ssm += (fit - s.ybar) * (fit - s.ybar);
-  }
+  double sse, ssm;
+  sums_of_squares(&sse, &ssm);
   const double rsq = ssm / (ssm + sse);
   m.adjrsq = 1 - (1 - rsq) * (nn - 1) / dfe;
   const double mse = sse / dfe;
@@ -350,11 +371,7 @@ bool fit_model(int j, ModelEntry &m) {
   double det = 0;
   matinvx2(s.xtxgi, s.xtxg, nc, &det, "XTXG");
   solve(s.xtxgi, s.cc, nc);
-  double qqc = 0;
-  for (int r = 0; r < nn; r++) {
-    const double fit = s.yfit[s.pat[r]];
-    qqc += (yy[r] - fit) * (yy[r] - fit);
-  }
+  double qqc = residual_sum_of_squares();
   for (int k = 1; k < nc; k++) qqc += (s.cc[k] / gam) * (s.cc[k] / gam);
   m.rmsec = sqrt(qqc / dfe);
   const double prior_odds = pi / (1 - pi);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "analysis/driver.h"
 #include "options/strlist.h"
@@ -364,15 +365,23 @@ static void make_room_for_row(int32_t i) {
   row_capacity = capacity;
 }
 
+// Each row is formatted whole, then printed with one call.
 static void echo_data(const char *path, const char *textline) {
   bprintf("\nData in %s: Rownum, Design matrix, Response variable\n", path);
   if (textline != nullptr) bprintf("%s\n", textline);
+  std::string row;
+  char piece[64];
   for (int32_t i = 0; i < nn; i++) {
-    bprintf("%5u.", static_cast<unsigned>(rownum[i]));
-    for (int32_t j = 0; j < mm; j++)
-      bprintf("  %2d", ximat[static_cast<size_t>(i) * static_cast<size_t>(mm) +
-                              static_cast<size_t>(j)]);
-    bprintf("   %g\n", yy[i]);
+    snprintf(piece, sizeof piece, "%5u.", static_cast<unsigned>(rownum[i]));
+    row = piece;
+    for (int32_t j = 0; j < mm; j++) {
+      snprintf(piece, sizeof piece, "  %2d",
+               ximat[static_cast<size_t>(i) * static_cast<size_t>(mm) + static_cast<size_t>(j)]);
+      row += piece;
+    }
+    snprintf(piece, sizeof piece, "   %g\n", yy[i]);
+    row += piece;
+    bprintf("%s", row.c_str());
   }
 }
 

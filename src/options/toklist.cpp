@@ -2,31 +2,38 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace bayescreen {
 
+// The text is gathered in a buffer and handed to the printer once: the same
+// characters as word-by-word printing, at a fraction of the formatting cost
+// for lists of thousands of words.
 int toklist(const char *const *items, int n, int col, int width, Printer printer, int gap,
             const char *sep) {
   if (sep == nullptr) sep = "";
   if (printer == nullptr) printer = printf;
   if (items == nullptr) n = 0;
   int seplen = static_cast<int>(strlen(sep));
-  int pad = 0, total = 0;
+  int pad = 0;
+  std::string text;
   for (int i = 0; i < n; i++) {
     const char *word = items[i] != nullptr ? items[i] : "<NULL>";
     bool last = (i == n - 1);
     int len = static_cast<int>(strlen(word)) + (last ? 0 : seplen);
     col += pad + len;
     if (col > width) {
-      total += printer("\n  ");
+      text += "\n  ";
       pad = 0;
       col = len + 2;
     }
-    total += printer("%*s%s%s", pad, "", word, last ? "" : sep);
+    text.append(static_cast<size_t>(pad), ' ');
+    text += word;
+    if (!last) text += sep;
     pad = gap;
   }
-  total += printer("\n");
-  return total;
+  text += "\n";
+  return printer("%s", text.c_str());
 }
 
 int prqtoklist(const char *title, const char *const *items, int n, Printer printer) {

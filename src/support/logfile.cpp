@@ -12,15 +12,26 @@ namespace bayescreen {
 FILE *fflog = nullptr;
 char *logfilename = nullptr;
 
+// The text is formatted once and the same bytes go to the screen and the
+// log; a text too long for the stack buffer is formatted into a heap one.
 int bprintf(const char *fmt, ...) {
+  char local[1024];
   va_list ap;
   va_start(ap, fmt);
-  va_list logap;
-  va_copy(logap, ap);
-  int n = vprintf(fmt, ap);
-  if (fflog != nullptr) n = vfprintf(fflog, fmt, logap);
-  va_end(logap);
+  va_list again;
+  va_copy(again, ap);
+  int n = vsnprintf(local, sizeof local, fmt, ap);
   va_end(ap);
+  char *text = local;
+  if (n >= static_cast<int>(sizeof local)) {
+    text = static_cast<char *>(malloc(static_cast<size_t>(n) + 1));
+    if (text != nullptr) vsnprintf(text, static_cast<size_t>(n) + 1, fmt, again);
+  }
+  va_end(again);
+  if (n < 0 || text == nullptr) return n < 0 ? n : -1;
+  fwrite(text, 1, static_cast<size_t>(n), stdout);
+  if (fflog != nullptr) fwrite(text, 1, static_cast<size_t>(n), fflog);
+  if (text != local) free(text);
   return n;
 }
 
