@@ -181,10 +181,8 @@ int croutp(double *a, int *piv, int n) {
 
 // Forward substitution with L (unit diagonal), undoing the row exchanges as
 // it goes and skipping the leading zero entries of b, then back substitution
-// with U. Sized like croutp_sized.
-template <int N>
-static void lu_solve_sized(const double *lu, double *b, const int *piv, int n) {
-  if constexpr (N > 0) n = N;
+// with U.
+void lu_solve(const double *lu, double *b, const int *piv, int n) {
   int first = -1;
   for (int i = 0; i < n; i++) {
     int p = piv[i];
@@ -201,15 +199,6 @@ static void lu_solve_sized(const double *lu, double *b, const int *piv, int n) {
     double sum = b[i];
     for (int j = i + 1; j < n; j++) sum -= lu[i * n + j] * b[j];
     b[i] = sum / lu[i * n + i];
-  }
-}
-
-void lu_solve(const double *lu, double *b, const int *piv, int n) {
-  switch (n) {
-    case 2: return lu_solve_sized<2>(lu, b, piv, n);
-    case 4: return lu_solve_sized<4>(lu, b, piv, n);
-    case 8: return lu_solve_sized<8>(lu, b, piv, n);
-    default: return lu_solve_sized<0>(lu, b, piv, n);
   }
 }
 
