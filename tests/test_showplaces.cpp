@@ -75,3 +75,41 @@ TEST(ProgramPlaces, PushPopShowAndOverflow) {
        "  PROGRAM PLACE = A\n  NO PROGRAM PLACES CURRENTLY SET\n"},
   });
 }
+
+namespace {
+
+// Records "Inner"; returns early when asked, or ends the run like a fatal
+// error would.
+int guarded_inner(int how) {
+  PlaceGuard place("Inner");
+  if (how == 1) return 1;
+  if (how == 2) {
+    show_program_places();
+    exit(1);
+  }
+  return 0;
+}
+
+std::function<void()> guarded(int how) {
+  return [=] {
+    testutil::fresh_places();
+    {
+      PlaceGuard place("Outer");
+      guarded_inner(how);
+      printf("depth %u\n", npg);
+    }
+    printf("depth %u\n", npg);
+    show_program_places();
+  };
+}
+
+}  // namespace
+
+TEST(ProgramPlaces, GuardPopsOnEveryReturnAndKeepsPlacesOnExit) {
+  const std::string after_run = "  NO PROGRAM PLACES CURRENTLY SET\n  PREVIOUS PLACE: Outer\n";
+  testutil::check_children({
+      {guarded(0), "depth 1\ndepth 0\n", after_run},
+      {guarded(1), "depth 1\ndepth 0\n", after_run},  // early return: no mismatch warning
+      {guarded(2), "", "  PROGRAM PLACES:\n    Outer\n    Inner\n", 1},
+  });
+}

@@ -434,7 +434,7 @@ void normalise_postprob(const double *logb) {
 }
 
 void calc_model_fields() {
-  set_program_place("Calc_Model_Fields");
+  PlaceGuard place("Calc_Model_Fields");
   if (s.xp == nullptr || nn > s.rows || nmod > s.models || (verbose && s.xx == nullptr))
     allocate_scratch();
   survey_design();
@@ -447,7 +447,6 @@ void calc_model_fields() {
     bprintf("(That is, the design matrix was singular.)\n");
   }
   normalise_postprob(s.logb);
-  reset_program_place("Calc_Model_Fields");
 }
 
 }  // namespace bayescreen

@@ -95,7 +95,7 @@ static void derive_file_names() {
 
 int bayescreen_main(int argc, char **argv) {
   seterr_signals();
-  set_program_place("Main");
+  PlaceGuard place("Main");
   show_description();
   printf("Program version %s\n", kVersion);
   program_path = argc > 0 ? argv[0] : nullptr;
@@ -120,8 +120,6 @@ int bayescreen_main(int argc, char **argv) {
   show_post_active();
   nl();
   closelog_file_name();
-
-  reset_program_place("Main");
   return 0;
 }
 

@@ -17,7 +17,7 @@ unsigned nxmod = 0;
 
 void init_one_mod(ModelEntry *entry, int i, int j, int k) {
   if (entry == nullptr) return;
-  set_program_place("Init_One_Mod");
+  PlaceGuard place("Init_One_Mod");
   const int index[3] = {i, j, k};
   int p = 0;
   for (; p < 3 && index[p] >= 0; p++) {
@@ -26,12 +26,11 @@ void init_one_mod(ModelEntry *entry, int i, int j, int k) {
   }
   entry->moff[p] = -1;
   entry->ivals = static_cast<int32_t *>(cxalloc(static_cast<size_t>(nv) + 3, sizeof(int32_t)));
-  reset_program_place("Init_One_Mod");
 }
 
 // Singles, then pairs, then triples, each in lexicographic order of columns.
 void init_models() {
-  set_program_place("Init_Models");
+  PlaceGuard place("Init_Models");
   const unsigned v = static_cast<unsigned>(nv);
   nxmod = v + v * (v - 1) / 2 + v * (v - 1) * (v - 2) / 6 + 3;
   model = static_cast<ModelEntry *>(cxalloc(static_cast<size_t>(nxmod) + 3, sizeof(ModelEntry)));
@@ -51,34 +50,30 @@ void init_models() {
     for (int w = u + 1; w < nv; w++)
       for (int x = w + 1; x < nv; x++) init_one_mod(start(3, 7), u, w, x);
   nmod = i;
-  reset_program_place("Init_Models");
 }
 
 void show_model_names() {
-  set_program_place("Show_Model_Names");
+  PlaceGuard place("Show_Model_Names");
   StringList *list = new_strlist();
   for (int i = 0; i < nmod; i++) add_strlist(list, model[i].name);
   bprintf("Models and submodels (n=%d):\n", num_strlist(list));
   prqtok_strlist(nullptr, list, bprintf);
   kill_strlist(&list);
-  reset_program_place("Show_Model_Names");
 }
 
 void showmat(const double *values, int nrows, int ncols) {
-  set_program_place("ShowMat");
+  PlaceGuard place("ShowMat");
   for (int r = 0; r < nrows; r++) {
     printf("%3d. ", r + 1);
     for (int c = 0; c < ncols; c++) printf(" %3g", values[r * ncols + c]);
     printf("\n");
   }
-  reset_program_place("ShowMat");
 }
 
 static const char *show_moff(char *buf, const int32_t *list, const char *chars) {
-  set_program_place("Show_Moff");
+  PlaceGuard place("Show_Moff");
   memset(buf, 0, 5);
   for (int p = 0; p < 4 && list[p] >= 0; p++) buf[p] = chars[list[p]];
-  reset_program_place("Show_Moff");
   return buf;
 }
 

@@ -31,7 +31,7 @@ void set_keys(double ModelEntry::*field) {
 }  // namespace
 
 void show_actives() {
-  set_program_place("Show_Actives");
+  PlaceGuard place("Show_Actives");
   if (pact == nullptr) pact = static_cast<double *>(cxalloc(static_cast<size_t>(nv) + 3, sizeof(double)));
   double total = 0;
   for (int f = 0; f < nv; f++) pact[f] = 0;
@@ -61,11 +61,10 @@ void show_actives() {
     stars[nstars] = '\0';
     bprintf("  %c:  %*g    %7.5f  %s\n", factorstr[f], width, pact[f], share, stars);
   }
-  reset_program_place("Show_Actives");
 }
 
 void show_post_active() {
-  set_program_place("Show_Post_Active");
+  PlaceGuard place("Show_Post_Active");
   bprintf("\nPosterior weights that factors are active:\n");
   bprintf("Weighting models by Fstat:\n");
   set_keys(&ModelEntry::fstat);
@@ -84,7 +83,6 @@ void show_post_active() {
   bprintf("\nWeighting models by Bayesian post.prob. (pi=%g, gam=%g):\n", pi, gam);
   set_keys(&ModelEntry::postprob);
   show_actives();
-  reset_program_place("Show_Post_Active");
 }
 
 }  // namespace bayescreen

@@ -57,34 +57,31 @@ int sortmodwta(const void *a, const void *b) {
 const char *sfl(int column) { return column == stype ? "*" : " "; }
 
 void showdash() {
-  set_program_place("ShowDash");
+  PlaceGuard place("ShowDash");
   if (dlen > kMaxDash) dlen = kMaxDash;
   char dashes[kMaxDash + 1];
   memset(dashes, '-', dlen);
   dashes[dlen] = '\0';
   bprintf(" %s\n", dashes);
-  reset_program_place("ShowDash");
 }
 
 void showmodheadline() {
-  set_program_place("ShowModHeadLine");
+  PlaceGuard place("ShowModHeadLine");
   dlen = static_cast<unsigned>(
       bprintf(" Model  AdjRsq%s     Rmse     Fstat%s     Likelihood%s Rmsec%s  BPostProb%s\n",
               sfl(0), sfl(1), sfl(2), sfl(3), sfl(4)));
   showdash();
-  reset_program_place("ShowModHeadLine");
 }
 
 void showmodline(const ModelEntry *entry) {
-  set_program_place("ShowModLine");
+  PlaceGuard place("ShowModLine");
   dlen = static_cast<unsigned>(bprintf(" %-4s  %9.5f   %7.4f  %8.4f    %8.2g   %7.4f  %.2g\n",
                                        entry->name, entry->adjrsq, entry->rmse, entry->fstat,
                                        entry->likelihood, entry->rmsec, entry->postprob));
-  reset_program_place("ShowModLine");
 }
 
 void showranks(const char *name, int bysize, int column) {
-  set_program_place("ShowRanks");
+  PlaceGuard place("ShowRanks");
   stype = column;
   const int limit = rankall ? nmod : 5;
   if (bysize) {
@@ -108,11 +105,10 @@ void showranks(const char *name, int bysize, int column) {
   showmodheadline();
   const int shown = rankall ? nmod : (nmod < 15 ? nmod : 15);
   for (int i = 0; i < shown; i++) showmodline(&model[i]);
-  reset_program_place("ShowRanks");
 }
 
 void rank_models() {
-  set_program_place("Rank_Models");
+  PlaceGuard place("Rank_Models");
   if (moreranks) {
     bprintf("\nSorting %d model%s by %s (data from %s):\n", nmod, plural(nmod), "AdjRsq", infile);
     set_keys(&ModelEntry::adjrsq);
@@ -142,7 +138,6 @@ void rank_models() {
   showranks("BayesPostProb", all_by_size, 4);
 
   printf("\n(*) - Models sorted by this column.\n");
-  reset_program_place("Rank_Models");
 }
 
 }  // namespace bayescreen

@@ -84,7 +84,7 @@ static bool begins_with_word(const char *line, const char *word) {
 // ---- Parameter line ---------------------------------------------------------------
 
 void fatal_errparse(int k, const char *word) {
-  set_program_place("Fatal_ErrParse");
+  PlaceGuard place("Fatal_ErrParse");
   printf("\nINTERNAL ERROR parsing parameter line!\n");
   printf("varptr=NULL in PARMVAR array entry #%u (Word=%s)\n", static_cast<unsigned>(k + 1),
          shownull(word));
@@ -101,7 +101,7 @@ static int find_parm_row(const char *word) {
 }
 
 void parse_parmline(char *line) {
-  set_program_place("Parse_ParmLine");
+  PlaceGuard place("Parse_ParmLine");
   char *word = strtok(line, kBlanks);
   if (word == nullptr) lr_fatal_errline("Can't read parameter line");
   for (; word != nullptr; word = strtok(nullptr, kBlanks)) {
@@ -138,11 +138,10 @@ void parse_parmline(char *line) {
     }
   }
   if (!parmvar[PARM_NVARS].pline && !parmvar[PARM_NVARS].cline) nv = mm;
-  reset_program_place("Parse_ParmLine");
 }
 
 void check_novar(int k) {
-  set_program_place("Check_Novar");
+  PlaceGuard place("Check_Novar");
   const ParmEntry &row = parmvar[k];
   if (!row.pline && !row.cline) {
     printf("\nENTER value for %s in Infile or Command Line!\n", row.keyname);
@@ -154,7 +153,6 @@ void check_novar(int k) {
     printf("\nILLEGAL ZERO VALUE for %s !\n", row.keyname);
     exit(1);
   }
-  reset_program_place("Check_Novar");
 }
 
 // Counts read with a sign are refused when negative, and Ncols is limited to
@@ -191,7 +189,7 @@ static void check_priors() {
 }
 
 void show_var_values() {
-  set_program_place("Show_Var_Values");
+  PlaceGuard place("Show_Var_Values");
   bprintf("Values of variables:\n");
   StringList *list = new_strlist();
   char buf[128];
@@ -206,11 +204,10 @@ void show_var_values() {
   }
   prqtok_strlist("  ", list, bprintf);
   kill_strlist(&list);
-  reset_program_place("Show_Var_Values");
 }
 
 void show_parsed_vars() {
-  set_program_place("Show_Parsed_Vars");
+  PlaceGuard place("Show_Parsed_Vars");
   printf("Parsed values from the parameter and command line:\n");
   int width = 0;
   for (int k = 0; parmvar[k].match1 != nullptr; k++)
@@ -224,13 +221,12 @@ void show_parsed_vars() {
     else
       printf("  Value=%d\n", *static_cast<int32_t *>(row.varptr));
   }
-  reset_program_place("Show_Parsed_Vars");
 }
 
 // ---- Labels -------------------------------------------------------------------------
 
 void show_labels() {
-  set_program_place("Show_Labels");
+  PlaceGuard place("Show_Labels");
   if (nlab == 0) {
     printf("WARNING: Labels line, but no labels found.\n");
   } else {
@@ -246,7 +242,6 @@ void show_labels() {
     prqtok_strlist("  ", list, bprintf);
     kill_strlist(&list);
   }
-  reset_program_place("Show_Labels");
 }
 
 // Takes each blank-separated word of `words` as the next label.
@@ -396,7 +391,7 @@ static void build_factor_strings() {
 }
 
 void readdat(const char *path) {
-  set_program_place("ReadDat");
+  PlaceGuard place("ReadDat");
   FILE *file = lr_fxopen(path, "rb");
 
   char *line = lrs_lineread(file);
@@ -456,7 +451,6 @@ void readdat(const char *path) {
   printf("Closing the file %s\n", path);
   fxclose(file, path);
   build_factor_strings();
-  reset_program_place("ReadDat");
 }
 
 }  // namespace bayescreen

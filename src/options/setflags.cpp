@@ -366,7 +366,7 @@ void parse_word(FlagSpec *table, const char *word, int where, int menuchar, cons
 
 void setflags_specmenu(const char *rest, FlagSpec *menu, int menuchar, const char *next,
                        int *used_next) {
-  set_program_place("Setflags_Specmenu");
+  PlaceGuard place("Setflags_Specmenu");
   if (stflags_verbose)
     printf("QQQ: Setflags_Specmenu: (-%c)`%s' Menu=%pH\n", menuchar, shownull(rest),
            static_cast<void *>(menu));
@@ -375,7 +375,6 @@ void setflags_specmenu(const char *rest, FlagSpec *menu, int menuchar, const cha
     parse_word(menu, word, 1, menuchar, next, used_next);
     free(word);
   }
-  reset_program_place("Setflags_Specmenu");
 }
 
 static int count_digits(int n) {
@@ -389,7 +388,7 @@ static int count_digits(int n) {
 
 void check_dupflags(FlagSpec *table, int menuchar) {
   if (table == nullptr) return;
-  set_program_place("Check_Dupflags");
+  PlaceGuard place("Check_Dupflags");
   size_t depth = strlen(submenuhead);
   if (depth > 20) {
     printf("\n*** RECURSION ERROR IN Check_Dupflags!\n  More than 20 deep:  Prefix: %s\n",
@@ -421,11 +420,10 @@ void check_dupflags(FlagSpec *table, int menuchar) {
   for (int j = 0; j < nrows; j++)
     if (table[j].submenu != nullptr) check_dupflags(table[j].submenu, table[j].flag);
   if (menuchar != 0) submenuhead[strlen(submenuhead) - 1] = '\0';
-  reset_program_place("Check_Dupflags");
 }
 
 char **setflags(int argc, char **argv, FlagSpec *table, int maxstrings, int showlist) {
-  set_program_place("SetFlags");
+  PlaceGuard place("SetFlags");
   if (stflags_verbose) printf("QQQ: Setflags: Main Entry\n");
   if (instr != nullptr) kill_nstrs(&instr, nsn);
   free_configflist(&stflags_configlist);
@@ -451,7 +449,6 @@ char **setflags(int argc, char **argv, FlagSpec *table, int maxstrings, int show
     printf("with command-line options:\n");
     setflags_options(table);
   }
-  reset_program_place("SetFlags");
   return instr;
 }
 
@@ -467,7 +464,7 @@ void show_config_open(const ConfigEntry *entries, int count) {
 }
 
 void free_configflist(ConfigList **handle) {
-  set_program_place("Free_Configlist");
+  PlaceGuard place("Free_Configlist");
   if (handle != nullptr && *handle != nullptr) {
     ConfigList *list = *handle;
     for (int i = list->count - 1; i >= 0; i--) {
@@ -478,11 +475,10 @@ void free_configflist(ConfigList **handle) {
     free(list);
     *handle = nullptr;
   }
-  reset_program_place("Free_Configlist");
 }
 
 void read_config(FlagSpec *table, const char *name) {
-  set_program_place("Read_Config");
+  PlaceGuard place("Read_Config");
   char *cfgname = isextent(name, "cfg") ? strxdup(name) : add_extent(name, ".cfg");
   printf("Reading the configuration file `%s'\n", cfgname);
 
@@ -494,7 +490,6 @@ void read_config(FlagSpec *table, const char *name) {
       if (strixcmp(cfgname, list->entries[i].cfgname) == 0) {
         show_config_open(list->entries, list->count);
         free(cfgname);
-        reset_program_place("Read_Config");
         return;
       }
     }
@@ -530,7 +525,6 @@ void read_config(FlagSpec *table, const char *name) {
     i += used_next ? 2 : 1;
   }
   if (stflags_verbose) printf("Closing the configuration file `%s'\n", cfgname);
-  reset_program_place("Read_Config");
 }
 
 // ---- The option listing ---------------------------------------------------------------
@@ -538,7 +532,7 @@ void read_config(FlagSpec *table, const char *name) {
 int setflags_options(FlagSpec *table) { return prsetflags_gen_options(table, nullptr, 0); }
 
 int prsetflags_gen_options(FlagSpec *table, Printer printer, int menuchar) {
-  set_program_place("SetFlags_Gen_Options");
+  PlaceGuard place("SetFlags_Gen_Options");
   if (printer == nullptr) printer = printf;
   if (stflags_verbose) {
     if (menuchar == 0)
@@ -548,7 +542,6 @@ int prsetflags_gen_options(FlagSpec *table, Printer printer, int menuchar) {
   }
   if (table == nullptr || table->flag == 0) {
     printer("No options listed.\n");
-    reset_program_place("SetFlags_Gen_Options");
     return 0;
   }
   int listed = 0;
@@ -574,7 +567,6 @@ int prsetflags_gen_options(FlagSpec *table, Printer printer, int menuchar) {
     if (row->subdescript != nullptr) printer("%s\n", row->subdescript);
     prsetflags_gen_options(row->submenu, printer, row->flag);
   }
-  reset_program_place("SetFlags_Gen_Options");
   return listed;
 }
 

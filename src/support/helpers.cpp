@@ -304,7 +304,7 @@ char *strxdup_app2(const char *a, const char *b, const char *c) {
 }
 
 void kill_nstrs(char ***arr, int n) {
-  set_program_place("Kill_Nstrs");
+  PlaceGuard place("Kill_Nstrs");
   if (arr != nullptr && *arr != nullptr) {
     for (int i = 0; i < n; i++) {
       free((*arr)[i]);
@@ -313,7 +313,6 @@ void kill_nstrs(char ***arr, int n) {
     free(*arr);
     *arr = nullptr;
   }
-  reset_program_place("Kill_Nstrs");
 }
 
 char *makeuc(char *s) {

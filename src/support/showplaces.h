@@ -1,19 +1,39 @@
-// The program-place stack: every function of the application pushes its
-// name on entry and pops it before returning, so that a fatal condition can
-// show where the run was.
+// The program-place stack: every function of the application records its
+// name for as long as it runs, so that a fatal condition can show where the
+// run was. Functions record their place with a PlaceGuard.
 #pragma once
 
 namespace bayescreen {
 
-extern const char **prog_place;      // the stack; names are not copied
+extern const char **prog_place;      // the stack of names (not copied); the slot above
+                                     // the top keeps the name popped last
 extern unsigned npg;                 // current depth
 extern unsigned nxpg;                // capacity in entries
-extern unsigned max_prdepth;         // deepest allowed nesting (100)
+extern unsigned max_prdepth;         // deepest allowed nesting (100); deeper ends the run
 extern int program_place_verbose;    // trace switch, off in every run
 
+// Pushes name; returns it. Ends the run (status 1) beyond max_prdepth.
 const char *set_program_place(const char *name);
+// Pops the top place; warns (MISMATCH) when name is given and is not the top.
 void reset_program_place(const char *name);
+// Shows the current places and the previous one on standard error.
 void show_program_places();
+// Trace line "N. SET_PROGRAM_PLACE(name):  STACK IS:" and the stack.
 void track_program_place(const char *setreset, const char *name);
+
+// Records a place for the lifetime of the guard: pushes the name on
+// construction and pops it on destruction, so every return, early or not,
+// leaves the stack as it found it. A run that ends through exit() keeps its
+// places on the stack for the final report.
+class PlaceGuard {
+ public:
+  explicit PlaceGuard(const char *name) : name_(set_program_place(name)) {}
+  ~PlaceGuard() { reset_program_place(name_); }
+  PlaceGuard(const PlaceGuard &) = delete;
+  PlaceGuard &operator=(const PlaceGuard &) = delete;
+
+ private:
+  const char *name_;
+};
 
 }  // namespace bayescreen
