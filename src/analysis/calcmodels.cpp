@@ -6,9 +6,9 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "analysis/driver.h"
 #include "analysis/models.h"
 #include "analysis/readdat.h"
+#include "analysis/settings.h"
 #include "numeric/matrix.h"
 #include "numeric/pfstat.h"
 #include "support/commnum.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis/driver.h"
 #include "analysis/models.h"
 #include "analysis/readdat.h"
+#include "analysis/settings.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"

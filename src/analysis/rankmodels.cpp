@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/driver.h"
+#include "analysis/settings.h"
 #include "support/commnum.h"
 #include "support/helpers.h"
 #include "support/logfile.h"

@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "analysis/driver.h"
+#include "analysis/settings.h"
 #include "options/strlist.h"
 #include "support/helpers.h"
 #include "support/lineread.h"

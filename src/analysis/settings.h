@@ -1,0 +1,23 @@
+// The run's settings: the values the options and the design file's
+// parameter line set, read by every analysis step. They are defined with the
+// driver, whose option table writes them.
+#pragma once
+#include <cstdint>
+
+namespace bayescreen {
+
+extern double pi;           // -P, Pi=: prior proportion of active factors
+extern double gam;          // -G, Gamma=: prior ratio of active-effect to error standard deviation
+extern double alpha;        // -A, Alpha=: effects count as active only when their P-value is below this
+extern int32_t allvars;     // -L: submodels of all columns
+extern int32_t rankall;     // -R: list all models in the rankings
+extern int32_t moreranks;   // -C: more sorts
+extern int32_t moreposts;   // -D: more factor-weight tables
+extern int32_t all_by_size; // -E: within-size tables for every sort
+extern int32_t showstep;    // -S: step through the model fits
+extern int32_t verbose;     // -V: verbose step output (implies -S)
+extern char *pgname;        // upper-case program name
+extern char *infile;        // input (design) file name
+extern char *outfile;       // output (log) file name
+
+}  // namespace bayescreen
