@@ -1,5 +1,6 @@
 #include "analysis/readdat.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "support/helpers.h"
 #include "support/lineread.h"
 #include "support/logfile.h"
+#include "support/numtext.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -102,9 +104,10 @@ static int find_parm_row(const char *word) {
 
 void parse_parmline(char *line) {
   PlaceGuard place("Parse_ParmLine");
-  char *word = strtok(line, kBlanks);
+  char *rest = nullptr;
+  char *word = strtok_r(line, kBlanks, &rest);
   if (word == nullptr) lr_fatal_errline("Can't read parameter line");
-  for (; word != nullptr; word = strtok(nullptr, kBlanks)) {
+  for (; word != nullptr; word = strtok_r(nullptr, kBlanks, &rest)) {
     if (word[0] == '#' || word[0] == '%' || word[0] == ';') break;
     int k = find_parm_row(word);
     if (k < 0) {
@@ -127,7 +130,7 @@ void parse_parmline(char *line) {
     row.pline = 1;
     if (row.cline) continue;  // the command line's value stands
     if (row.isreal) {
-      if (sscanf(value, "%lf", static_cast<double *>(row.varptr)) != 1) fatal_errparse(k, word);
+      if (!scan_double(value, static_cast<double *>(row.varptr))) fatal_errparse(k, word);
     } else {
       int got = read_int32(value, static_cast<int32_t *>(row.varptr));
       if (got == 0) fatal_errparse(k, word);
@@ -246,7 +249,9 @@ void show_labels() {
 
 // Takes each blank-separated word of `words` as the next label.
 static void add_labels(char *words) {
-  for (char *word = strtok(words, kBlanks); word != nullptr; word = strtok(nullptr, kBlanks)) {
+  char *rest = nullptr;
+  for (char *word = strtok_r(words, kBlanks, &rest); word != nullptr;
+       word = strtok_r(nullptr, kBlanks, &rest)) {
     if (nlab >= kMaxLabels) lr_fatal_errline("MAXIMUM NUMBER of labels: 26");
     const char expected = static_cast<char>('A' + nlab);
     if (toupper(static_cast<unsigned char>(word[0])) != expected || word[1] != '=') {
@@ -326,7 +331,7 @@ static void read_data_row(const char *line, int32_t i) {
   }
   // A response that is not a finite number ("nan", "inf") counts as missing.
   double y = 0;
-  if (sscanf(s, "%lf", &y) != 1 || !std::isfinite(y)) {
+  if (!scan_double(s, &y) || !std::isfinite(y)) {
     bprintf("\nSHORT LINE for response variable:\n");
     bprintf("Row #%u: Read %u design matrix value%s, need response value\n",
             static_cast<unsigned>(i + 1), static_cast<unsigned>(mm), plural(mm));

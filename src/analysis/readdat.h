@@ -34,10 +34,6 @@ extern int nlab;            // labels read
 extern char *factorstr;     // factor letters A..H, J, K, ... (no I)
 extern char *digitstr;      // '0' + column index
 
-}  // namespace bayescreen
-
-namespace bayescreen {
-
 // Reads, checks and echoes the design file; opens the log file right after
 // the heading line. Returns only on success: every problem ends the run
 // with status 1 and a message that names the offending line.

@@ -11,6 +11,7 @@
 #include "support/commnum.h"
 #include "support/helpers.h"
 #include "support/lineread.h"
+#include "support/numtext.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -162,8 +163,9 @@ static const char *read_hex(int letter, const char *pos, FlagSpec *row) {
   return last;
 }
 
-// Real number: converted with sscanf, then the same text is checked and
-// consumed: [-]digits[.digits][(e|E)[-]digits], then any dots that follow.
+// Real number: converted as scanf's "%lf" would (scan_double), then the same
+// text is checked and consumed: [-]digits[.digits][(e|E)[-]digits], then any
+// dots that follow.
 static const char *read_double(int letter, const char *pos, FlagSpec *row) {
   const int kind = row->vartype;
   const char *s = pos + 1;
@@ -173,7 +175,7 @@ static const char *read_double(int letter, const char *pos, FlagSpec *row) {
     return pos;
   }
   double value = 0;
-  if (sscanf(s, "%lf", &value) != 1) {
+  if (!scan_double(s, &value)) {
     printf("\nFAILURE in sscanf at `%s' !\n", s);
     badval(letter, kind, pos, "Bad double format");
   }
@@ -510,7 +512,8 @@ void read_config(FlagSpec *table, const char *name) {
 
   lr_reset();
   for (char *line = lr_lineread(file); line != nullptr; line = lr_lineread(file)) {
-    for (char *w = strtok(line, " \t"); w != nullptr; w = strtok(nullptr, " \t"))
+    char *rest = nullptr;
+    for (char *w = strtok_r(line, " \t", &rest); w != nullptr; w = strtok_r(nullptr, " \t", &rest))
       add_strlist(words, w);
   }
   fxclose(file, cfgname);

@@ -13,7 +13,7 @@ const char *commnum2(int32_t n) { return commnumb(buff2, n); }
 
 char *commnumb(char *buf, int32_t n) {
   if (n < -9999 || n > 9999) return commnumbf(buf, n);
-  sprintf(buf, "%ld", static_cast<long>(n));
+  snprintf(buf, kCommnumBufSize, "%ld", static_cast<long>(n));
   return buf;
 }
 
