@@ -595,3 +595,20 @@ TEST(ConfigFiles, WordsOfAFileAreParsedLikeTheCommandLine) {
   });
   EXPECT_EQ(o.out, reading("run.txt.cfg") + reading("run.txt.cfg"));
 }
+
+// The string arguments fill an array sized for the limit, whatever the
+// limit; one word past it is still stored for the refusal message.
+TEST(StringArguments, AnyLimitHoldsItsWordsAndOneMore) {
+  const Words words = {"a", "b", "c", "d", "e", "f", "g", "h", "i"};
+  for (int limit : {3, 5, 8}) {
+    SCOPED_TRACE("limit " + std::to_string(limit));
+    const Words fitting(words.begin(), words.begin() + limit);
+    std::string stored, listed;
+    for (const auto &w : fitting) stored += "[" + w + "] ";
+    stored.pop_back();
+    for (int k = 0; k <= limit; k++) listed += "  " + words[static_cast<size_t>(k)];
+    check(nullptr, kNothing,
+          {{fitting, stored, 0, limit},
+           {Words(words.begin(), words.begin() + limit + 1), too_many(listed), 1, limit}});
+  }
+}
