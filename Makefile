@@ -5,11 +5,16 @@ CMAKE_GEN  ?= -G Ninja
 JOBS       ?= 2
 PREFIX     ?= /usr/local
 
-.PHONY: all build demo test test-sanitize bench fuzz install clean
+.PHONY: all deps build demo test test-sanitize bench fuzz install clean
 
 all: build
 
-build:
+# The Debian packages of tools/deps: installed when missing (as root), else
+# the command that installs them is printed and make stops.
+deps:
+	@tools/deps check
+
+build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -19,7 +24,7 @@ demo: build
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-test-sanitize:
+test-sanitize: deps
 	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DBAYESCREEN_SANITIZE=ON
 	cmake --build $(SANBUILD) -j $(JOBS)
 	ctest --test-dir $(SANBUILD) --output-on-failure -j $(JOBS)
