@@ -32,13 +32,19 @@ char *factorstr = nullptr;
 char *digitstr = nullptr;
 
 ParmEntry parmvar[] = {
-    {"NR", "NN", nullptr, "NROWS", "Nrows", 0, &nn, 0, 0, 0},
-    {"NC", nullptr, nullptr, "NCOLS", "Ncols", 1, &mm, 0, 0, 0},
-    {"NV", nullptr, nullptr, "NVARS", "Nvars", 2, &nv, 0, 0, 0},
-    {"PI", nullptr, nullptr, "PI", "Pi", 3, &pi, 1, 0, 0},
-    {"GAM", nullptr, nullptr, "GAMMA", "Gamma", 4, &gam, 1, 0, 0},
-    {"ALPHA", "ALF", nullptr, "ALPHA", "Alpha", 5, &alpha, 1, 0, 0},
-    {nullptr, nullptr, nullptr, nullptr, nullptr, 6, nullptr, 0, 0, 0},
+    {.match1 = "NR", .match2 = "NN", .keyname = "NROWS", .showname = "Nrows",
+     .rowindex = PARM_NROWS, .varptr = &nn},
+    {.match1 = "NC", .keyname = "NCOLS", .showname = "Ncols", .rowindex = PARM_NCOLS,
+     .varptr = &mm},
+    {.match1 = "NV", .keyname = "NVARS", .showname = "Nvars", .rowindex = PARM_NVARS,
+     .varptr = &nv},
+    {.match1 = "PI", .keyname = "PI", .showname = "Pi", .rowindex = PARM_PI, .varptr = &pi,
+     .isreal = 1},
+    {.match1 = "GAM", .keyname = "GAMMA", .showname = "Gamma", .rowindex = PARM_GAMMA,
+     .varptr = &gam, .isreal = 1},
+    {.match1 = "ALPHA", .match2 = "ALF", .keyname = "ALPHA", .showname = "Alpha",
+     .rowindex = PARM_ALPHA, .varptr = &alpha, .isreal = 1},
+    {.rowindex = PARM_ALPHA + 1},
 };
 
 static constexpr int kMaxLabels = 26;

@@ -8,14 +8,16 @@ namespace bayescreen {
 // One keyword of the parameter line. The command-line options that set the
 // same variable mark `cline`, so that their value wins over the file's.
 struct ParmEntry {
-  const char *match1, *match2, *match3;  // match prefixes, compared without case
-  const char *keyname;                   // upper-case name used in messages
-  const char *showname;                  // mixed-case name used in the echo
-  int32_t rowindex;
-  void *varptr;                          // the variable the row sets
-  int32_t isreal;                        // 1: double ("%lf"), 0: int ("%d")
-  int32_t pline;                         // given in the parameter line
-  int32_t cline;                         // given on the command line
+  const char *match1 = nullptr;    // match prefixes, compared without case;
+  const char *match2 = nullptr;    //   a null match1 ends the table
+  const char *match3 = nullptr;
+  const char *keyname = nullptr;   // upper-case name used in messages
+  const char *showname = nullptr;  // mixed-case name used in the echo
+  int32_t rowindex = 0;            // the row's own index in the table
+  void *varptr = nullptr;          // the variable the row sets
+  int32_t isreal = 0;              // 1: double ("%lf"), 0: int ("%d")
+  int32_t pline = 0;               // given in the parameter line
+  int32_t cline = 0;               // given on the command line
 };
 
 enum ParmRow : int { PARM_NROWS = 0, PARM_NCOLS, PARM_NVARS, PARM_PI, PARM_GAMMA, PARM_ALPHA };

@@ -32,19 +32,20 @@ enum : int32_t {
   VAR_SUBMENU = 20,
 };
 
-// One row of an option table; a table ends with a row whose flag is 0.
+// One row of an option table; a table ends with a row whose flag is 0. Rows
+// are written with designated initializers, naming only what they set.
 struct FlagSpec {
-  char flag;               // option letter, matched without regard to case
-  void *var;               // target variable, typed by vartype; may be null
-  int32_t vartype;         // VAR_FLAG .. VAR_SUBMENU
-  const char *descript;    // listing text; null rows are left out of the listing
-  int32_t showdefault;     // list the current value even when not given
-  int32_t flagval;         // value stored by VAR_FLAG (0 means 1) and VAR_NFLAG
-  int32_t *setvar;         // set-indicator written whenever the letter is used
-  int32_t setval;          // value written there (0 means 1)
-  FlagSpec *submenu;       // table of a VAR_SUBMENU row
-  const char *subdescript; // heading of the submenu in the listing
-  int32_t given;           // set by the engine once the letter was used
+  char flag = 0;                      // option letter, matched without regard to case
+  void *var = nullptr;                // target variable, typed by vartype; may be null
+  int32_t vartype = 0;                // VAR_FLAG .. VAR_SUBMENU
+  const char *descript = nullptr;     // listing text; null rows are left out of the listing
+  int32_t showdefault = 0;            // list the current value even when not given
+  int32_t flagval = 0;                // value stored by VAR_FLAG (0 means 1) and VAR_NFLAG
+  int32_t *setvar = nullptr;          // set-indicator written whenever the letter is used
+  int32_t setval = 0;                 // value written there (0 means 1)
+  FlagSpec *submenu = nullptr;        // table of a VAR_SUBMENU row
+  const char *subdescript = nullptr;  // heading of the submenu in the listing
+  int32_t given = 0;                  // set by the engine once the letter was used
 };
 
 struct ConfigEntry {
