@@ -29,8 +29,12 @@ extern ModelEntry *model;  // the models, in enumeration order until sorted
 extern int nmod;           // number of models
 extern unsigned nxmod;     // capacity: number of models plus 3
 
+// Builds model: the singles, pairs and triples of the first nv factors.
 void init_models();
+// Fills entry for the factors of columns i, j, k (-1 for none): letters,
+// column list and a zeroed indicator array; a null entry does nothing.
 void init_one_mod(ModelEntry *entry, int i, int j, int k);
+// "Models and submodels (n=N):" and the model names, screen and log.
 void show_model_names();
 // Prints a row-major matrix of doubles on the screen, one numbered line a row.
 void showmat(const double *values, int nrows, int ncols);

@@ -9,15 +9,24 @@ namespace bayescreen {
 extern int stype;       // criterion column marked "*": 0 AdjRsq .. 4 BPostProb
 extern unsigned dlen;   // characters of the last table header or line
 
+// Sorts the models under each criterion of the run (F statistic and
+// posterior probability; with -C also adjusted R-squared and Rmsec) and
+// prints the tables of each.
 void rank_models();
 // qsort comparators: valid models first, then by wt (descending /
 // ascending; a wt that is not a number after every number), then by num.
 int sortmodwtd(const void *a, const void *b);
 int sortmodwta(const void *a, const void *b);
+// The tables of one criterion (column marks it with "*"): with bysize the
+// best 5 (all with -R) of each model size, then the best 15 (all) overall.
 void showranks(const char *name, int bysize, int column);
+// The column header line of a table and the dashes under it.
 void showmodheadline();
+// One model's line of a table.
 void showmodline(const ModelEntry *entry);
+// A line of dlen dashes (at most 280).
 void showdash();
+// The sort-flag mark after a column header: "*" for column stype, else " ".
 const char *sfl(int column);
 
 }  // namespace bayescreen

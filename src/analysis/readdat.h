@@ -40,11 +40,18 @@ extern char *digitstr;      // '0' + column index
 // the heading line. Returns only on success: every problem ends the run
 // with status 1 and a message that names the offending line.
 void readdat(const char *path);
+// Reads the keyword=value words of the parameter line into the parmvar
+// variables (a value the command line set stands); splits line in place.
 void parse_parmline(char *line);
+// Ends the run when parmvar row k was given nowhere or is zero.
 void check_novar(int k);
+// The message for a parameter word whose value cannot be read; ends the run.
 [[noreturn]] void fatal_errparse(int k, const char *word);
+// "Values of variables:" and every parameter's value, screen and log.
 void show_var_values();
+// Every parameter with its PLINE and CLINE marks and value (-S), screen.
 void show_parsed_vars();
+// The labels read, screen and log; a warning when the Labels line had none.
 void show_labels();
 
 // The largest number of design columns: beyond 61 the factor letters would

@@ -9,30 +9,42 @@ namespace bayescreen {
 
 // ---- File and message helpers -------------------------------------------
 // "\n%s %s the file  `%s'\n" on standard error (CANNOT when verb begins with
-// an upper-case letter, else Cannot), then the system's error text.
+// an upper-case letter, else Cannot), then the system's error text; -1.
 int errmsg(const char *verb, const char *path);
+// errmsg, then the end of the run with status 1.
 [[noreturn]] void fatal(const char *verb, const char *path);
+// As errmsg for a file operation with two names: "... the file  `from'  as  `to'".
 int errmsg2(const char *verb, const char *from, const char *to);
 // Opens a file or ends the run with "CANNOT OPEN the file ..." (status 1).
 FILE *fxopen(const char *path, const char *mode);
+// Closes file (nothing for null: -1); a failure is reported with errmsg and
+// fclose's result returned.
 int fxclose(FILE *file, const char *path);
 // 1 when the text after the last dot of name equals ext (ignoring case);
 // a name without a dot matches only a missing ext.
 int isextent(const char *name, const char *ext);
 // New heap string name+ext; never replaces an existing extension.
 char *add_extent(const char *name, const char *ext);
+// 1 when path can be opened for reading, else 0.
 int checkfile(const char *path);
+// rename / remove with the failure reported (errmsg2 / errmsg); 0 or -1.
 int rexname(const char *from, const char *to);
 int rexmove(const char *path);
 
 // ---- Counting allocators --------------------------------------------------
 // Every block is zero-filled; the caller frees with free().
-extern uint32_t numalloc, totalloc, numrealloc, totrealloc;
+extern uint32_t numalloc, totalloc;      // blocks and bytes obtained fresh
+extern uint32_t numrealloc, totrealloc;  // blocks and bytes obtained by growing a block
+// Called when the system refuses a block; the run ends even if it returns.
 using CantAllocHandler = void (*)(unsigned long bytes, const char *allocator);
-extern CantAllocHandler cant_alloc_fptr;
+extern CantAllocHandler cant_alloc_fptr;  // no_alloc unless replaced
+// "CANNOT ALLOCATE %lu bytes" with the total so far and the program places
+// on standard error; status 1.
 void no_alloc(unsigned long bytes, const char *allocator);
 
+// count elements of size bytes (a block of 1 byte when that is 0).
 void *cxalloc(size_t count, size_t size);
+// size bytes (at least 1).
 void *mxalloc(size_t size);
 // Grows or shrinks an array from oldnum to newnum elements, always keeping 3
 // zeroed spare elements; elements from min(oldnum, newnum) on are zeroed.
@@ -43,8 +55,14 @@ using KeyHook = void (*)();
 extern KeyHook cbrkfun;      // called on Ctrl-C (code 3)
 extern KeyHook presskeyfun;  // called when presskey reads Q
 [[noreturn]] void exitv();   // exit status 0
+// One key, without echo and without waiting for Enter at a terminal (the
+// next byte otherwise); the end of input reads as Enter (10). Echoes the key
+// on standard error and calls cbrkfun for Ctrl-C.
 int get1char();
+// get1char in upper case.
 int get2char();
+// "Press any key to continue...." on standard error, then get2char; Q calls
+// presskeyfun. Returns the key.
 int presskey();
 
 // ---- Program name -------------------------------------------------------------
@@ -54,19 +72,31 @@ extern const char *program_path;
 char *progname();
 
 // ---- String and word helpers (a missing string counts as empty) -------------
+// strcmp without regard to case.
 int strixcmp(const char *a, const char *b);
+// The same for at most n characters.
 int strincmp(const char *a, const char *b, size_t n);
+// 0 when s begins with prefix, without regard to case.
 int strmatch(const char *s, const char *prefix);
+// A heap copy of s.
 char *strxdup(const char *s);
+// strlen, 0 for a missing string.
 size_t strxlen(const char *s);
+// A heap string a+b / a+b+c.
 char *strxdup_app(const char *a, const char *b);
 char *strxdup_app2(const char *a, const char *b, const char *c);
+// Frees the n strings of *arr and the array itself; sets *arr to null.
 void kill_nstrs(char ***arr, int n);
+// Turns s to upper case in place; returns s.
 char *makeuc(char *s);
+// "" for 1, else "s".
 const char *plural(long n);
+// "ON"/"OFF" and "YES"/"NO" for a flag.
 const char *boolon(int f);
 const char *boolyn(int f);
+// s, or "NULL" for a missing string.
 const char *shownull(const char *s);
+// x * x.
 double square(double x);
 
 }  // namespace bayescreen

@@ -15,6 +15,7 @@ extern char *logfilename;  // the log file's name while it is open
 // the log. Returns the count written to the log when it is open, else the
 // count written to the screen.
 int bprintf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// A newline on the screen and in the log.
 int bnl();
 // Log only; returns 0 when no log is open.
 int logprintf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -25,7 +26,10 @@ int nlerr();
 // Opens the log file `name` (".txt" added when the name has no dot). With
 // append 0 an existing file is first renamed to name.bak.
 void openlog_file(const char *name, int append);
+// Closes the log, if open, and forgets its name.
 void closelog_file();
+// "Closing the log file `name'" through printer (printf when null) when a
+// log is open, then closelog_file; closelog_file_name prints with printf.
 void prcloselog_file_name(Printer printer);
 void closelog_file_name();
 
