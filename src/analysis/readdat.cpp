@@ -393,9 +393,10 @@ static void echo_data(const char *path, const char *textline) {
 
 // Factor letters A, B, ..., H, J, K, ... (I is left out) and column digits.
 static void build_factor_strings() {
+  constexpr int kSkippedLetter = 'I' - 'A';
   factorstr = static_cast<char *>(cxalloc(static_cast<size_t>(mm) + 3, 1));
   for (int32_t k = 0, stored = 0; stored < mm; k++)
-    if (k != 8) factorstr[stored++] = static_cast<char>('A' + k);
+    if (k != kSkippedLetter) factorstr[stored++] = static_cast<char>('A' + k);
   bprintf("\nFactor labels: %s   Factors analyzed: %-*.*s\n", factorstr, nv, nv, factorstr);
   digitstr = static_cast<char *>(cxalloc(static_cast<size_t>(mm) + 3, 1));
   for (int32_t k = 0; k < mm; k++) digitstr[k] = static_cast<char>('0' + k);

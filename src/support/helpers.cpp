@@ -162,6 +162,9 @@ void exitv() { exit(0); }
 KeyHook cbrkfun = exitv;
 KeyHook presskeyfun = exitv;
 
+constexpr int kEnter = '\n';  // the code of Enter, and of the end of input
+constexpr int kCtrlC = 3;      // the code of Ctrl-C once the terminal no longer signals it
+
 // Terminal state saved while a key is read without echo; restored after the
 // read and, as a safety net, when the process exits inside the pause.
 static struct termios saved_termios;
@@ -182,7 +185,7 @@ static int read_one_key() {
   fflush(stdout);
   if (!isatty(STDIN_FILENO)) {
     int c = fgetc(stdin);
-    return c == EOF ? 10 : c;
+    return c == EOF ? kEnter : c;
   }
   static bool hooked = false;
   if (!hooked) {
@@ -191,7 +194,7 @@ static int read_one_key() {
   }
   if (tcgetattr(STDIN_FILENO, &saved_termios) != 0) {
     int c = fgetc(stdin);
-    return c == EOF ? 10 : c;
+    return c == EOF ? kEnter : c;
   }
   struct termios raw = saved_termios;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
@@ -206,15 +209,15 @@ static int read_one_key() {
     got = read(STDIN_FILENO, &ch, 1);
   } while (got < 0 && errno == EINTR);
   restore_terminal();
-  return got == 1 ? ch : 10;
+  return got == 1 ? ch : kEnter;
 }
 
 int get1char() {
   int c = read_one_key();
-  if (c == 3) {
+  if (c == kCtrlC) {
     fprintf(stderr, "\n");
     cbrkfun();
-  } else if (c == 10) {
+  } else if (c == kEnter) {
     fprintf(stderr, "\n");
   } else {
     fprintf(stderr, "%c\n", c);

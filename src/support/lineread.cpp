@@ -20,6 +20,10 @@ int lr_linenum = 0;
 char *readfile = nullptr;
 
 static constexpr int kBlockSize = 4000;
+static constexpr int kLineFeed = '\n';
+static constexpr int kCarriageReturn = '\r';
+static constexpr int kEndOfFile = -1;
+static constexpr int kNulStandIn = 1;  // what a NUL byte reads as
 static constexpr unsigned kLineGrowth = 500;
 
 static unsigned char lobuff[kBlockSize];
@@ -48,7 +52,7 @@ int rawfgc(FILE *file) {
     lb_nleft = static_cast<int>(fread(lobuff, 1, kBlockSize, file));
     if (lb_nleft <= 0) {
       lb_nleft = 0;
-      return -1;
+      return kEndOfFile;
     }
   }
   lb_nleft--;
@@ -64,13 +68,13 @@ int lr_unfbufc(int ch) {
 // so that it never ends the text of a line.
 int fbuffc(FILE *file) {
   int c = rawfgc(file);
-  if (c == 13) {
+  if (c == kCarriageReturn) {
     int d = rawfgc(file);
-    if (d != 10) lr_unfbufc(d);
-    return 10;
+    if (d != kLineFeed) lr_unfbufc(d);
+    return kLineFeed;
   }
-  if (c < 0) return -1;
-  if (c == 0) return 1;
+  if (c < 0) return kEndOfFile;
+  if (c == 0) return kNulStandIn;
   return c;
 }
 
@@ -111,9 +115,9 @@ char *lr_lineread(FILE *file) {
   for (;;) {
     lr_linenum++;
     int c = fbuffc(file);
-    if (c == -1) return nullptr;
+    if (c == kEndOfFile) return nullptr;
     unsigned n = 0;
-    while (c != 10 && c != -1) {
+    while (c != kLineFeed && c != kEndOfFile) {
       if (lr_quotequotes && (c == '"' || c == '\\')) store_char(n, '\\');
       store_char(n, c);
       c = fbuffc(file);
