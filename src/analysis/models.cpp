@@ -61,6 +61,10 @@ void show_model_names() {
   kill_strlist(&list);
 }
 
+void set_keys(double ModelEntry::*field) {
+  for (int i = 0; i < nmod; i++) model[i].wt = model[i].*field;
+}
+
 void showmat(const double *values, int nrows, int ncols) {
   PlaceGuard place("ShowMat");
   for (int r = 0; r < nrows; r++) {

@@ -36,6 +36,8 @@ void init_models();
 void init_one_mod(ModelEntry *entry, int i, int j, int k);
 // "Models and submodels (n=N):" and the model names, screen and log.
 void show_model_names();
+// Sets every model's sort or weighting key wt to its value of field.
+void set_keys(double ModelEntry::*field);
 // Prints a row-major matrix of doubles on the screen, one numbered line a row.
 void showmat(const double *values, int nrows, int ncols);
 // The factor letters / column digits of a -1-terminated column list, in a

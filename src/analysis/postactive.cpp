@@ -24,10 +24,6 @@ void set_reciprocal_square_keys(double ModelEntry::*field) {
   for (int i = 0; i < nmod; i++) model[i].wt = 1 / (model[i].*field * model[i].*field);
 }
 
-void set_keys(double ModelEntry::*field) {
-  for (int i = 0; i < nmod; i++) model[i].wt = model[i].*field;
-}
-
 }  // namespace
 
 void show_actives() {

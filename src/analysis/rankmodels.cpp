@@ -35,10 +35,6 @@ int compare_models(const ModelEntry *a, const ModelEntry *b, int descending) {
   return 0;
 }
 
-void set_keys(double ModelEntry::*field) {
-  for (int i = 0; i < nmod; i++) model[i].wt = model[i].*field;
-}
-
 void sort_models(int (*comparator)(const void *, const void *)) {
   qsort(model, static_cast<size_t>(nmod), sizeof(ModelEntry), comparator);
 }

@@ -1,6 +1,7 @@
 #include "options/setflags.h"
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,15 @@ int stflags_verbose = 0;
 ConfigList *stflags_configlist = nullptr;
 
 void set_stflags_verbose(int on) { stflags_verbose = on; }
+
+// A trace line of the engine, printed only while the trace is on.
+__attribute__((format(printf, 1, 2))) static void trace(const char *fmt, ...) {
+  if (!stflags_verbose) return;
+  va_list ap;
+  va_start(ap, fmt);
+  vprintf(fmt, ap);
+  va_end(ap);
+}
 
 // ---- Kind names and placeholders ---------------------------------------------
 
@@ -223,7 +233,7 @@ static const char *skip_equals(const char *s) {
 const char *dovar(int letter, const char *pos, FlagSpec *row, FlagSpec *table, const char *next,
                   int *used_next) {
   const int kind = row->vartype;
-  if (stflags_verbose) printf("QQQ: Do_var: %s  Vartype=%s\n", pos, Vartype_Name(kind));
+  trace("QQQ: Do_var: %s  Vartype=%s\n", pos, Vartype_Name(kind));
   if (row->setvar != nullptr) *row->setvar = row->setval != 0 ? row->setval : 1;
   if (row->var == nullptr && kind != VAR_SUBMENU) return pos;
 
@@ -258,7 +268,7 @@ const char *dovar(int letter, const char *pos, FlagSpec *row, FlagSpec *table, c
       const char *value = string_value(letter, pos, row, next, used_next);
       if (value == nullptr) {
         if (kind == VAR_MSTRING) {
-          if (stflags_verbose) printf("QQQ: VAR_MSTRING with no string\n");
+          trace("QQQ: VAR_MSTRING with no string\n");
           return pos;
         }
         badval(letter, kind, pos, "Missing =");
@@ -266,8 +276,7 @@ const char *dovar(int letter, const char *pos, FlagSpec *row, FlagSpec *table, c
       if (value != next) value = skip_equals(value);
       char **target = static_cast<char **>(row->var);
       *target = (kind == VAR_STRING_APPEND) ? strxdup_app(*target, value) : strxdup(value);
-      if (stflags_verbose)
-        printf("QQQ: New String: `%s' at %pH\n", *target, static_cast<void *>(*target));
+      trace("QQQ: New String: `%s' at %pH\n", *target, static_cast<void *>(*target));
       return nullptr;
     }
     case VAR_CONFIG: {
@@ -277,14 +286,12 @@ const char *dovar(int letter, const char *pos, FlagSpec *row, FlagSpec *table, c
       char **target = static_cast<char **>(row->var);
       *target = strxdup(name);
       read_config(table, *target);
-      if (stflags_verbose)
-        printf("QQQ: VAR_CONFIG: Done with config file, returning NULL in dovar()\n");
+      trace("QQQ: VAR_CONFIG: Done with config file, returning NULL in dovar()\n");
       return nullptr;
     }
     case VAR_SUBMENU:
-      if (stflags_verbose)
-        printf("SETFLAGS VAR_SUBMENU: Submenu=%pH  Descript=`%s'\n",
-               static_cast<void *>(row->submenu), shownull(row->subdescript));
+      trace("SETFLAGS VAR_SUBMENU: Submenu=%pH  Descript=`%s'\n",
+            static_cast<void *>(row->submenu), shownull(row->subdescript));
       if (pos[1] == '\0')
         badval2(letter, kind, pos, "Expecting at least one submenu option");
       if (row->submenu != nullptr)
@@ -302,8 +309,7 @@ const char *dovar(int letter, const char *pos, FlagSpec *row, FlagSpec *table, c
 static void store_string_argument(const char *word) {
   if (nsn < nsmax) {
     instr[nsn++] = strxdup(word);
-    if (stflags_verbose)
-      printf("QQQ: Parse_word: Arg #%d: INSTRING STORED `%s'\n", nsn, word);
+    trace("QQQ: Parse_word: Arg #%d: INSTRING STORED `%s'\n", nsn, word);
     return;
   }
   if (nsmax > 0) {
@@ -319,7 +325,7 @@ static void store_string_argument(const char *word) {
 
 void parse_word(FlagSpec *table, const char *word, int where, int menuchar, const char *next,
                 int *used_next) {
-  if (stflags_verbose) printf("QQQ: ParseWord=%s\n", word);
+  trace("QQQ: ParseWord=%s\n", word);
   if (used_next != nullptr) *used_next = 0;
   if (word[0] != '-') {
     store_string_argument(word);
@@ -345,14 +351,12 @@ void parse_word(FlagSpec *table, const char *word, int where, int menuchar, cons
         exit(1);
       }
       const char *q = dovar(letter, r, row, table, next, used_next);
-      if (stflags_verbose) {
-        if (q == nullptr)
-          printf("QQQ: Parseword now: %s\n", "NULL");
-        else if (q[1] == '\0')
-          printf("QQQ: END of parseword\n");
-        else
-          printf("QQQ: Parseword now: %s\n", q + 1);
-      }
+      if (q == nullptr)
+        trace("QQQ: Parseword now: %s\n", "NULL");
+      else if (q[1] == '\0')
+        trace("QQQ: END of parseword\n");
+      else
+        trace("QQQ: Parseword now: %s\n", q + 1);
       if (p != nullptr) {
         if (q == nullptr)
           p = nullptr;
@@ -369,9 +373,8 @@ void parse_word(FlagSpec *table, const char *word, int where, int menuchar, cons
 void setflags_specmenu(const char *rest, FlagSpec *menu, int menuchar, const char *next,
                        int *used_next) {
   PlaceGuard place("Setflags_Specmenu");
-  if (stflags_verbose)
-    printf("QQQ: Setflags_Specmenu: (-%c)`%s' Menu=%pH\n", menuchar, shownull(rest),
-           static_cast<void *>(menu));
+  trace("QQQ: Setflags_Specmenu: (-%c)`%s' Menu=%pH\n", menuchar, shownull(rest),
+        static_cast<void *>(menu));
   if (menu != nullptr && rest != nullptr) {
     char *word = strxdup_app("-", rest);
     parse_word(menu, word, 1, menuchar, next, used_next);
@@ -426,7 +429,7 @@ void check_dupflags(FlagSpec *table, int menuchar) {
 
 char **setflags(int argc, char **argv, FlagSpec *table, int maxstrings, int showlist) {
   PlaceGuard place("SetFlags");
-  if (stflags_verbose) printf("QQQ: Setflags: Main Entry\n");
+  trace("QQQ: Setflags: Main Entry\n");
   if (instr != nullptr) kill_nstrs(&instr, nsn);
   free_configflist(&stflags_configlist);
 
@@ -446,7 +449,7 @@ char **setflags(int argc, char **argv, FlagSpec *table, int maxstrings, int show
     i += used_next ? 2 : 1;
   }
 
-  if (stflags_verbose) printf("QQQ: SETFLAGS: END OF main setflags() loop.\n");
+  trace("QQQ: SETFLAGS: END OF main setflags() loop.\n");
   if (showlist && table != nullptr) {
     printf("with command-line options:\n");
     setflags_options(table);
@@ -527,7 +530,7 @@ void read_config(FlagSpec *table, const char *name) {
     parse_word(table, words->strs[i], 2, 0, next, &used_next);
     i += used_next ? 2 : 1;
   }
-  if (stflags_verbose) printf("Closing the configuration file `%s'\n", cfgname);
+  trace("Closing the configuration file `%s'\n", cfgname);
 }
 
 // ---- The option listing ---------------------------------------------------------------
@@ -537,12 +540,10 @@ int setflags_options(FlagSpec *table) { return prsetflags_gen_options(table, nul
 int prsetflags_gen_options(FlagSpec *table, Printer printer, int menuchar) {
   PlaceGuard place("SetFlags_Gen_Options");
   if (printer == nullptr) printer = printf;
-  if (stflags_verbose) {
-    if (menuchar == 0)
-      printf("QQQ: Setflags_Options for main menu\n");
-    else
-      printf("QQQ: Setflags_Options for submenu `%c'=%02XH\n", menuchar, menuchar);
-  }
+  if (menuchar == 0)
+    trace("QQQ: Setflags_Options for main menu\n");
+  else
+    trace("QQQ: Setflags_Options for submenu `%c'=%02XH\n", menuchar, menuchar);
   if (table == nullptr || table->flag == 0) {
     printer("No options listed.\n");
     return 0;
