@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -148,6 +149,56 @@ TEST(FileHelpers, Backup) {
   EXPECT_FALSE(file_exists(absent + ".bak") || file_exists(path));
   EXPECT_EQ(read_file(path + ".bak"), "data");
   EXPECT_EQ(read_file(log), "old");
+}
+
+TEST(FileHelpers, BackupMovesLinksAndRefusesPipes) {
+  // Links are renamed, never followed; a named pipe at either name is left
+  // alone without being opened (which would wait for a writer).
+  TempDir dir;
+  std::filesystem::create_symlink("nowhere.txt", dir.file("dangling.txt"));
+  ASSERT_EQ(mkfifo(dir.file("pipe.txt").c_str(), 0666), 0);
+  dir.write("log.txt", "old");
+  ASSERT_EQ(mkfifo(dir.file("log.txt.bak").c_str(), 0666), 0);
+  auto o = run_child([&] {
+    for (const char *name : {"dangling.txt", "pipe.txt", "log.txt"})
+      printf("%d ", backup(dir.file(name).c_str(), 0));
+  });
+  EXPECT_EQ(o.out, "0 -1 -1 ");
+  EXPECT_EQ(o.err, "\nCANNOT BACK UP the file  `" + dir.file("pipe.txt") +
+                       "'\nIt is a named pipe (FIFO); only a regular file, a directory or a "
+                       "symbolic link is backed up.\n"
+                       "\nCANNOT DELETE the file  `" + dir.file("log.txt.bak") +
+                       "'\nIt is a named pipe (FIFO); only a regular file, a directory or a "
+                       "symbolic link is deleted.\n");
+  EXPECT_EQ(std::filesystem::read_symlink(dir.file("dangling.txt.bak")), "nowhere.txt");
+  EXPECT_FALSE(file_exists(dir.file("nowhere.txt")));
+  EXPECT_EQ(read_file(dir.file("log.txt")), "old");
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe.txt")));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.file("log.txt.bak")));
+}
+
+TEST(FileHelpers, SameFileAndClosedStandardDescriptors) {
+  TempDir dir;
+  std::string a = dir.write("a.txt", "x"), b = dir.write("b.txt", "x");
+  std::filesystem::create_hard_link(a, dir.file("hard.txt"));
+  std::filesystem::create_symlink("a.txt", dir.file("soft.txt"));
+  const std::tuple<std::string, std::string, int> cases[] = {
+      {a, a, 1}, {a, dir.path() + "/./a.txt", 1}, {a, dir.file("hard.txt"), 1},
+      {dir.file("soft.txt"), a, 1}, {a, b, 0}, {a, dir.file("absent.txt"), 0},
+      {dir.file("absent.txt"), dir.file("absent.txt"), 1}};
+  for (const auto &[x, y, expected] : cases)
+    EXPECT_EQ(same_file(x.c_str(), y.c_str()), expected) << x << " " << y;
+  EXPECT_EQ(same_file(nullptr, a.c_str()), 0);
+  // Closed 0 and 2 get /dev/null; an open 1 keeps its file.
+  auto o = run_child([&] {
+    close(0);
+    close(2);
+    attach_closed_std_descriptors();
+    int log = open(dir.file("log.txt").c_str(), O_WRONLY | O_CREAT, 0666);
+    printf("%d %d %d %d", log > 2, same_file("/proc/self/fd/0", "/dev/null"),
+           same_file("/proc/self/fd/2", "/dev/null"), same_file("/proc/self/fd/1", "/dev/null"));
+  });
+  EXPECT_EQ(o.out, "1 1 1 0");
 }
 
 // ---- Allocators ------------------------------------------------------------------

@@ -1,10 +1,13 @@
 #include "support/helpers.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -91,6 +94,38 @@ int rexmove(const char *path) {
   return r;
 }
 
+int same_file(const char *a, const char *b) {
+  if (a == nullptr || b == nullptr) return 0;
+  if (strcmp(a, b) == 0) return 1;
+  struct stat sa, sb;
+  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return 0;
+  return (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) ? 1 : 0;
+}
+
+const char *special_file_kind(unsigned mode) {
+  switch (mode & S_IFMT) {
+    case S_IFIFO: return "a named pipe (FIFO)";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    case S_IFDIR: return "a directory";
+    case S_IFLNK: return "a symbolic link";
+    default: return "not a plain file";
+  }
+}
+
+void attach_closed_std_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is fd itself, as those below it are open.
+    int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+}
+
 // ---- Counting allocators --------------------------------------------------
 
 uint32_t numalloc = 0, totalloc = 0, numrealloc = 0, totrealloc = 0;
@@ -166,15 +201,26 @@ constexpr int kEnter = '\n';  // the code of Enter, and of the end of input
 constexpr int kCtrlC = 3;      // the code of Ctrl-C once the terminal no longer signals it
 
 // Terminal state saved while a key is read without echo; restored after the
-// read and, as a safety net, when the process exits inside the pause.
+// read and, as a safety net, when the process exits or is ended by a signal
+// inside the pause.
 static struct termios saved_termios;
-static bool termios_changed = false;
+static volatile sig_atomic_t termios_changed = 0;
 
-static void restore_terminal() {
+void restore_terminal() {
   if (termios_changed) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_termios);
-    termios_changed = false;
+    termios_changed = 0;
   }
+}
+
+void exit_by_signal(int sig) {
+  signal(sig, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, sig);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(sig);
+  _exit(128 + sig);  // reached only if the default action does not end the process
 }
 
 // Reads one key: from a terminal without echo and without waiting for Enter,
@@ -200,7 +246,7 @@ static int read_one_key() {
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  termios_changed = true;
+  termios_changed = 1;
   tcsetattr(STDIN_FILENO, TCSANOW, &raw);
   tcflush(STDIN_FILENO, TCIFLUSH);
   unsigned char ch = 0;
@@ -231,6 +277,9 @@ int get2char() {
 }
 
 int presskey() {
+  // The prompt follows the text it is about even when standard output is
+  // a file or a pipe and standard error is not.
+  fflush(stdout);
   fprintf(stderr, "Press any key to continue....");
   int c = get2char();
   if (c == 'Q') presskeyfun();

@@ -30,6 +30,16 @@ int checkfile(const char *path);
 // rename / remove with the failure reported (errmsg2 / errmsg); 0 or -1.
 int rexname(const char *from, const char *to);
 int rexmove(const char *path);
+// 1 when a and b name the same file: the same name, or two names of one
+// file (the same device and inode, links followed); 0 otherwise.
+int same_file(const char *a, const char *b);
+// The kind of a file that is not a regular file, for messages ("a named
+// pipe (FIFO)", "a symbolic link" ...); mode is st_mode from lstat().
+const char *special_file_kind(unsigned mode);
+// Attaches /dev/null to each of the descriptors 0, 1 and 2 that is closed,
+// so that no file the run opens can take the place of standard input,
+// output or error.
+void attach_closed_std_descriptors();
 
 // ---- Counting allocators --------------------------------------------------
 // Every block is zero-filled; the caller frees with free().
@@ -55,6 +65,12 @@ using KeyHook = void (*)();
 extern KeyHook cbrkfun;      // called on Ctrl-C (code 3)
 extern KeyHook presskeyfun;  // called when presskey reads Q
 [[noreturn]] void exitv();   // exit status 0
+// Gives back the terminal settings that the key-press pause changed (echo,
+// line editing); does nothing outside the pause. Async-signal-safe.
+void restore_terminal();
+// Ends the process by the signal sig under its default action, so that the
+// parent sees the signal's own status. Async-signal-safe.
+[[noreturn]] void exit_by_signal(int sig);
 // One key, without echo and without waiting for Enter at a terminal (the
 // next byte otherwise); the end of input reads as Enter (10). Echoes the key
 // on standard error and calls cbrkfun for Ctrl-C.

@@ -52,6 +52,9 @@ int rawfgc(FILE *file) {
     lb_nleft = static_cast<int>(fread(lobuff, 1, kBlockSize, file));
     if (lb_nleft <= 0) {
       lb_nleft = 0;
+      // A read that fails (the name of a directory, a device error) must
+      // not pass for the end of the file.
+      if (ferror(file)) fatal("READ", readfile);
       return kEndOfFile;
     }
   }

@@ -22,6 +22,7 @@ extern char *readfile;              // name of the file opened with lr_fxopen
 // error reports.
 FILE *lr_fxopen(const char *path, const char *mode);
 // Next logical line, or null at end of file; a null file closes the reader.
+// A failed read ends the run with "CANNOT READ the file ..." (status 1).
 // The text stays valid until the next call.
 char *lr_lineread(FILE *file);
 // lr_lineread, keeping a copy of the line (or of "NULL" at end of file)
