@@ -1,7 +1,10 @@
 // The screen-and-log printing calls and the opening, backup and closing of
 // the log file. Everything that touches the log runs in a child process in
 // its own temporary folder, so the log globals stay untouched here.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/helpers.h"
 #include "support/logfile.h"
 #include "testutil.h"
 
@@ -137,4 +141,134 @@ TEST(LogFile, FailedBackupEndsTheRunAndLeavesTheOldLogIntact) {
   EXPECT_EQ(o.err.rfind("\nCANNOT DELETE the file  `res.txt.bak'\n", 0), 0u) << o.err;
   EXPECT_EQ(read_file(dir.file("res.txt")), "precious results\n");
   EXPECT_TRUE(std::filesystem::is_directory(dir.file("res.txt.bak")));
+}
+
+// ---- Faults: failed writes, a lost screen, long lines, names ------------------------
+
+namespace {
+
+// Swaps the open log's stream for one on /dev/full, where every write that
+// reaches the device fails with ENOSPC.
+void log_to_full_device() {
+  openlog_file("res", 0);
+  fclose(fflog);
+  fflog = fopen("/dev/full", "w");
+}
+
+}  // namespace
+
+TEST(LogFile, AFailedWriteFlushOrCloseEndsTheRunWithStatusOne) {
+  const std::string opening = "OPENING the log file `res.txt'\n";
+  const std::string cannot =
+      "\nCANNOT WRITE the file  `res.txt'\n" + std::string(strerror(ENOSPC)) + "\n";
+  const std::string line(5000, 'x');
+  struct {
+    std::function<void()> fn;
+    std::string out, err;
+    int status;
+  } cases[] = {
+      {[&] {  // a write that reaches the device fails at once
+         log_to_full_device();
+         bprintf("%s\n", line.c_str());
+         printf("not reached");
+       },
+       opening + line + "\n", cannot, 1},
+      {[&] {  // log only, failing when the log is flushed at the close
+         log_to_full_device();
+         logprintf("%s\n", "short");
+         closelog_file_name();
+         printf("not reached");
+       },
+       opening + "Closing the log file `res.txt'\n", cannot, 1},
+      {[&] {  // flushed when the run ends by exit() with the log open
+         log_to_full_device();
+         bprintf("short\n");
+         exit(0);
+       },
+       opening + "short\n", cannot, 1},
+      {[&] {  // the descriptor is gone: nothing to flush, the close fails
+         openlog_file("res", 0);
+         bprintf("kept\n");
+         fflush(fflog);
+         close(fileno(fflog));
+         closelog_file();
+         printf("[%d]", log_failed);
+       },
+       opening + "kept\n[1]",
+       "\nCANNOT CLOSE the file  `res.txt'\n" + std::string(strerror(EBADF)) + "\n", 0},
+  };
+  for (size_t i = 0; i < std::size(cases); i++) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    TempDir dir;
+    auto o = run_in(dir, {}, cases[i].fn);
+    EXPECT_EQ(o.status, cases[i].status);
+    EXPECT_EQ(o.out, cases[i].out);
+    EXPECT_EQ(o.err, cases[i].err);
+  }
+}
+
+TEST(LogFile, AScreenThatFailsStopsAndTheLogGoesOn) {
+  TempDir dir;
+  const std::string line(3000, 'y');
+  auto o = run_in(dir, {}, [&] {
+    openlog_file("res", 0);
+    int full = open("/dev/full", O_WRONLY);
+    dup2(full, STDOUT_FILENO);
+    for (int i = 0; i < 4; i++) bprintf("%d%s\n", i, line.c_str());
+    closelog_file();
+    // Later screen output goes nowhere, without a further failed write.
+    fprintf(stderr, "%s", same_file("/proc/self/fd/1", "/dev/null") ? "null" : "still the device");
+  });
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "null");
+  std::string expected;
+  for (int i = 0; i < 4; i++) expected += std::to_string(i) + line + "\n";
+  EXPECT_EQ(read_file(dir.file("res.txt")), expected);
+}
+
+TEST(LogFile, LongLinesComeFromTheCountingAllocator) {
+  TempDir dir;
+  auto o = run_in(dir, {}, [] {
+    openlog_file("res", 0);
+    uint32_t count = numalloc, bytes = totalloc;
+    int n = bprintf("%s\n", std::string(5000, 'z').c_str());
+    printf("[%d %u %u]\n", n, numalloc - count, totalloc - bytes);
+  });
+  EXPECT_EQ(o.out,
+            "OPENING the log file `res.txt'\n" + std::string(5000, 'z') + "\n[5001 1 5002]\n");
+  EXPECT_EQ(read_file(dir.file("res.txt")), std::string(5000, 'z') + "\n");
+#if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer never lets the system refuse
+  // Under a memory limit the refusal is reported (status 1), not a lost line.
+  o = run_in(dir, {}, [] {
+    std::string big(16 << 20, 'z');
+    long pages = 0;
+    FILE *statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(98);
+    rlimit limit = {};
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * 4096 + (4 << 20);
+    setrlimit(RLIMIT_AS, &limit);
+    bprintf("%s\n", big.c_str());
+  });
+  EXPECT_EQ(o.status, 1);
+  const std::string refused =
+      "\nCANNOT ALLOCATE " + std::to_string((16 << 20) + 2) + " bytes (`mxalloc')";
+  EXPECT_EQ(o.err.rfind(refused, 0), 0u) << o.err;
+#endif
+}
+
+TEST(LogFile, AppendingRefusesWhatIsNotARegularFile) {
+  // Opening to append never waits for a reader of a named pipe and never
+  // follows a link.
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("pipe.txt").c_str(), 0666), 0);
+  std::filesystem::create_symlink("target.txt", dir.file("link.txt"));
+  auto o = run_in(dir, {}, [] { openlog_file("pipe", 1); });
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err,
+            "\nCANNOT OPEN the file  `pipe.txt'\nIt is a named pipe (FIFO), not a regular file.\n");
+  o = run_in(dir, {}, [] { openlog_file("link", 1); });
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err,
+            "\nCANNOT OPEN the file  `link.txt'\nIt is a symbolic link, not a regular file.\n");
+  EXPECT_FALSE(file_exists(dir.file("target.txt")));
 }

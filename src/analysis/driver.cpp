@@ -98,7 +98,9 @@ static void derive_file_names() {
 }
 
 int bayescreen_main(int argc, char **argv) {
+  attach_closed_std_descriptors();
   seterr_signals();
+  set_run_signals();
   PlaceGuard place("Main");
   show_description();
   printf("Program version %s\n", kVersion);
@@ -116,6 +118,7 @@ int bayescreen_main(int argc, char **argv) {
     exit(1);
   }
   derive_file_names();
+  refuse_log_over_input(outfile, infile);
   readdat(infile);
   init_models();
   show_model_names();
@@ -124,7 +127,7 @@ int bayescreen_main(int argc, char **argv) {
   show_post_active();
   nl();
   closelog_file_name();
-  return 0;
+  return log_failed ? 1 : 0;
 }
 
 }  // namespace bayescreen

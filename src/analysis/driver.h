@@ -9,7 +9,8 @@ namespace bayescreen {
 
 extern FlagSpec ss[];       // the program's option table
 
-// The whole run; returns the exit status.
+// The whole run; returns the exit status: 0 when the log holds the whole
+// report, 1 when it could not be closed cleanly.
 int bayescreen_main(int argc, char **argv);
 // Prints the description text that opens every run.
 void show_description();

@@ -1,9 +1,13 @@
 #include "support/errsignals.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
+#include "support/helpers.h"
+#include "support/logfile.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -31,5 +35,36 @@ void set_errsignals() {
 }
 
 void seterr_signals() { set_errsignals(); }
+
+void dointerrupt(int sig) {
+  int saved = errno;
+  restore_terminal();
+  if (sig != SIGQUIT) {
+    if (hold_interrupt(sig)) {
+      errno = saved;
+      return;
+    }
+    mark_interrupted_run(sig);
+  }
+  exit_by_signal(sig);
+}
+
+static bool ignored(int sig) {
+  struct sigaction now;
+  return sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+
+void set_run_signals() {
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    if (ignored(sig)) continue;
+    struct sigaction action = {};
+    action.sa_handler = dointerrupt;
+    sigfillset(&action.sa_mask);  // one interruption at a time
+    action.sa_flags = SA_RESTART;
+    sigaction(sig, &action, nullptr);
+  }
+}
 
 }  // namespace bayescreen
