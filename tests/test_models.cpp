@@ -44,17 +44,16 @@ TEST(Models, EnumerationOrderAndCounts) {
   }
   const ModelEntry &acd = model[12];
   EXPECT_EQ(acd.nf, 3);
-  EXPECT_EQ(acd.moff[0], 0);
-  EXPECT_EQ(acd.moff[1], 2);
-  EXPECT_EQ(acd.moff[2], 3);
-  EXPECT_EQ(acd.moff[3], -1);
-  EXPECT_EQ(model[4].moff[2], -1);  // a pair ends its list after two columns
-  EXPECT_EQ(model[0].moff[1], -1);
-  ASSERT_NE(acd.ivals, nullptr);
-  for (int f = 0; f < nv + 3; f++) EXPECT_EQ(acd.ivals[f], 0);
+  EXPECT_EQ(acd.fset, 0b1101u);  // columns 0, 2 and 3
+  int32_t list[65];
+  EXPECT_EQ(column_list(acd.fset, list), 3);
+  EXPECT_EQ(std::vector<int32_t>(list, list + 4), (std::vector<int32_t>{0, 2, 3, -1}));
+  EXPECT_EQ(column_list(model[4].fset, list), 2);  // AB
+  EXPECT_EQ(list[2], -1);
+  EXPECT_EQ(acd.ivals, 0u);
   // The spare entries beyond the models are zero-filled.
   EXPECT_EQ(model[nmod].num, 0);
-  EXPECT_EQ(model[nmod].name[0], '\0');
+  EXPECT_EQ(model[nmod].name, nullptr);
 }
 
 TEST(Models, NinthFactorIsJ) {

@@ -18,7 +18,7 @@ void models_of(int factors) {
   testutil::set_design({std::vector<int>(factors, 1)}, {1.0}, factors);
   init_models();
   for (int i = 0; i < nmod; i++)
-    for (int p = 0; model[i].moff[p] >= 0; p++) model[i].ivals[model[i].moff[p]] = 1;
+    model[i].ivals = model[i].fset;
 }
 
 ModelEntry &named(const char *name) {
@@ -39,10 +39,10 @@ std::string actives_with_weights(const std::vector<double> &weights) {
 
 TEST(PostActive, SumsSharesAndStarsAgainstHandSums) {
   models_of(3);  // A B C AB AC BC ABC
-  named("C").ivals[2] = 0;  // C is marked active in no model...
-  named("AC").ivals[2] = 0;
-  named("BC").ivals[2] = 0;
-  named("ABC").ivals[2] = 0;
+  named("C").ivals &= ~(uint64_t{1} << 2);  // C is marked active in no model...
+  named("AC").ivals &= ~(uint64_t{1} << 2);
+  named("BC").ivals &= ~(uint64_t{1} << 2);
+  named("ABC").ivals &= ~(uint64_t{1} << 2);
   // Weights: A 0.5, B 1, C 2, AB 4, AC 0.25, BC 0.25, ABC 4; total 12.
   // A: 0.5+4+0.25+4 = 8.75 (0.72917, 21.9 -> 22 stars)
   // B: 1+4+0.25+4 = 9.25 (0.77083, 23.1 -> 23 stars); C: 0.
@@ -54,7 +54,7 @@ TEST(PostActive, SumsSharesAndStarsAgainstHandSums) {
 
 TEST(PostActive, StarRoundingAndAlignment) {
   models_of(2);  // A B AB
-  named("AB").ivals[0] = named("AB").ivals[1] = 0;
+  named("AB").ivals = 0;
   // Shares 0.25 and 0.1: 7.5 rounds up to 8 stars, 3 exactly 3.
   EXPECT_EQ(actives_with_weights({0.25, 0.1, 0.65}),
             "  A:  0.25    0.25000  ********\n"

@@ -87,9 +87,9 @@ TEST(RankModels, TiesKeepEnumerationOrderAndInvalidModelsSortLast) {
   auto r = testutil::run_child([] {
     moreranks = 1;
     rank_models();
-    for (int i = 0; i < nmod; i++) printf("%s ", model[i].name);
+    for (int i = 0; i < rank_count; i++) printf("%s ", model[rank_order[i]].name);
   });
-  // The array ends in BayesPostProb order.
+  // The ranking ends in BayesPostProb order.
   EXPECT_NE(r.out.find("A C D AB AD BC BD CD ABC ABD ACD B AC BCD "), std::string::npos);
 
   const char *expected[] = {"A", "C", "D", "AB", "AD", "BC", "BD", "CD", "ABC", "ABD", "ACD",

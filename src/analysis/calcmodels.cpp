@@ -22,21 +22,24 @@ int ninvalid = 0;
 
 namespace {
 
-constexpr int maxnc = 8;  // columns of the largest model matrix (3 factors)
 constexpr double kTwoPi = 6.283185307179586;
+// Two-level designs group their runs by level combination when a model has
+// no more base columns (blocks and factors) than this.
+constexpr int kMaxPatternColumns = 16;
 
 // The fits work on the distinct rows of the model matrix X. In a two-level
-// design (every entry of the analysed columns -1 or 1) a model of nf factors
-// has at most 2^nf distinct rows, one per combination of its factors'
-// levels; otherwise every run is a row of its own. Every product and sum is
-// formed in the same order as the plain matrix formulas
+// design (every analysed entry -1 or 1) a model with nb base columns (its
+// blocks and factors) has at most 2^nb distinct rows, one per combination of
+// their levels; otherwise every run is a row of its own. Every product and
+// sum is formed in the same order as the plain matrix formulas
 //   X'X,  beta = ((X'X)^-1 X') y,  yfit = X beta,
 // each dot product summed from 0 upward in its natural index order, so the
 // results are the same to the last bit, at a cost proportional to the runs
 // rather than to runs x columns^2, and with no runs x runs work arrays.
 struct Scratch {
   int32_t rows = 0;            // runs the arrays have room for
-  int models = 0;              // models logb has room for
+  int maxnc = 0;               // columns of the largest model matrix
+  int distinct = 0;            // distinct rows the arrays have room for
   bool two_level = false;      // every analysed entry is -1 or 1
   double ybar = 0;             // mean response
   double *xx = nullptr;        // X, nn x nc (only for the verbose display)
@@ -46,19 +49,19 @@ struct Scratch {
   int32_t *pat = nullptr;      // distinct row of each run
   int npat = 0;                // distinct rows of the current model
   uint8_t *level = nullptr;    // two-level designs: 1 where the entry is +1, column by column
-  double level_rows[4][8 * maxnc];  // two-level designs: the distinct rows for 1, 2, 3 factors
-  bool level_rows_ready[4] = {};
+  double *level_rows[65] = {}; // two-level designs: the distinct rows of models of nf factors
   double *abp = nullptr;       // rows of ((X'X)^-1 X')' per distinct row, npat x nc
   double *yfit = nullptr;      // fitted value per distinct row
-  double xtx[maxnc * maxnc];   // X'X
-  double xtxi[maxnc * maxnc];  // (X'X)^-1
-  double xtxg[maxnc * maxnc];  // X'X plus the prior precision
-  double xtxgi[maxnc * maxnc]; // its inverse
-  double beta[maxnc];          // least-squares estimates
-  double cc[maxnc];            // posterior mode
-  double pv[maxnc];            // P-value of each effect column
-  int32_t xm[maxnc][5];        // factors forming each column of X, -1-terminated
-  double *logb = nullptr;      // log posterior weight of each model
+  double *xtx = nullptr;       // X'X
+  double *xtxi = nullptr;      // (X'X)^-1
+  double *xtxg = nullptr;      // X'X plus the prior precision
+  double *xtxgi = nullptr;     // its inverse
+  double *beta = nullptr;      // least-squares estimates
+  double *cc = nullptr;        // posterior mode
+  double *pv = nullptr;        // P-value of each effect column
+  uint64_t *xm = nullptr;      // design columns forming each column of X
+  int nbase = 0;               // base columns of the current model
+  int32_t base[65];            // its base columns: blocks, then factors, -1-terminated
 };
 Scratch s;
 
@@ -66,30 +69,55 @@ int32_t design(int r, int col) {
   return ximat[static_cast<size_t>(r) * static_cast<size_t>(mm) + static_cast<size_t>(col)];
 }
 
-void allocate_scratch() {
+double *doubles(size_t n) { return static_cast<double *>(cxalloc(n + 3, sizeof(double))); }
+int32_t *ints(size_t n) { return static_cast<int32_t *>(cxalloc(n + 3, sizeof(int32_t))); }
+
+// The largest number of columns a model of the set has.
+int largest_model_columns() {
+  int largest = 0;
+  for (int i = 0; i < nmod; i++)
+    if (model[i].neff + 1 > largest) largest = model[i].neff + 1;
+  return largest;
+}
+
+void allocate_scratch(int maxnc) {
   for (void *p : {static_cast<void *>(s.xx), static_cast<void *>(s.xxt),
                   static_cast<void *>(s.xp), static_cast<void *>(s.count),
                   static_cast<void *>(s.pat), static_cast<void *>(s.abp),
-                  static_cast<void *>(s.yfit), static_cast<void *>(s.logb),
-                  static_cast<void *>(s.level)})
+                  static_cast<void *>(s.yfit), static_cast<void *>(s.level),
+                  static_cast<void *>(s.xtx), static_cast<void *>(s.xtxi),
+                  static_cast<void *>(s.xtxg), static_cast<void *>(s.xtxgi),
+                  static_cast<void *>(s.beta), static_cast<void *>(s.cc),
+                  static_cast<void *>(s.pv), static_cast<void *>(s.xm)})
     free(p);
+  for (double *&rows : s.level_rows) {
+    free(rows);
+    rows = nullptr;
+  }
   s.rows = nn;
-  s.models = nmod;
+  s.maxnc = maxnc;
   const size_t rows = static_cast<size_t>(nn);
+  const size_t nc = static_cast<size_t>(maxnc);
   // A two-level design has up to 8 distinct rows however few runs it has.
-  const size_t distinct = rows > 8 ? rows : 8;
-  auto doubles = [](size_t n) { return static_cast<double *>(cxalloc(n + 3, sizeof(double))); };
-  auto ints = [](size_t n) { return static_cast<int32_t *>(cxalloc(n + 3, sizeof(int32_t))); };
-  s.xp = doubles(distinct * maxnc);
-  s.abp = doubles(distinct * maxnc);
+  s.distinct = nn > 8 ? nn : 8;
+  const size_t distinct = static_cast<size_t>(s.distinct);
+  s.xp = doubles(distinct * nc);
+  s.abp = doubles(distinct * nc);
   s.yfit = doubles(distinct);
   s.count = ints(distinct);
   s.pat = ints(rows);
-  s.logb = doubles(static_cast<size_t>(nmod));
   s.level = static_cast<uint8_t *>(cxalloc(rows * static_cast<size_t>(nv) + 3, 1));
+  s.xtx = doubles(nc * nc);
+  s.xtxi = doubles(nc * nc);
+  s.xtxg = doubles(nc * nc);
+  s.xtxgi = doubles(nc * nc);
+  s.beta = doubles(nc);
+  s.cc = doubles(nc);
+  s.pv = doubles(nc);
+  s.xm = static_cast<uint64_t *>(cxalloc(nc + 3, sizeof(uint64_t)));
   if (verbose) {
-    s.xx = doubles(rows * maxnc);
-    s.xxt = doubles(rows * maxnc);
+    s.xx = doubles(rows * nc);
+    s.xxt = doubles(rows * nc);
   }
 }
 
@@ -105,44 +133,30 @@ void survey_design() {
   if (s.two_level)
     for (int f = 0; f < nv; f++)
       for (int r = 0; r < nn; r++) s.level[f * nn + r] = design(r, f) == 1;
-  for (bool &ready : s.level_rows_ready) ready = false;
   double sum = 0;
   for (int r = 0; r < nn; r++) sum += yy[r];
   s.ybar = sum / nn;
 }
 
-void set_xm(int col, int a, int b = -1, int c = -1) {
-  s.xm[col][0] = a;
-  s.xm[col][1] = b;
-  s.xm[col][2] = c;
-  s.xm[col][3] = -1;
+// The base columns of a model: its blocks, then its factors.
+void set_base(const ModelEntry &m) {
+  uint64_t set = m.fset;
+  for (int b = 0; b < modelspace.blocks; b++) set |= uint64_t{1} << b;
+  s.nbase = column_list(set, s.base);
 }
 
-// Column lists of X: intercept, main effects in column order, the
-// two-factor interactions in lexicographic order, the three-factor one.
-void set_columns(const ModelEntry &m, int nc) {
-  const int32_t *f = m.moff;
-  for (int col = 0; col < nc; col++) s.xm[col][0] = -1;
-  int col = 1;
-  for (int p = 0; p < m.nf; p++) set_xm(col++, f[p]);
-  for (int p = 0; p < m.nf; p++)
-    for (int q = p + 1; q < m.nf; q++) set_xm(col++, f[p], f[q]);
-  if (m.nf == 3) set_xm(col++, f[0], f[1], f[2]);
-}
-
-// One row of X from the values of the model's factors in design-column
-// order. Each interaction is the integer product of its factors' values,
-// formed in 64 bits; a product beyond that range (entries of many digits)
-// is formed in doubles instead.
-void model_row(double *row, int nc, const int32_t *moff, const int32_t *values) {
+// One row of X from the values of the model's base columns. Each
+// interaction is the integer product of its factors' values, formed in 64
+// bits; a product beyond that range (entries of many digits) is formed in
+// doubles instead.
+void model_row(double *row, int nc, const int32_t *values) {
   row[0] = 1.0;
   for (int k = 1; k < nc; k++) {
     int64_t product = 1;
     double rounded = 1.0;
     bool overflow = false;
-    for (int p = 0; s.xm[k][p] >= 0; p++) {
-      int at = 0;
-      while (moff[at] != s.xm[k][p]) at++;
+    for (int at = 0; at < s.nbase; at++) {
+      if (!has_column(s.xm[k], s.base[at])) continue;
       overflow = overflow || __builtin_mul_overflow(product, values[at], &product);
       rounded *= static_cast<double>(values[at]);
     }
@@ -151,35 +165,34 @@ void model_row(double *row, int nc, const int32_t *moff, const int32_t *values) 
 }
 
 // The distinct rows of X, how many runs have each, and each run's row. In
-// a two-level design distinct row q has factor p at +1 when bit p of q is
-// set; these rows are the same for every model of nf factors.
+// a two-level design distinct row q has base column p at +1 when bit p of q
+// is set; these rows are the same for every model of nf factors.
 void distinct_rows(const ModelEntry &m, int nc) {
-  int32_t values[3];
-  if (s.two_level) {
-    s.npat = 1 << m.nf;
-    if (!s.level_rows_ready[m.nf]) {
+  int32_t values[65];
+  const int patterns = s.nbase <= kMaxPatternColumns ? 1 << s.nbase : 0;
+  if (s.two_level && patterns > 0 && patterns <= s.distinct) {
+    s.npat = patterns;
+    double *&cached = s.level_rows[m.nf];
+    if (cached == nullptr) {
+      cached = doubles(static_cast<size_t>(s.npat) * static_cast<size_t>(nc));
       for (int q = 0; q < s.npat; q++) {
-        for (int p = 0; p < m.nf; p++) values[p] = (q >> p) & 1 ? 1 : -1;
-        model_row(&s.level_rows[m.nf][q * nc], nc, m.moff, values);
+        for (int p = 0; p < s.nbase; p++) values[p] = (q >> p) & 1 ? 1 : -1;
+        model_row(&cached[q * nc], nc, values);
       }
-      s.level_rows_ready[m.nf] = true;
     }
-    memcpy(s.xp, s.level_rows[m.nf], sizeof(double) * static_cast<size_t>(s.npat * nc));
+    memcpy(s.xp, cached, sizeof(double) * static_cast<size_t>(s.npat * nc));
     for (int q = 0; q < s.npat; q++) s.count[q] = 0;
-    const uint8_t *l0 = &s.level[m.moff[0] * nn];
-    const uint8_t *l1 = m.nf > 1 ? &s.level[m.moff[1] * nn] : l0;
-    const uint8_t *l2 = m.nf > 2 ? &s.level[m.moff[2] * nn] : l0;
-    const int shift1 = m.nf > 1 ? 1 : 31, shift2 = m.nf > 2 ? 2 : 31;
-    for (int r = 0; r < nn; r++) {
-      int q = l0[r] | (l1[r] << shift1 & 2) | (l2[r] << shift2 & 4);
-      s.pat[r] = q;
-      s.count[q]++;
+    for (int r = 0; r < nn; r++) s.pat[r] = 0;
+    for (int p = 0; p < s.nbase; p++) {
+      const uint8_t *level = &s.level[s.base[p] * nn];
+      for (int r = 0; r < nn; r++) s.pat[r] |= level[r] << p;
     }
+    for (int r = 0; r < nn; r++) s.count[s.pat[r]]++;
   } else {
     s.npat = nn;
     for (int r = 0; r < nn; r++) {
-      for (int p = 0; p < m.nf; p++) values[p] = design(r, m.moff[p]);
-      model_row(&s.xp[r * nc], nc, m.moff, values);
+      for (int p = 0; p < s.nbase; p++) values[p] = design(r, s.base[p]);
+      model_row(&s.xp[r * nc], nc, values);
       s.pat[r] = r;
       s.count[r] = 1;
     }
@@ -249,11 +262,36 @@ void solve_fitted(const double *a, double *coef) {
   }
 }
 
+// The same sums for any number of columns, one entry at a time.
+void solve_fitted_any(const double *a, double *coef, int nc) {
+  for (int q = 0; q < s.npat; q++) {
+    const double *row = &s.xp[q * nc];
+    double *ab = &s.abp[q * nc];
+    for (int j = 0; j < nc; j++) {
+      double sum = 0;
+      for (int k = 0; k < nc; k++) sum += a[j * nc + k] * row[k];
+      ab[j] = sum;
+    }
+  }
+  for (int j = 0; j < nc; j++) coef[j] = 0;
+  for (int r = 0; r < nn; r++) {
+    const double *ab = &s.abp[s.pat[r] * nc];
+    for (int j = 0; j < nc; j++) coef[j] += ab[j] * yy[r];
+  }
+  for (int q = 0; q < s.npat; q++) {
+    const double *row = &s.xp[q * nc];
+    double sum = 0;
+    for (int k = 0; k < nc; k++) sum += row[k] * coef[k];
+    s.yfit[q] = sum;
+  }
+}
+
 void solve(const double *a, double *coef, int nc) {
   switch (nc) {
     case 2: solve_fitted<2>(a, coef); break;
     case 4: solve_fitted<4>(a, coef); break;
-    default: solve_fitted<8>(a, coef); break;
+    case 8: solve_fitted<8>(a, coef); break;
+    default: solve_fitted_any(a, coef, nc); break;
   }
 }
 
@@ -290,17 +328,19 @@ void show_vector(const char *title, const double *v, int nc) {
 
 void show_ivals(const char *title, const ModelEntry &m, double value) {
   printf("%s", title);
-  for (int f = 0; f < nv; f++) printf(" %d", m.ivals[f]);
+  for (int f = 0; f < nv; f++) printf(" %d", has_column(m.ivals, f) ? 1 : 0);
   printf("  %g\n", value);
 }
 
 void show_model_head(int j, const ModelEntry &m, int nc) {
+  int32_t moff[65];
+  column_list(m.fset, moff);
   printf("%d. Model %s (nf=%d, nc=%d, moff=`%s')\n", j + 1, m.name, m.nf, nc,
-         show_int_moff(m.moff));
+         show_int_moff(moff));
   if (!verbose) return;
-  printf("Base columns of XIMAT (nn=%d, nf=%d, moff=%s)\n", nn, m.nf, show_int_moff(m.moff));
+  printf("Base columns of XIMAT (nn=%d, nf=%d, moff=%s)\n", nn, m.nf, show_int_moff(s.base));
   for (int r = 0; r < nn; r++) {
-    for (int p = 0; p < m.nf; p++) printf(" %3d", design(r, m.moff[p]));
+    for (int p = 0; p < s.nbase; p++) printf(" %3d", design(r, s.base[p]));
     printf("\n");
   }
   for (int r = 0; r < nn; r++)
@@ -314,25 +354,63 @@ void show_model_head(int j, const ModelEntry &m, int nc) {
   showmat(s.xxt, nc, nn);
 }
 
+// The factors (never the blocks) of the columns of X in mask.
+uint64_t factors_of(uint64_t mask) {
+  const uint64_t blocks = modelspace.blocks > 0 ? (uint64_t{1} << modelspace.blocks) - 1 : 0;
+  return mask & ~blocks;
+}
+
 // Marks the factors of every effect column that counts: all columns with
 // the default alpha, else those whose two-sided t-test P-value is below it.
 void mark_active(ModelEntry &m, int nc, double mse) {
-  for (int f = 0; f < nv; f++) m.ivals[f] = 0;
+  m.ivals = 0;
   for (int k = 1; k < nc; k++) {
     if (alpha < 1) {
       double t = s.beta[k] / sqrt(mse * s.xtxi[k * nc + k]);
       s.pv[k] = pvttest(static_cast<double>(nn) - nc, t);
       if (s.pv[k] >= alpha) continue;
     }
-    for (int p = 0; s.xm[k][p] >= 0; p++) m.ivals[s.xm[k][p]] = 1;
+    m.ivals |= factors_of(s.xm[k]);
   }
 }
 
-// Fits one model; returns false when its X'X cannot be inverted.
+// The classical criteria do not exist for a model whose X'X is singular.
+void criteria_not_available(ModelEntry &m) {
+  m.adjrsq = m.fstat = m.rmse = m.loglik = m.likelihood = NAN;
+}
+
+// Box-Meyer posterior: effect column c gets the prior precision 1/g_c^2;
+// cc = (X'X + G)^-1 X'y is the posterior mode, with fitted values X cc, and
+//   Qqc = |y - X cc|^2 + sum_c (cc_c / g_c)^2.
+// Fills the column counts, det(X'X + G) and Qqc of terms.
+void posterior_mode(int nc, BoxMeyerTerms *terms) {
+  int n_int = 0;
+  for (int k = 0; k < nc * nc; k++) s.xtxg[k] = s.xtx[k];
+  for (int k = 1; k < nc; k++) {
+    const double g = column_gamma(s.xm[k]);
+    if (__builtin_popcountll(s.xm[k]) > 1) n_int++;
+    s.xtxg[k * nc + k] += 1 / (g * g);
+  }
+  terms->n_int = n_int;
+  terms->n_main = nc - 1 - n_int;
+  matinvx2(s.xtxgi, s.xtxg, nc, &terms->det, "XTXG");
+  terms->logdet = log(terms->det);
+  solve(s.xtxgi, s.cc, nc);
+  double qqc = residual_sum_of_squares();
+  for (int k = 1; k < nc; k++) {
+    const double g = column_gamma(s.xm[k]);
+    qqc += (s.cc[k] / g) * (s.cc[k] / g);
+  }
+  terms->qqc = qqc;
+}
+
+// Fits one model; returns false when its X'X is singular and the model
+// takes no further part.
 bool fit_model(int j, ModelEntry &m) {
   const int nc = m.neff + 1;
   const double dfe = static_cast<double>(nn) - nc;  // error degrees of freedom
-  set_columns(m, nc);
+  model_column_masks(m, s.xm);
+  set_base(m);
   distinct_rows(m, nc);
   if (showstep) show_model_head(j, m, nc);
   cross_products(nc);
@@ -342,62 +420,55 @@ bool fit_model(int j, ModelEntry &m) {
   }
   // With fewer runs than columns X'X has rank below nc: singular, however
   // the decomposition rounds.
-  if (nn < nc || matinv(s.xtxi, s.xtx, nc) != 0) {
+  const bool singular = nn < nc || matinv(s.xtxi, s.xtx, nc) != 0;
+  double sse = 0, mse = 0;
+  if (singular) {
     printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", m.name);
     m.invalid = 1;
     ninvalid++;
-    return false;
+    if (!modelspace.keep_aliased) return false;
+    // The Box-Meyer posterior exists all the same (X'X + Gamma is regular);
+    // every factor of the model counts, as no effect can be tested.
+    criteria_not_available(m);
+    m.ivals = factors_of(m.fset);
+  } else {
+    // Ordinary least squares: beta = (X'X)^-1 X'y, with residual and model
+    // sums of squares in one pass over the runs.
+    solve(s.xtxi, s.beta, nc);
+    double ssm;
+    sums_of_squares(&sse, &ssm);
+    mse = classical_criteria(m, sse, ssm, nc);
+    mark_active(m, nc, mse);
   }
 
-  // Ordinary least squares: beta = (X'X)^-1 X'y, with residual and model
-  // sums of squares in one pass over the runs.
-  solve(s.xtxi, s.beta, nc);
-  double sse, ssm;
-  sums_of_squares(&sse, &ssm);
-  const double rsq = ssm / (ssm + sse);
-  m.adjrsq = 1 - (1 - rsq) * (nn - 1) / dfe;
-  const double mse = sse / dfe;
-  m.fstat = (ssm / (nc - 1)) / mse;
-  m.rmse = sqrt(mse);
-  m.loglik = -(nn / 2.0) * (log(kTwoPi * sse / nn) + 1);
-  m.likelihood = exp(m.loglik);
-  mark_active(m, nc, mse);
-
-  // Box-Meyer posterior: the effects get the prior precision 1/gam^2;
-  // cc = (X'X + G)^-1 X'y is the posterior mode and
-  // bval = (pi/(1-pi))^nf gam^-(nc-1) det(X'X + G)^-1/2 Qqc^-(nn-1)/2.
-  for (int k = 0; k < nc * nc; k++) s.xtxg[k] = s.xtx[k];
-  for (int k = 1; k < nc; k++) s.xtxg[k * nc + k] += 1 / (gam * gam);
-  double det = 0;
-  matinvx2(s.xtxgi, s.xtxg, nc, &det, "XTXG");
-  solve(s.xtxgi, s.cc, nc);
-  double qqc = residual_sum_of_squares();
-  for (int k = 1; k < nc; k++) qqc += (s.cc[k] / gam) * (s.cc[k] / gam);
+  BoxMeyerTerms terms;
+  terms.nf = m.nf;
+  posterior_mode(nc, &terms);
+  const double qqc = terms.qqc;
   m.rmsec = sqrt(qqc / dfe);
-  const double prior_odds = pi / (1 - pi);
-  m.bval = pow(gam, -(nc - 1)) * pow(prior_odds, m.nf);
-  m.bval *= 1 / sqrt(det);
-  m.bval *= pow(qqc, -(nn - 1) / 2.0);
-  // The same weight in logarithms, for normalising when the product under-
-  // or overflows (large designs, responses in large units).
-  s.logb[j] = m.nf * log(prior_odds) - (nc - 1) * log(gam) - 0.5 * log(det) -
-              (nn - 1) / 2.0 * log(qqc);
+  box_meyer_weight(terms, &m.bval, &m.logb);
 
   if (showstep) {
-    show_vector("MLEs:", s.beta, nc);
-    printf("SSE: %g   MSE: %g   RMSE: %g   LogLik: %g\n", sse, mse, m.rmse, m.loglik);
-    printf("  AdjRsq: %g   Fstat: %g   Likelihood: %g\n", m.adjrsq, m.fstat, m.likelihood);
-    if (alpha < 1) {
-      printf("Pvalues: ");
-      for (int k = 1; k < nc; k++) printf("  %g(%s)", s.pv[k], show_char_moff(s.xm[k]));
-      printf("\n");
+    if (!singular) {
+      show_vector("MLEs:", s.beta, nc);
+      printf("SSE: %g   MSE: %g   RMSE: %g   LogLik: %g\n", sse, mse, m.rmse, m.loglik);
+      printf("  AdjRsq: %g   Fstat: %g   Likelihood: %g\n", m.adjrsq, m.fstat, m.likelihood);
+      if (alpha < 1) {
+        int32_t list[65];
+        printf("Pvalues: ");
+        for (int k = 1; k < nc; k++) {
+          column_list(s.xm[k], list);
+          printf("  %g(%s)", s.pv[k], show_char_moff(list));
+        }
+        printf("\n");
+      }
+      show_ivals("Ivalues and LikL: ", m, m.likelihood);
     }
-    show_ivals("Ivalues and LikL: ", m, m.likelihood);
     printf("The %dx%d matrix XTXG:\n", nc, nc);
     showmat(s.xtxg, nc, nc);
     show_vector("Post.mode:", s.cc, nc);
     printf("Qqc: %g   Mqqc: %g   Rmsec=%g\n", qqc, qqc / dfe, m.rmsec);
-    printf("  Xtxgdet: %g   Bval=PrePostProb: %g\n", det, m.bval);
+    printf("  Xtxgdet: %g   Bval=PrePostProb: %g\n", terms.det, m.bval);
     show_ivals("Ivalues and Bval: ", m, m.bval);
     presskey();
   }
@@ -406,27 +477,101 @@ bool fit_model(int j, ModelEntry &m) {
 
 }  // namespace
 
-void normalise_postprob(const double *logb) {
+double column_gamma(uint64_t mask) {
+  if (modelspace.gam_int > 0 && __builtin_popcountll(factors_of(mask)) > 1)
+    return modelspace.gam_int;
+  return gam;
+}
+
+int model_column_masks(const ModelEntry &m, uint64_t *masks) {
+  int n = 0;
+  masks[n++] = 0;
+  for (int b = 0; b < modelspace.blocks; b++) masks[n++] = uint64_t{1} << b;
+  int32_t factor[65];
+  const int nf = column_list(m.fset, factor);
+  // Subsets of t of the model's factors in lexicographic order of position.
+  int32_t pick[65];
+  for (int t = 1; t <= nf && t <= modelspace.order; t++) {
+    for (int p = 0; p < t; p++) pick[p] = p;
+    for (;;) {
+      uint64_t mask = 0;
+      for (int p = 0; p < t; p++) mask |= uint64_t{1} << factor[pick[p]];
+      masks[n++] = mask;
+      int p = t - 1;
+      while (p >= 0 && pick[p] == nf - t + p) p--;
+      if (p < 0) break;
+      pick[p]++;
+      for (int q = p + 1; q < t; q++) pick[q] = pick[q - 1] + 1;
+    }
+  }
+  return n;
+}
+
+double classical_criteria(ModelEntry &m, double sse, double ssm, int nc) {
+  const double dfe = static_cast<double>(nn) - nc;
+  const double rsq = ssm / (ssm + sse);
+  m.adjrsq = 1 - (1 - rsq) * (nn - 1) / dfe;
+  const double mse = sse / dfe;
+  // A model without effect columns (the null model) has no F statistic.
+  m.fstat = nc > 1 ? (ssm / (nc - 1)) / mse : NAN;
+  m.rmse = sqrt(mse);
+  m.loglik = -(nn / 2.0) * (log(kTwoPi * sse / nn) + 1);
+  m.likelihood = exp(m.loglik);
+  return mse;
+}
+
+void box_meyer_weight(const BoxMeyerTerms &t, double *bval, double *logb) {
+  const double prior_odds = pi / (1 - pi);
+  const int ncols = t.n_main + t.n_int;
+  const bool one_ratio = t.n_int == 0 || modelspace.gam_int <= 0 || modelspace.gam_int == gam;
+  const double gint = one_ratio ? gam : modelspace.gam_int;
+  double b = one_ratio ? pow(gam, -ncols) : pow(gam, -t.n_main) * pow(gint, -t.n_int);
+  b *= pow(prior_odds, t.nf);
+  b *= 1 / sqrt(t.det);
+  b *= pow(t.qqc, -(nn - 1) / 2.0);
+  *bval = b;
+  // The same weight in logarithms, for normalising when the product under-
+  // or overflows (large designs, responses in large units).
+  const double log_gammas = one_ratio ? ncols * log(gam) : t.n_main * log(gam) + t.n_int * log(gint);
+  *logb = t.nf * log(prior_odds) - log_gammas - 0.5 * t.logdet - (nn - 1) / 2.0 * log(t.qqc);
+}
+
+void posterior_fitted_values(const ModelEntry &m, double *fitted) {
+  const int nc = m.neff + 1;
+  model_column_masks(m, s.xm);
+  set_base(m);
+  distinct_rows(m, nc);
+  cross_products(nc);
+  BoxMeyerTerms terms;
+  posterior_mode(nc, &terms);
+  for (int r = 0; r < nn; r++) fitted[r] = s.yfit[s.pat[r]];
+}
+
+bool has_posterior(const ModelEntry &m) { return !m.invalid || modelspace.keep_aliased; }
+
+void normalise_postprob() {
   double total = 0;
   for (int i = 0; i < nmod; i++) total += model[i].bval;
   if (std::isfinite(total) && total > 0) {
     for (int i = 0; i < nmod; i++) model[i].postprob = model[i].bval / total;
     return;
   }
-  // Log space: weights relative to the largest valid one. Invalid models and
-  // weights that are not numbers get probability 0; if some weights are
-  // infinite, those models share the probability equally.
+  // Log space: weights relative to the largest valid one. Models without a
+  // posterior and weights that are not numbers get probability 0; if some
+  // weights are infinite, those models share the probability equally.
   double top = -INFINITY;
   for (int i = 0; i < nmod; i++)
-    if (!model[i].invalid && !std::isnan(logb[i]) && logb[i] > top) top = logb[i];
+    if (has_posterior(model[i]) && !std::isnan(model[i].logb) && model[i].logb > top)
+      top = model[i].logb;
   if (top == -INFINITY) {
     for (int i = 0; i < nmod; i++) model[i].postprob = 0;
     return;
   }
   auto weight = [&](int i) -> double {
-    if (model[i].invalid || std::isnan(logb[i])) return 0;
-    if (std::isinf(top)) return logb[i] == top ? 1 : 0;
-    return exp(logb[i] - top);
+    const double logb = model[i].logb;
+    if (!has_posterior(model[i]) || std::isnan(logb)) return 0;
+    if (std::isinf(top)) return logb == top ? 1 : 0;
+    return exp(logb - top);
   };
   double sum = 0;
   for (int i = 0; i < nmod; i++) sum += weight(i);
@@ -435,18 +580,23 @@ void normalise_postprob(const double *logb) {
 
 void calc_model_fields() {
   PlaceGuard place("Calc_Model_Fields");
-  if (s.xp == nullptr || nn > s.rows || nmod > s.models || (verbose && s.xx == nullptr))
-    allocate_scratch();
+  const int maxnc = largest_model_columns();
+  if (s.xp == nullptr || nn > s.rows || maxnc > s.maxnc || (verbose && s.xx == nullptr))
+    allocate_scratch(maxnc);
+  for (double *&rows : s.level_rows) {
+    free(rows);
+    rows = nullptr;
+  }
   survey_design();
   for (int j = 0; j < nmod; j++) {
-    if (!fit_model(j, model[j])) s.logb[j] = -INFINITY;
+    if (!fit_model(j, model[j])) model[j].logb = -INFINITY;
   }
   if (ninvalid > 0) {
     bprintf("\n%s model%s out of %s were invalid.\n", commnum1(ninvalid), plural(ninvalid),
             commnum2(nmod));
     bprintf("(That is, the design matrix was singular.)\n");
   }
-  normalise_postprob(s.logb);
+  normalise_postprob();
 }
 
 }  // namespace bayescreen

@@ -1,10 +1,13 @@
 // Least-squares fit, classical criteria, activity indicators and Box-Meyer
 // posterior probability of every model.
 #pragma once
+#include <cstdint>
+
+#include "analysis/models.h"
 
 namespace bayescreen {
 
-extern int ninvalid;  // models whose X'X could not be inverted
+extern int ninvalid;  // models whose X'X is singular
 
 // Fits every model of the model set in array order and fills its record;
 // with -S (and -V) shows each fit on the screen and pauses after it.
@@ -12,8 +15,43 @@ void calc_model_fields();
 
 // Posterior probabilities from the unnormalised weights: bval / total
 // wherever that quotient can be formed; otherwise (total 0 or infinite
-// because the weights under- or overflow) from the log weights, normalised
-// after subtracting the largest. logb[i] is the log weight of model[i].
-void normalise_postprob(const double *logb);
+// because the weights under- or overflow) from the log weights model[i].logb,
+// normalised after subtracting the largest.
+void normalise_postprob();
+
+// The fitted values X cc at the posterior mode of a model, one per run, into
+// fitted; for use after calc_model_fields.
+void posterior_fitted_values(const ModelEntry &m, double *fitted);
+
+// True when the model takes part in the posterior: every model whose X'X is
+// regular, and with --keep-aliased the singular ones too.
+bool has_posterior(const ModelEntry &m);
+
+// The classical criteria of a least-squares fit with residual and model sums
+// of squares sse and ssm and nc columns: adjusted R-squared, F statistic,
+// root mean squared error, Gaussian log likelihood and likelihood. Returns
+// the mean squared error.
+double classical_criteria(ModelEntry &m, double sse, double ssm, int nc);
+
+// The Box-Meyer weight of a model with nf factors, n_main block and main-
+// effect columns and n_int interaction columns, from det = det(X'X + Gamma)
+// (and its logarithm) and Qqc:
+//   bval = (pi/(1-pi))^nf prod_c g_c^-1 det^-1/2 Qqc^-(nn-1)/2
+// as plain products of powers, and the same weight as a logarithm in logb.
+struct BoxMeyerTerms {
+  int nf = 0, n_main = 0, n_int = 0;
+  double det = 0, logdet = 0, qqc = 0;
+};
+void box_meyer_weight(const BoxMeyerTerms &t, double *bval, double *logb);
+
+// The prior ratio of an effect column formed by the design columns in mask:
+// the interaction ratio for products of two or more factors, else gam.
+double column_gamma(uint64_t mask);
+
+// The effect columns of the model matrix of a model, as masks of design
+// columns (the intercept, mask 0, first): the blocks, the main effects, then
+// the interactions of each order up to the model-space order, each order in
+// lexicographic order of the factors. Returns the number of columns.
+int model_column_masks(const ModelEntry &m, uint64_t *masks);
 
 }  // namespace bayescreen

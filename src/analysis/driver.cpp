@@ -9,6 +9,7 @@
 #include "analysis/postactive.h"
 #include "analysis/rankmodels.h"
 #include "analysis/readdat.h"
+#include "options/longopts.h"
 #include "options/toklist.h"
 #include "support/errsignals.h"
 #include "support/helpers.h"
@@ -63,6 +64,71 @@ FlagSpec ss[] = {
     {},
 };
 
+// The extension options: opt-in long words, taken out of the argument list
+// before the single-letter options are parsed.
+static int32_t want_help = 0;
+LongOption xopts[] = {
+    {.name = "help", .kind = LongKind::Flag, .target = &want_help,
+     .help = "list the options, then stop"},
+    {.name = "null", .kind = LongKind::Flag, .target = &modelspace.with_null,
+     .help = "the null model (no factor active) joins the model set"},
+    {.name = "max-factors", .kind = LongKind::Int, .target = &modelspace.max_factors,
+     .value_name = "K", .help = "models of 1 to K factors (default 3)", .min = 1, .max = 61},
+    {.name = "order", .kind = LongKind::Int, .target = &modelspace.order, .value_name = "R",
+     .help = "interactions up to order R in each model (1: main effects only; default 3)",
+     .min = 1, .max = 61},
+    {.name = "keep-aliased", .kind = LongKind::Flag, .target = &modelspace.keep_aliased,
+     .help = "models with a singular X'X keep their Box-Meyer posterior"},
+    {.name = "blocks", .kind = LongKind::Int, .target = &modelspace.blocks, .value_name = "B",
+     .help = "the first B columns are blocking variables, in every model", .min = 1, .max = 60},
+    {.name = "gamma-int", .kind = LongKind::Double, .target = &modelspace.gam_int,
+     .value_name = "G", .help = "prior ratio of interaction effects (default: that of -G)"},
+    {.name = "max-models", .kind = LongKind::Int, .target = &modelspace.max_models,
+     .value_name = "N", .help = "refuse model sets of more than N models (default 16,777,216)",
+     .min = 1, .max = INT32_MAX - 8},
+    {},
+};
+
+// The most columns a model matrix may have: beyond this the fits would take
+// minutes per model and most models would be singular in any real design.
+static constexpr int kMaxModelColumns = 1024;
+
+[[noreturn]] static void bad_extension(const char *name, const char *why) {
+  bad_long_value(find_long_option(xopts, name)->word, why);
+}
+
+// Checks of the extension values that need the design: the factors left to
+// screen, and the size of the model set, before any work is done.
+static void check_model_space() {
+  char why[200];
+  if (modelspace.gam_int != 0 && !(modelspace.gam_int > 0))
+    bad_extension("gamma-int", "the prior ratio must be greater than 0");
+  if (modelspace.blocks >= nv) {
+    snprintf(why, sizeof why, "%d column%s analysed, so no factor would be left to screen", nv,
+             nv == 1 ? " is" : "s are");
+    bad_extension("blocks", why);
+  }
+  const int k = screened_factors();
+  if (find_long_option(xopts, "max-factors")->given && modelspace.max_factors > k) {
+    snprintf(why, sizeof why, "only %d factor%s to screen", k, k == 1 ? " is left" : "s are left");
+    bad_extension("max-factors", why);
+  }
+  const uint64_t count = count_models();
+  if (count > static_cast<uint64_t>(modelspace.max_models)) {
+    printf("\nTOO MANY MODELS: the model set holds %llu models, more than the limit of %d !\n"
+           "(Narrow it with --max-factors or --order, or raise the limit with --max-models=N.)\n",
+           static_cast<unsigned long long>(count), modelspace.max_models);
+    exit(1);
+  }
+  const int largest = model_columns(modelspace.max_factors < k ? modelspace.max_factors : k);
+  if (largest > kMaxModelColumns) {
+    printf("\nTOO MANY COLUMNS: the largest model matrix would have %d columns, at most %d are "
+           "allowed !\n(Lower --max-factors or --order.)\n",
+           largest, kMaxModelColumns);
+    exit(1);
+  }
+}
+
 void show_description() {
   printf("Carry out procedures to find the factors in an experimental design\n");
   printf("  that are Active as opposed to Inert, including a Bayesian regression\n");
@@ -108,8 +174,18 @@ int bayescreen_main(int argc, char **argv) {
   pgname = progname();
   show_command_line(pgname, argc, argv);
   printf("Syntax:  %s  <infile[.txt]>  -options\n", pgname);
+  take_long_options(&argc, argv, xopts);
+  if (want_help) {
+    printf("Options:\n");
+    setflags_options(ss);
+    printf("Extension options (opt-in; each a word of its own):\n");
+    show_long_options(xopts, printf);
+    exit(0);
+  }
 
   char **args = setflags(argc, argv, ss, 2, 1);
+  const char *extensions = given_long_options(xopts);
+  if (*extensions != '\0') printf("with extension options:%s\n", extensions);
   if (verbose) showstep = 1;
   infile = args[0];
   outfile = args[1];
@@ -120,6 +196,8 @@ int bayescreen_main(int argc, char **argv) {
   derive_file_names();
   refuse_log_over_input(outfile, infile);
   readdat(infile);
+  if (*extensions != '\0') logprintf("\nExtension options in force:%s\n", extensions);
+  check_model_space();
   init_models();
   show_model_names();
   calc_model_fields();

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "analysis/settings.h"
+#include "options/longopts.h"
 #include "options/setflags.h"
 
 namespace bayescreen {
 
 extern FlagSpec ss[];       // the program's option table
+extern LongOption xopts[];  // the extension options (--name, --name=value)
 
 // The whole run; returns the exit status: 0 when the log holds the whole
 // report, 1 when it could not be closed cleanly.

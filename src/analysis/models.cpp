@@ -1,9 +1,12 @@
 #include "analysis/models.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "analysis/readdat.h"
+#include "analysis/settings.h"
 #include "options/strlist.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
@@ -14,46 +17,149 @@ namespace bayescreen {
 ModelEntry *model = nullptr;
 int nmod = 0;
 unsigned nxmod = 0;
+ModelSpace modelspace;
+
+namespace {
+
+constexpr const char *kNullName = "(null)";
+// Beyond this many models the name listing gives the count of each size.
+constexpr int kMaxListedNames = 10000;
+
+// The model names, one after another with their terminators.
+char *namepool = nullptr;
+size_t namepool_used = 0;
+
+uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+// C(n, k) for n up to 64 from Pascal's triangle, saturating at UINT64_MAX.
+uint64_t binomial(int n, int k) {
+  static uint64_t table[65][65];
+  static bool ready = false;
+  if (!ready) {
+    for (int i = 0; i <= 64; i++) {
+      table[i][0] = table[i][i] = 1;
+      for (int j = 1; j < i; j++) table[i][j] = saturating_add(table[i - 1][j - 1], table[i - 1][j]);
+    }
+    ready = true;
+  }
+  if (n < 0 || n > 64 || k < 0 || k > n) return 0;
+  return table[n][k];
+}
+
+int largest_size() {
+  const int k = screened_factors();
+  return modelspace.max_factors < k ? modelspace.max_factors : k;
+}
+
+// Stores the letters of the factor set in the name pool.
+const char *pool_name(uint64_t set) {
+  char *name = namepool + namepool_used;
+  size_t n = 0;
+  for (int c = 0; c < mm; c++)
+    if (has_column(set, c)) name[n++] = factorstr[c];
+  name[n] = '\0';
+  namepool_used += n + 1;
+  return name;
+}
+
+}  // namespace
+
+bool default_model_space() {
+  const ModelSpace defaults;
+  return modelspace.blocks == defaults.blocks && modelspace.max_factors == defaults.max_factors &&
+         modelspace.order == defaults.order && modelspace.with_null == defaults.with_null &&
+         modelspace.keep_aliased == defaults.keep_aliased && modelspace.gam_int == defaults.gam_int;
+}
+
+int screened_factors() { return nv - modelspace.blocks; }
+
+uint64_t count_models() {
+  const int k = screened_factors();
+  uint64_t count = modelspace.with_null ? 1 : 0;
+  for (int f = 1; f <= largest_size(); f++) count = saturating_add(count, binomial(k, f));
+  return count;
+}
+
+int model_columns(int nf) {
+  uint64_t columns = 1 + static_cast<uint64_t>(modelspace.blocks);
+  for (int t = 1; t <= nf && t <= modelspace.order; t++)
+    columns = saturating_add(columns, binomial(nf, t));
+  return columns > INT32_MAX ? INT32_MAX : static_cast<int>(columns);
+}
 
 void init_one_mod(ModelEntry *entry, int i, int j, int k) {
   if (entry == nullptr) return;
   PlaceGuard place("Init_One_Mod");
-  const int index[3] = {i, j, k};
-  int p = 0;
-  for (; p < 3 && index[p] >= 0; p++) {
-    entry->name[p] = factorstr[index[p]];
-    entry->moff[p] = index[p];
+  entry->fset = 0;
+  for (int index : {i, j, k}) {
+    if (index < 0) break;
+    entry->fset |= uint64_t{1} << index;
   }
-  entry->moff[p] = -1;
-  entry->ivals = static_cast<int32_t *>(cxalloc(static_cast<size_t>(nv) + 3, sizeof(int32_t)));
+  entry->name = pool_name(entry->fset);
+  entry->ivals = 0;
 }
 
-// Singles, then pairs, then triples, each in lexicographic order of columns.
+// The null model first (with --null), then the models of 1, 2, ... K
+// factors, each size in lexicographic order of the factors' columns; with
+// the defaults: singles, pairs, triples.
 void init_models() {
   PlaceGuard place("Init_Models");
-  const unsigned v = static_cast<unsigned>(nv);
-  nxmod = v + v * (v - 1) / 2 + v * (v - 1) * (v - 2) / 6 + 3;
+  const int k = screened_factors();
+  const int first = modelspace.blocks;
+  const int largest = largest_size();
+  const uint64_t count = count_models();
+  nxmod = static_cast<unsigned>(count + 3);
   model = static_cast<ModelEntry *>(cxalloc(static_cast<size_t>(nxmod) + 3, sizeof(ModelEntry)));
+  uint64_t pool = strlen(kNullName) + 1;
+  for (int f = 1; f <= largest; f++) pool += binomial(k, f) * static_cast<uint64_t>(f + 1);
+  free(namepool);
+  namepool = static_cast<char *>(cxalloc(static_cast<size_t>(pool) + 3, 1));
+  namepool_used = 0;
+
   int i = 0;
-  auto start = [&](int nf, int neff) -> ModelEntry * {
+  auto start = [&](int nf) -> ModelEntry * {
     ModelEntry *m = &model[i];
     m->num = i + 1;
     m->nf = nf;
-    m->neff = neff;
+    m->neff = model_columns(nf) - 1;
     i++;
     return m;
   };
-  for (int u = 0; u < nv; u++) init_one_mod(start(1, 1), u, -1, -1);
-  for (int u = 0; u < nv; u++)
-    for (int w = u + 1; w < nv; w++) init_one_mod(start(2, 3), u, w, -1);
-  for (int u = 0; u < nv; u++)
-    for (int w = u + 1; w < nv; w++)
-      for (int x = w + 1; x < nv; x++) init_one_mod(start(3, 7), u, w, x);
+  if (modelspace.with_null) {
+    ModelEntry *m = start(0);
+    strcpy(namepool, kNullName);
+    m->name = namepool;
+    namepool_used = strlen(kNullName) + 1;
+  }
+  int32_t pick[64];
+  for (int f = 1; f <= largest; f++) {
+    // Combinations of f of the k screened factors in lexicographic order.
+    for (int p = 0; p < f; p++) pick[p] = p;
+    for (;;) {
+      ModelEntry *m = start(f);
+      for (int p = 0; p < f; p++) m->fset |= uint64_t{1} << (first + pick[p]);
+      m->name = pool_name(m->fset);
+      int p = f - 1;
+      while (p >= 0 && pick[p] == k - f + p) p--;
+      if (p < 0) break;
+      pick[p]++;
+      for (int q = p + 1; q < f; q++) pick[q] = pick[q - 1] + 1;
+    }
+  }
   nmod = i;
 }
 
 void show_model_names() {
   PlaceGuard place("Show_Model_Names");
+  if (!default_model_space() && nmod > kMaxListedNames) {
+    bprintf("Models and submodels (n=%d):\n", nmod);
+    const int k = screened_factors();
+    if (modelspace.with_null) bprintf("  the null model\n");
+    for (int f = 1; f <= largest_size(); f++)
+      bprintf("  %llu model%s of %d factor%s\n", static_cast<unsigned long long>(binomial(k, f)),
+              plural(static_cast<long>(binomial(k, f))), f, plural(f));
+    return;
+  }
   StringList *list = new_strlist();
   for (int i = 0; i < nmod; i++) add_strlist(list, model[i].name);
   bprintf("Models and submodels (n=%d):\n", num_strlist(list));
@@ -74,21 +180,29 @@ void showmat(const double *values, int nrows, int ncols) {
   }
 }
 
-static const char *show_moff(char *buf, const int32_t *list, const char *chars) {
+int column_list(uint64_t set, int32_t *list) {
+  int n = 0;
+  for (int c = 0; c < 64; c++)
+    if (has_column(set, c)) list[n++] = c;
+  list[n] = -1;
+  return n;
+}
+
+static const char *show_moff(char *buf, size_t size, const int32_t *list, const char *chars) {
   PlaceGuard place("Show_Moff");
-  memset(buf, 0, 5);
-  for (int p = 0; p < 4 && list[p] >= 0; p++) buf[p] = chars[list[p]];
+  memset(buf, 0, size);
+  for (size_t p = 0; p + 1 < size && list[p] >= 0; p++) buf[p] = chars[list[p]];
   return buf;
 }
 
 const char *show_char_moff(const int32_t *list) {
-  static char buf[5];
-  return show_moff(buf, list, factorstr);
+  static char buf[66];
+  return show_moff(buf, sizeof buf, list, factorstr);
 }
 
 const char *show_int_moff(const int32_t *list) {
-  static char buf[5];
-  return show_moff(buf, list, digitstr);
+  static char buf[66];
+  return show_moff(buf, sizeof buf, list, digitstr);
 }
 
 }  // namespace bayescreen

@@ -1,5 +1,8 @@
-// The model set: every 1-, 2- and 3-factor full-factorial submodel of the
-// factors analysed, and small printing helpers for the step-through output.
+// The model set: every full-factorial submodel of 1, 2 and 3 factors among
+// the factors analysed, or, with the model-space options, every model of up
+// to K factors holding its factors' interactions up to order R, any block
+// columns, and the null model; and small printing helpers for the
+// step-through output.
 #pragma once
 #include <cstdint>
 
@@ -8,12 +11,12 @@ namespace bayescreen {
 // One candidate submodel.
 struct ModelEntry {
   int32_t num;        // enumeration number from 1; last tie-break of every sort
-  int32_t nf;         // factors in the model: 1, 2 or 3
-  int32_t neff;       // effect columns besides the intercept: 1, 3 or 7
-  int32_t invalid;    // 1 when X'X could not be inverted; first sort key
-  char name[8];       // factor letters, e.g. A, AB, ACD
-  int32_t moff[5];    // design-column indices of the factors, then -1
-  int32_t *ivals;     // per analysed factor: 1 when active in this model
+  int32_t nf;         // factors screened in the model (0 for the null model)
+  int32_t neff;       // effect columns besides the intercept (blocks included)
+  int32_t invalid;    // 1 when X'X is singular; first sort key
+  const char *name;   // factor letters, e.g. A, AB or ACD; "(null)" for the null model
+  uint64_t fset;      // the model's factors: bit c for design column c
+  uint64_t ivals;     // bit c set when the factor of design column c counts as active
   double rmse;        // root mean squared error of the least-squares fit
   double wt;          // current sort or weighting key
   double adjrsq;      // adjusted R-squared
@@ -22,14 +25,38 @@ struct ModelEntry {
   double likelihood;  // exp(loglik)
   double rmsec;       // root mean squared error at the posterior mode
   double bval;        // unnormalised posterior model probability
+  double logb;        // natural logarithm of the Box-Meyer weight bval
   double postprob;    // posterior model probability
+  int32_t alias;      // alias group among the models listed (0: none)
 };
 
-extern ModelEntry *model;  // the models, in enumeration order until sorted
+extern ModelEntry *model;  // the models, in enumeration order
 extern int nmod;           // number of models
 extern unsigned nxmod;     // capacity: number of models plus 3
 
-// Builds model: the singles, pairs and triples of the first nv factors.
+// The model set in force: the defaults give every 1-, 2- and 3-factor full
+// factorial of the factors analysed.
+struct ModelSpace {
+  int32_t blocks = 0;        // leading design columns that are blocking variables
+  int32_t max_factors = 3;   // K: models of 1 to K factors
+  int32_t order = 3;         // R: interactions up to this order
+  int32_t with_null = 0;     // the null model (intercept and blocks) joins the set
+  int32_t keep_aliased = 0;  // singular models keep their Box-Meyer posterior
+  double gam_int = 0;        // prior ratio of interaction columns; 0: the main-effect ratio
+  int32_t max_models = 16777216;  // larger model sets are refused before any work
+};
+extern ModelSpace modelspace;
+
+// True when the model set is the one every run uses without options.
+bool default_model_space();
+// Number of factors screened (the analysed columns after the blocks).
+int screened_factors();
+// Number of models in the model set, saturating at UINT64_MAX.
+uint64_t count_models();
+// Columns of the model matrix of a model of nf factors (intercept included).
+int model_columns(int nf);
+
+// Builds model: the model set in force, in enumeration order.
 void init_models();
 // Fills entry for the factors of columns i, j, k (-1 for none): letters,
 // column list and a zeroed indicator array; a null entry does nothing.
@@ -40,9 +67,13 @@ void show_model_names();
 void set_keys(double ModelEntry::*field);
 // Prints a row-major matrix of doubles on the screen, one numbered line a row.
 void showmat(const double *values, int nrows, int ncols);
+// The design columns of a factor set as a -1-terminated list; returns the count.
+int column_list(uint64_t set, int32_t *list);
 // The factor letters / column digits of a -1-terminated column list, in a
 // static buffer of each function's own.
 const char *show_char_moff(const int32_t *list);
 const char *show_int_moff(const int32_t *list);
+// Bit c of set tells whether design column c belongs to it.
+inline bool has_column(uint64_t set, int c) { return (set >> c) & 1; }
 
 }  // namespace bayescreen
