@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "analysis/gramfit.h"
 #include "analysis/models.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
@@ -588,8 +589,13 @@ void calc_model_fields() {
     rows = nullptr;
   }
   survey_design();
-  for (int j = 0; j < nmod; j++) {
-    if (!fit_model(j, model[j])) model[j].logb = -INFINITY;
+  if (gram_fit_applies()) {
+    gram_fit_models();
+    for (int j = 0; j < nmod; j++)
+      if (model[j].invalid) printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", model[j].name);
+  } else {
+    for (int j = 0; j < nmod; j++)
+      if (!fit_model(j, model[j])) model[j].logb = -INFINITY;
   }
   if (ninvalid > 0) {
     bprintf("\n%s model%s out of %s were invalid.\n", commnum1(ninvalid), plural(ninvalid),

@@ -31,21 +31,6 @@ size_t namepool_used = 0;
 
 uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
-// C(n, k) for n up to 64 from Pascal's triangle, saturating at UINT64_MAX.
-uint64_t binomial(int n, int k) {
-  static uint64_t table[65][65];
-  static bool ready = false;
-  if (!ready) {
-    for (int i = 0; i <= 64; i++) {
-      table[i][0] = table[i][i] = 1;
-      for (int j = 1; j < i; j++) table[i][j] = saturating_add(table[i - 1][j - 1], table[i - 1][j]);
-    }
-    ready = true;
-  }
-  if (n < 0 || n > 64 || k < 0 || k > n) return 0;
-  return table[n][k];
-}
-
 int largest_size() {
   const int k = screened_factors();
   return modelspace.max_factors < k ? modelspace.max_factors : k;
@@ -55,14 +40,36 @@ int largest_size() {
 const char *pool_name(uint64_t set) {
   char *name = namepool + namepool_used;
   size_t n = 0;
-  for (int c = 0; c < mm; c++)
-    if (has_column(set, c)) name[n++] = factorstr[c];
+  for (uint64_t bits = set; bits != 0; bits &= bits - 1) name[n++] = factorstr[__builtin_ctzll(bits)];
   name[n] = '\0';
   namepool_used += n + 1;
   return name;
 }
 
 }  // namespace
+
+namespace {
+
+constexpr uint64_t saturating_sum(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+// Pascal's triangle up to row 64, saturating, built at compile time.
+struct BinomialTable {
+  uint64_t c[65][65] = {};
+  constexpr BinomialTable() {
+    for (int i = 0; i <= 64; i++) {
+      c[i][0] = c[i][i] = 1;
+      for (int j = 1; j < i; j++) c[i][j] = saturating_sum(c[i - 1][j - 1], c[i - 1][j]);
+    }
+  }
+};
+constexpr BinomialTable kBinomial;
+
+}  // namespace
+
+uint64_t binomial(int n, int k) {
+  if (n < 0 || n > 64 || k < 0 || k > n) return 0;
+  return kBinomial.c[n][k];
+}
 
 bool default_model_space() {
   const ModelSpace defaults;

@@ -51,6 +51,8 @@ extern ModelSpace modelspace;
 bool default_model_space();
 // Number of factors screened (the analysed columns after the blocks).
 int screened_factors();
+// C(n, k) for 0 <= n <= 64, saturating at UINT64_MAX; 0 outside 0 <= k <= n.
+uint64_t binomial(int n, int k);
 // Number of models in the model set, saturating at UINT64_MAX.
 uint64_t count_models();
 // Columns of the model matrix of a model of nf factors (intercept included).

@@ -44,13 +44,13 @@ int compare_models(const ModelEntry *a, const ModelEntry *b, int descending) {
   return 0;
 }
 
-// Width of the Model column: the longest name of the set, at least 4.
+// Width of the Model column: the longest name of the set (one letter per
+// factor, "(null)" for the null model), at least 4.
 int name_width() {
   int width = 4;
-  for (int i = 0; i < nmod; i++) {
-    const int len = static_cast<int>(strlen(model[i].name));
-    if (len > width) width = len;
-  }
+  // The last model of the enumeration has the most factors.
+  if (nmod > 0) width = std::max(width, static_cast<int>(strlen(model[nmod - 1].name)));
+  if (modelspace.with_null) width = std::max(width, 6);
   return width;
 }
 

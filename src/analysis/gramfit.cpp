@@ -1,0 +1,286 @@
+#include "analysis/gramfit.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "analysis/calcmodels.h"
+#include "analysis/models.h"
+#include "analysis/readdat.h"
+#include "analysis/settings.h"
+#include "numeric/cholesky.h"
+#include "support/helpers.h"
+#include "support/showplaces.h"
+
+namespace bayescreen {
+
+namespace {
+
+// A new column whose squared distance from the span of the columns before
+// it is at most this share of its squared length lies in that span: X'X is
+// singular. Rounding leaves such a pivot near 1e-15 of the length; a column
+// of a real design that is merely correlated stays far above 1e-9.
+constexpr double kSingularPivot = 1e-9;
+
+struct Path {
+  int ld = 0;                  // row stride of the factors: the most columns of a model
+  int first = 0;               // design column of the first screened factor (the blocks come before)
+  int k = 0;                   // screened factors
+  int largest = 0;             // most factors in a model
+  double sst = 0;              // sum of squares of the centred response
+  double *yc = nullptr;        // response minus its mean
+  double *l = nullptr;         // Cholesky factor of X'X, row by row
+  double *mg = nullptr;        // Cholesky factor of X'X + Gamma
+  double *z = nullptr;         // L z = X'yc
+  double *w = nullptr;         // M w = X'yc
+  double *zsq = nullptr;       // sum of z_p^2 for p <= j
+  double *wsq = nullptr;       // sum of w_p^2 for p <= j
+  double *det = nullptr;       // product of M_pp^2 for p <= j
+  double *logdet = nullptr;    // sum of log M_pp^2 for p <= j
+  double *a = nullptr;         // cross products of the new column with columns 0 .. j
+  uint64_t *mask = nullptr;    // design columns forming each column of the path
+  // Models of main effects only: the cross products of the intercept (index
+  // 0) and design column c (index c + 1), and their products with yc.
+  double *gram = nullptr;
+  double *gram_y = nullptr;
+  int gram_size = 0;
+  // Models with interactions: the columns of the path as vectors.
+  double *vec = nullptr;
+  int32_t pick[65] = {};       // the current model's factors, 0-based among the screened ones
+  int32_t offset[66] = {};     // enumeration index of the first model of each size
+};
+Path path;
+
+int32_t design(int r, int col) {
+  return ximat[static_cast<size_t>(r) * static_cast<size_t>(mm) + static_cast<size_t>(col)];
+}
+
+double *doubles(size_t n) { return static_cast<double *>(cxalloc(n + 3, sizeof(double))); }
+
+// Lexicographic rank of the t-subset c[0] < ... < c[t-1] of 0 .. k-1:
+//   sum_i [C(k - c[i-1] - 1, t - i) - C(k - c[i], t - i)], c[-1] = -1,
+// the number of t-subsets that come before it (each term counts those that
+// agree on the first i entries and have a smaller entry i).
+uint64_t lex_rank(const int32_t *c, int t, int k) {
+  uint64_t rank = 0;
+  int before = -1;
+  for (int i = 0; i < t; i++) {
+    rank += binomial(k - before - 1, t - i) - binomial(k - c[i], t - i);
+    before = c[i];
+  }
+  return rank;
+}
+
+// The cross products of the new column j (design columns in m) with the
+// columns 0 .. j-1 of the path and with itself, into path.a; returns its
+// cross product with yc.
+double cross_products(int j, uint64_t m) {
+  if (path.gram != nullptr) {
+    // A main effect, the intercept or a block: one design column (or none).
+    const int n = path.gram_size;
+    const int index = m == 0 ? 0 : __builtin_ctzll(m) + 1;
+    for (int i = 0; i <= j; i++) {
+      const int other = i == j ? index : (path.mask[i] == 0 ? 0 : __builtin_ctzll(path.mask[i]) + 1);
+      path.a[i] = path.gram[index * n + other];
+    }
+    return path.gram_y[index];
+  }
+  double *v = &path.vec[static_cast<size_t>(j) * static_cast<size_t>(nn)];
+  for (int r = 0; r < nn; r++) {
+    double product = 1;
+    for (uint64_t bits = m; bits != 0; bits &= bits - 1) product *= design(r, __builtin_ctzll(bits));
+    v[r] = product;
+  }
+  for (int i = 0; i <= j; i++) {
+    const double *u = &path.vec[static_cast<size_t>(i) * static_cast<size_t>(nn)];
+    double sum = 0;
+    for (int r = 0; r < nn; r++) sum += u[r] * v[r];
+    path.a[i] = sum;
+  }
+  double sum = 0;
+  for (int r = 0; r < nn; r++) sum += v[r] * path.yc[r];
+  return sum;
+}
+
+[[noreturn]] void cannot_invert(int nc) {
+  printf("\nCANNOT INVERT the %dx%d MATRIX %s !\n", nc, nc, "XTXG");
+  exit(1);
+}
+
+// Appends column j (design columns in m) to the path: a row of each factor
+// and a step of each forward substitution. Returns whether X'X is singular
+// from this column on (it stays so for every model that holds the column).
+bool append_column(int j, uint64_t m, bool singular) {
+  path.mask[j] = m;
+  const double b = cross_products(j, m);
+  const double length = path.a[j];
+  if (!singular) {
+    const double d = cholesky_append_row(path.l, path.ld, j, path.a);
+    if (!(d > kSingularPivot * length)) {
+      singular = true;
+    } else {
+      path.z[j] = cholesky_forward_step(path.l, path.ld, j, path.z, b);
+      path.zsq[j] = (j > 0 ? path.zsq[j - 1] : 0) + path.z[j] * path.z[j];
+    }
+  }
+  if (!singular || modelspace.keep_aliased) {
+    if (j > 0) {
+      const double g = column_gamma(m);
+      path.a[j] += 1 / (g * g);
+    }
+    const double d = cholesky_append_row(path.mg, path.ld, j, path.a);
+    if (!(d > 0)) cannot_invert(j + 1);
+    path.w[j] = cholesky_forward_step(path.mg, path.ld, j, path.w, b);
+    path.wsq[j] = (j > 0 ? path.wsq[j - 1] : 0) + path.w[j] * path.w[j];
+    path.det[j] = (j > 0 ? path.det[j - 1] : 1) * d;
+    path.logdet[j] = (j > 0 ? path.logdet[j - 1] : 0) + log(d);
+  }
+  return singular;
+}
+
+// Fills the record of the model with t factors (path.pick) whose columns are
+// the first nc of the path.
+void record_model(int t, int nc, bool singular) {
+  const uint64_t index = static_cast<uint64_t>(path.offset[t]) + lex_rank(path.pick, t, path.k);
+  ModelEntry &m = model[index];
+  if (singular) {
+    m.invalid = 1;
+    ninvalid++;
+    if (!modelspace.keep_aliased) {
+      m.logb = -INFINITY;
+      return;
+    }
+    m.adjrsq = m.fstat = m.rmse = m.loglik = m.likelihood = NAN;
+  } else {
+    const double ssm = path.zsq[nc - 1];
+    const double sse = path.sst > ssm ? path.sst - ssm : 0.0;
+    classical_criteria(m, sse, ssm, nc);
+  }
+  m.ivals = m.fset;
+  const double qqc = path.sst > path.wsq[nc - 1] ? path.sst - path.wsq[nc - 1] : 0.0;
+  m.rmsec = sqrt(qqc / (static_cast<double>(nn) - nc));
+  BoxMeyerTerms terms;
+  terms.nf = t;
+  terms.n_main = modelspace.blocks + t;
+  terms.n_int = nc - 1 - terms.n_main;
+  terms.det = path.det[nc - 1];
+  terms.logdet = path.logdet[nc - 1];
+  terms.qqc = qqc;
+  box_meyer_weight(terms, &m.bval, &m.logb);
+}
+
+// Extends the model of t factors (path.pick[0 .. t-1], its columns the first
+// nc of the path) by each larger factor in turn, depth first.
+void visit(int t, int nc, bool singular) {
+  if (t == path.largest) return;
+  const int from = t > 0 ? path.pick[t - 1] + 1 : 0;
+  int32_t sub[65];
+  for (int f = from; f < path.k; f++) {
+    path.pick[t] = f;
+    const uint64_t factor = uint64_t{1} << (path.first + f);
+    // The new factor's columns: its main effect, then its interactions with
+    // u of the earlier factors, u = 1 .. order-1, in lexicographic order.
+    int j = nc;
+    bool now_singular = singular || nn < model_columns(t + 1);
+    for (int u = 0; u < modelspace.order && u <= t; u++) {
+      for (int p = 0; p < u; p++) sub[p] = p;
+      for (;;) {
+        uint64_t m = factor;
+        for (int p = 0; p < u; p++) m |= uint64_t{1} << (path.first + path.pick[sub[p]]);
+        now_singular = append_column(j++, m, now_singular);
+        int p = u - 1;
+        while (p >= 0 && sub[p] == t - u + p) p--;
+        if (p < 0) break;
+        sub[p]++;
+        for (int q = p + 1; q < u; q++) sub[q] = sub[q - 1] + 1;
+      }
+    }
+    record_model(t + 1, j, now_singular);
+    visit(t + 1, j, now_singular);
+  }
+}
+
+void allocate_path() {
+  for (void *p : {static_cast<void *>(path.yc), static_cast<void *>(path.l),
+                  static_cast<void *>(path.mg), static_cast<void *>(path.z),
+                  static_cast<void *>(path.w), static_cast<void *>(path.zsq),
+                  static_cast<void *>(path.wsq), static_cast<void *>(path.det),
+                  static_cast<void *>(path.logdet), static_cast<void *>(path.a),
+                  static_cast<void *>(path.mask), static_cast<void *>(path.gram),
+                  static_cast<void *>(path.gram_y), static_cast<void *>(path.vec)})
+    free(p);
+  path = Path();
+  path.first = modelspace.blocks;
+  path.k = screened_factors();
+  path.largest = modelspace.max_factors < path.k ? modelspace.max_factors : path.k;
+  path.ld = model_columns(path.largest);
+  const size_t ld = static_cast<size_t>(path.ld);
+  path.yc = doubles(static_cast<size_t>(nn));
+  path.l = doubles(ld * ld);
+  path.mg = doubles(ld * ld);
+  for (double **v : {&path.z, &path.w, &path.zsq, &path.wsq, &path.det, &path.logdet, &path.a})
+    *v = doubles(ld);
+  path.mask = static_cast<uint64_t *>(cxalloc(ld + 3, sizeof(uint64_t)));
+  if (modelspace.order == 1) {
+    path.gram_size = nv + 1;
+    const size_t n = static_cast<size_t>(path.gram_size);
+    path.gram = doubles(n * n);
+    path.gram_y = doubles(n);
+  } else {
+    path.vec = doubles(ld * static_cast<size_t>(nn));
+  }
+}
+
+// The centred response, and with main effects only, every cross product
+// of the intercept and the analysed columns.
+void prepare_path() {
+  double sum = 0;
+  for (int r = 0; r < nn; r++) sum += yy[r];
+  const double ybar = sum / nn;
+  path.sst = 0;
+  for (int r = 0; r < nn; r++) {
+    path.yc[r] = yy[r] - ybar;
+    path.sst += path.yc[r] * path.yc[r];
+  }
+  if (path.gram != nullptr) {
+    const int n = path.gram_size;
+    auto value = [](int index, int r) -> double {
+      return index == 0 ? 1.0 : static_cast<double>(design(r, index - 1));
+    };
+    for (int i = 0; i < n; i++) {
+      for (int j = i; j < n; j++) {
+        double s = 0;
+        for (int r = 0; r < nn; r++) s += value(i, r) * value(j, r);
+        path.gram[i * n + j] = path.gram[j * n + i] = s;
+      }
+      double s = 0;
+      for (int r = 0; r < nn; r++) s += value(i, r) * path.yc[r];
+      path.gram_y[i] = s;
+    }
+  }
+  int32_t at = modelspace.with_null ? 1 : 0;
+  for (int t = 1; t <= path.largest; t++) {
+    path.offset[t] = at;
+    at += static_cast<int32_t>(binomial(path.k, t));
+  }
+}
+
+}  // namespace
+
+bool gram_fit_applies() { return !default_model_space() && !showstep && alpha >= 1; }
+
+void gram_fit_models() {
+  PlaceGuard place("Gram_Fit_Models");
+  allocate_path();
+  prepare_path();
+  // The root: the intercept and the blocks, the null model's columns.
+  const int root = 1 + modelspace.blocks;
+  bool singular = nn < root;
+  for (int j = 0; j < root; j++) singular = append_column(j, j == 0 ? 0 : uint64_t{1} << (j - 1), singular);
+  if (modelspace.with_null) record_model(0, root, singular);
+  visit(0, root, singular);
+}
+
+}  // namespace bayescreen

@@ -1,0 +1,26 @@
+// Cholesky factors grown one row at a time.
+//
+// A symmetric positive definite matrix A = L L' (L lower triangular with a
+// positive diagonal) is factored row by row: row j of L depends only on the
+// leading (j+1) x (j+1) block of A, so the factor of a matrix bordered by one
+// more row and column is the old factor with one more row. This is the
+// Cholesky-Banachiewicz order (Golub and Van Loan, Matrix Computations, 4th
+// ed., Algorithm 4.2.1, computed by rows).
+#pragma once
+
+namespace bayescreen {
+
+// Computes row j of L, stored with row stride ld (row i at l + i*ld), from
+// a[0 .. j]: the new column of A against the rows 0 .. j-1 and its diagonal
+// entry a[j]. Rows 0 .. j-1 of L must hold the factor of the leading block.
+// Writes l[j*ld + 0 .. j-1] and, when the pivot d = a[j] - sum_p l[j][p]^2
+// is positive, l[j*ld + j] = sqrt(d). Returns d, so that the caller can
+// judge how far the new column stands from the span of the others (d = 0
+// in exact arithmetic when it lies in that span).
+double cholesky_append_row(double *l, int ld, int j, const double *a);
+
+// Solves L z = b for the entry j of z, given z[0 .. j-1] and b[j]: the step
+// of forward substitution that goes with cholesky_append_row.
+double cholesky_forward_step(const double *l, int ld, int j, const double *z, double bj);
+
+}  // namespace bayescreen
