@@ -24,6 +24,14 @@ struct Size {
   int runs, factors;
 };
 
+// One timed case: a generated design and the options of the run.
+struct Case {
+  Size size;
+  std::vector<std::string> options;
+  long models;        // models in the run's model set
+  const char *label;  // what the case measures
+};
+
 // xorshift64*: a small generator whose sequence is the same everywhere.
 struct Random {
   uint64_t state;
@@ -75,7 +83,7 @@ double now_seconds() {
 // Runs the program once on the design in dir with its output discarded;
 // returns the wall time and, through peak_kb, its peak resident memory.
 double run_once(const std::string &program, const std::string &dir, const std::string &design,
-                long *peak_kb) {
+                const std::vector<std::string> &options, long *peak_kb) {
   double start = now_seconds();
   pid_t pid = fork();
   if (pid == 0) {
@@ -84,7 +92,10 @@ double run_once(const std::string &program, const std::string &dir, const std::s
     dup2(null, 0);
     dup2(null, 1);
     dup2(null, 2);
-    execl(program.c_str(), program.c_str(), design.c_str(), static_cast<char *>(nullptr));
+    std::vector<char *> argv = {const_cast<char *>(program.c_str()), const_cast<char *>(design.c_str())};
+    for (const std::string &o : options) argv.push_back(const_cast<char *>(o.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
     _exit(121);
   }
   int status = 0;
@@ -121,26 +132,36 @@ int main(int argc, char **argv) {
   }
   const std::string dir = tmpl;
 
-  const Size sizes[] = {{16, 7}, {80, 20}, {256, 40}, {1024, 60}};
-  printf("%-12s %8s %12s %14s %10s\n", "design", "models", "median ms", "models/s", "peak MB");
-  for (Size size : sizes) {
-    std::string path = write_design(dir, size);
+  // Every 1-, 2- and 3-factor full factorial of f factors.
+  auto plain = [](long f) { return f + f * (f - 1) / 2 + f * (f - 1) * (f - 2) / 6; };
+  const Case cases[] = {
+      {{16, 7}, {}, plain(7), "plain"},
+      {{80, 20}, {}, plain(20), "plain"},
+      {{256, 40}, {}, plain(40), "plain"},
+      {{1024, 60}, {}, plain(60), "plain"},
+      // Every main-effect model of up to 20 factors and the null model.
+      {{96, 20}, {"--null", "--max-factors=20", "--order=1"}, 1L << 20, "main effects, K=20"},
+      // Models of up to 4 factors with their two-factor interactions.
+      {{80, 20}, {"--null", "--max-factors=4", "--order=2"}, 1 + 20 + 190 + 1140 + 4845, "K=4, R=2"},
+  };
+  printf("%-10s %-20s %9s %12s %14s %10s\n", "design", "case", "models", "median ms", "models/s",
+         "peak MB");
+  for (const Case &c : cases) {
+    std::string path = write_design(dir, c.size);
     std::string name = path.substr(dir.size() + 1);
-    long f = size.factors;
-    long models = f + f * (f - 1) / 2 + f * (f - 1) * (f - 2) / 6;
     std::vector<double> times;
     long peak = 0;
     for (int i = 0; i < reps; i++) {
       long kb = 0;
-      times.push_back(run_once(program, dir, name, &kb));
+      times.push_back(run_once(program, dir, name, c.options, &kb));
       peak = std::max(peak, kb);
     }
     std::sort(times.begin(), times.end());
     double median = times[times.size() / 2];
-    char label[32];
-    snprintf(label, sizeof label, "%dx%d", size.runs, size.factors);
-    printf("%-12s %8ld %12.2f %14.0f %10.1f\n", label, models, median * 1e3,
-           static_cast<double>(models) / median, static_cast<double>(peak) / 1024.0);
+    char design[32];
+    snprintf(design, sizeof design, "%dx%d", c.size.runs, c.size.factors);
+    printf("%-10s %-20s %9ld %12.2f %14.0f %10.1f\n", design, c.label, c.models, median * 1e3,
+           static_cast<double>(c.models) / median, static_cast<double>(peak) / 1024.0);
     fflush(stdout);
   }
   std::string cleanup = "rm -rf '" + dir + "'";

@@ -20,6 +20,7 @@
 namespace bayescreen {
 
 int ninvalid = 0;
+FitPath fit_path = FitPath::Auto;
 
 namespace {
 
@@ -589,7 +590,9 @@ void calc_model_fields() {
     rows = nullptr;
   }
   survey_design();
-  if (gram_fit_applies()) {
+  const bool by_cross_products =
+      fit_path == FitPath::Auto ? gram_fit_applies() : fit_path == FitPath::ByCrossProducts;
+  if (by_cross_products) {
     gram_fit_models();
     for (int j = 0; j < nmod; j++)
       if (model[j].invalid) printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", model[j].name);

@@ -13,6 +13,13 @@ extern int ninvalid;  // models whose X'X is singular
 // with -S (and -V) shows each fit on the screen and pauses after it.
 void calc_model_fields();
 
+// The two ways of fitting: run by run from the model matrix (every plain
+// run, step-through output, t-tests), or from cross products with Cholesky
+// factors grown one factor at a time (large model sets; see gramfit.h).
+// Auto lets the run choose; tests force either to compare them.
+enum class FitPath { Auto, ByRows, ByCrossProducts };
+extern FitPath fit_path;
+
 // Posterior probabilities from the unnormalised weights: bval / total
 // wherever that quotient can be formed; otherwise (total 0 or infinite
 // because the weights under- or overflow) from the log weights model[i].logb,

@@ -32,6 +32,7 @@ int32_t verbose = 0;
 char *pgname = nullptr;
 char *infile = nullptr;
 char *outfile = nullptr;
+ModelSpace modelspace;
 
 static constexpr const char *kVersion = "April 9, 2008";
 
@@ -101,7 +102,7 @@ static constexpr int kMaxModelColumns = 1024;
 // screen, and the size of the model set, before any work is done.
 static void check_model_space() {
   char why[200];
-  if (modelspace.gam_int != 0 && !(modelspace.gam_int > 0))
+  if (find_long_option(xopts, "gamma-int")->given && !(modelspace.gam_int > 0))
     bad_extension("gamma-int", "the prior ratio must be greater than 0");
   if (modelspace.blocks >= nv) {
     snprintf(why, sizeof why, "%d column%s analysed, so no factor would be left to screen", nv,

@@ -17,7 +17,6 @@ namespace bayescreen {
 ModelEntry *model = nullptr;
 int nmod = 0;
 unsigned nxmod = 0;
-ModelSpace modelspace;
 
 namespace {
 

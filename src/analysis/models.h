@@ -6,6 +6,8 @@
 #pragma once
 #include <cstdint>
 
+#include "analysis/settings.h"
+
 namespace bayescreen {
 
 // One candidate submodel.
@@ -34,18 +36,6 @@ extern ModelEntry *model;  // the models, in enumeration order
 extern int nmod;           // number of models
 extern unsigned nxmod;     // capacity: number of models plus 3
 
-// The model set in force: the defaults give every 1-, 2- and 3-factor full
-// factorial of the factors analysed.
-struct ModelSpace {
-  int32_t blocks = 0;        // leading design columns that are blocking variables
-  int32_t max_factors = 3;   // K: models of 1 to K factors
-  int32_t order = 3;         // R: interactions up to this order
-  int32_t with_null = 0;     // the null model (intercept and blocks) joins the set
-  int32_t keep_aliased = 0;  // singular models keep their Box-Meyer posterior
-  double gam_int = 0;        // prior ratio of interaction columns; 0: the main-effect ratio
-  int32_t max_models = 16777216;  // larger model sets are refused before any work
-};
-extern ModelSpace modelspace;
 
 // True when the model set is the one every run uses without options.
 bool default_model_space();

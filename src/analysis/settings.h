@@ -20,4 +20,17 @@ extern char *pgname;        // upper-case program name
 extern char *infile;        // input (design) file name
 extern char *outfile;       // output (log) file name
 
+// The model set in force, from the extension options; the defaults give
+// every 1-, 2- and 3-factor full factorial of the factors analysed.
+struct ModelSpace {
+  int32_t blocks = 0;             // --blocks: leading design columns that are blocking variables
+  int32_t max_factors = 3;        // --max-factors: models of 1 to K factors
+  int32_t order = 3;              // --order: interactions up to this order
+  int32_t with_null = 0;          // --null: the null model (intercept and blocks) joins the set
+  int32_t keep_aliased = 0;       // --keep-aliased: singular models keep their Box-Meyer posterior
+  double gam_int = 0;             // --gamma-int: prior ratio of interaction columns; 0: gam
+  int32_t max_models = 16777216;  // --max-models: larger model sets are refused before any work
+};
+extern ModelSpace modelspace;
+
 }  // namespace bayescreen
