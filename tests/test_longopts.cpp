@@ -35,9 +35,13 @@ std::vector<LongOption> table_for(Targets &t) {
 }
 
 // Runs take_long_options on the words; returns the words left (program name
-// first) and fills t.
-std::vector<std::string> take(std::vector<std::string> words, Targets &t,
+// first) and fills t. The words live on, as a program's arguments do, since
+// the targets point into them.
+std::vector<std::string> take(std::vector<std::string> given, Targets &t,
                               std::vector<LongOption> &table) {
+  static std::vector<std::vector<std::string>> arguments;
+  arguments.push_back(given);
+  std::vector<std::string> &words = arguments.back();
   words.insert(words.begin(), "prog");
   std::vector<char *> argv;
   for (auto &w : words) argv.push_back(w.data());

@@ -246,7 +246,7 @@ TEST_F(ModelSpaceTest, BothFittingPathsAgreeOnLargerSets) {
       ASSERT_EQ(nmod, static_cast<int>(by_rows.size()));
       for (int i = 0; i < nmod; i++) {
         const ModelEntry &a = by_rows[static_cast<size_t>(i)], &b = model[i];
-        SCOPED_TRACE(a.name);
+        SCOPED_TRACE(b.name);  // the first fit's names went with its model set
         ASSERT_EQ(a.invalid, b.invalid);
         for (double ModelEntry::*field : {&ModelEntry::rmse, &ModelEntry::adjrsq, &ModelEntry::fstat,
                                            &ModelEntry::loglik, &ModelEntry::rmsec, &ModelEntry::logb})
