@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "analysis/gramfit.h"
 #include "analysis/models.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
+#include "numeric/exactrank.h"
 #include "numeric/matrix.h"
 #include "numeric/pfstat.h"
 #include "support/commnum.h"
@@ -166,14 +168,19 @@ void model_row(double *row, int nc, const int32_t *values) {
   }
 }
 
+// Whether the runs of the current model are grouped by level combination:
+// a two-level design, and no more combinations than the arrays hold.
+bool rows_grouped() {
+  return s.two_level && s.nbase <= kMaxPatternColumns && (1 << s.nbase) <= s.distinct;
+}
+
 // The distinct rows of X, how many runs have each, and each run's row. In
 // a two-level design distinct row q has base column p at +1 when bit p of q
 // is set; these rows are the same for every model of nf factors.
 void distinct_rows(const ModelEntry &m, int nc) {
   int32_t values[65];
-  const int patterns = s.nbase <= kMaxPatternColumns ? 1 << s.nbase : 0;
-  if (s.two_level && patterns > 0 && patterns <= s.distinct) {
-    s.npat = patterns;
+  if (rows_grouped()) {
+    s.npat = 1 << s.nbase;
     double *&cached = s.level_rows[m.nf];
     if (cached == nullptr) {
       cached = doubles(static_cast<size_t>(s.npat) * static_cast<size_t>(nc));
@@ -362,6 +369,61 @@ uint64_t factors_of(uint64_t mask) {
   return mask & ~blocks;
 }
 
+// Row r of X modulo the prime p: each column the product of its design
+// values, reduced modulo p as it is formed.
+void model_row_residues(int r, uint32_t p, uint32_t *out, int nc) {
+  const int64_t modulus = p;
+  for (int k = 0; k < nc; k++) {
+    uint64_t product = 1;
+    for (uint64_t bits = s.xm[k]; bits != 0; bits &= bits - 1) {
+      const int64_t value = design(r, __builtin_ctzll(bits));
+      product = product * static_cast<uint64_t>((value % modulus + modulus) % modulus) % p;
+    }
+    out[k] = static_cast<uint32_t>(product);
+  }
+}
+
+// Whether X'X of the current model (its rows from distinct_rows, X'X in
+// s.xtx) is singular in exact arithmetic, whatever the rounding of its
+// decomposition would say.
+// - Fewer runs than columns: rank X <= nn < nc.
+// - A model whose columns are all 2^nb products of its nb base columns (a
+//   full factorial, as every model of the default set), in a design whose
+//   analysed entries are all -1 or 1: the 2^nb possible rows of X, one per
+//   level combination, form the model matrix of the 2^nb full factorial,
+//   whose columns are orthogonal. The rank of X is therefore the number of
+//   level combinations that occur, and X'X is singular exactly when one is
+//   missing.
+// - Any other model: the modular determinant of X'X, exact for integer
+//   matrices of any size (numeric/exactrank.h). While every diagonal
+//   element of X'X is below 2^52, no product or partial sum that forms X'X
+//   (each bounded by the diagonal, by the Cauchy-Schwarz inequality)
+//   exceeds 2^53, so s.xtx holds X'X exactly; otherwise the residues are
+//   formed from the design, run by run.
+bool xtx_is_singular(int nc) {
+  if (nn < nc) return true;
+  if (rows_grouped() && nc == s.npat) {
+    for (int q = 0; q < s.npat; q++)
+      if (s.count[q] == 0) return true;
+    return false;
+  }
+  const size_t n = static_cast<size_t>(nc);
+  std::vector<double> diag(n);
+  bool exact = true;
+  for (size_t k = 0; k < n; k++) {
+    diag[k] = s.xtx[k * n + k];
+    exact = exact && diag[k] < 0x1p52;
+  }
+  if (exact) {
+    std::vector<int64_t> gram(n * n);
+    for (size_t k = 0; k < n * n; k++) gram[k] = static_cast<int64_t>(s.xtx[k]);
+    return gram_matrix_singular(nc, gram.data());
+  }
+  return gram_matrix_singular(nn, nc, diag.data(), [nc](int r, uint32_t p, uint32_t *out) {
+    model_row_residues(r, p, out, nc);
+  });
+}
+
 // Marks the factors of every effect column that counts: all columns with
 // the default alpha, else those whose two-sided t-test P-value is below it.
 void mark_active(ModelEntry &m, int nc, double mse) {
@@ -420,9 +482,13 @@ bool fit_model(int j, ModelEntry &m) {
     printf("The %dx%d matrix XTX for %s:\n", nc, nc, m.name);
     showmat(s.xtx, nc, nc);
   }
-  // With fewer runs than columns X'X has rank below nc: singular, however
-  // the decomposition rounds.
-  const bool singular = nn < nc || matinv(s.xtxi, s.xtx, nc) != 0;
+  // A singular X'X is reported as the decomposition reports it in exact
+  // arithmetic, where it meets a column without a nonzero pivot: rounding
+  // could otherwise leave a tiny pivot and an absurd fit. A regular X'X
+  // that the decomposition cannot invert is reported by it.
+  const bool exactly_singular = xtx_is_singular(nc);
+  if (exactly_singular) show_zero_pivots();
+  const bool singular = exactly_singular || matinv(s.xtxi, s.xtx, nc) != 0;
   double sse = 0, mse = 0;
   if (singular) {
     printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", m.name);

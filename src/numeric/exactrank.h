@@ -16,11 +16,8 @@
 
 namespace bayescreen {
 
-// The columns the test handles at most.
-constexpr int kExactRankMaxColumns = 8;
-
 // Whether G = X'X is singular, given exactly: gram holds the ncols x ncols
-// integer entries (1 to kExactRankMaxColumns columns), row by row.
+// integer entries, row by row.
 bool gram_matrix_singular(int ncols, const int64_t *gram);
 
 // Fills out[0 .. ncols-1] with row r of X reduced modulo the prime p, each

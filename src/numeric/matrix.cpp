@@ -140,7 +140,7 @@ static int croutp_sized(double *a, int *piv, int n) {
 
     // Also catches a column whose candidates are all not-a-number.
     if (big <= 0.0) {
-      printf("CROUTP: All potential pivot elements are zero!\n");
+      show_zero_pivots();
       return -1;
     }
 
@@ -167,6 +167,8 @@ static int croutp_sized(double *a, int *piv, int n) {
   }
   return 0;
 }
+
+void show_zero_pivots() { printf("CROUTP: All potential pivot elements are zero!\n"); }
 
 int croutp(double *a, int *piv, int n) {
   set_mat_arrays(n);

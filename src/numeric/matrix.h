@@ -53,6 +53,9 @@ double *matmult3(double *dst, const double *A, const double *B, const double *C,
 // records the pivot rows in piv and the exchanges in nswaps. Returns 0, or
 // -1 with a message when every pivot candidate of a column is zero.
 int croutp(double *a, int *piv, int n);
+// The message croutp prints when every pivot candidate of a column is zero,
+// for callers that know a matrix to be singular without decomposing it.
+void show_zero_pivots();
 // Solves lu * x = b in place of b with the factors from croutp.
 void lu_solve(const double *lu, double *b, const int *piv, int n);
 
