@@ -324,6 +324,39 @@ TEST(CalcModels, NormalisingInLogsMatchesTheQuotientAndHandlesExtremes) {
   EXPECT_EQ(model[0].postprob + model[1].postprob + model[2].postprob, 0);
 }
 
+TEST(CalcModels, NormalisingInLogsWhereThePlainQuotientsLosePrecision) {
+  testutil::set_design(full_factorial(2), {1, 2, 3, 4}, 2);
+  init_models();
+  struct Case {
+    const char *name;
+    double logb[3];
+    double expected[3];
+  };
+  const double tiny = std::exp(-40.0), e1 = std::exp(-1.0), e2 = std::exp(-2.0);
+  const Case cases[] = {
+      // e^-740 is about 4e-322: a subnormal number with two digits at most.
+      {"every weight subnormal", {-740, -740 + std::log(3.0), -INFINITY}, {0.25, 0.75, 0}},
+      {"three weights of a few bits", {-744, -745, -746},
+       {1 / (1 + e1 + e2), e1 / (1 + e1 + e2), e2 / (1 + e1 + e2)}},
+      // The largest weight normal, another subnormal: that one's quotient
+      // would keep only a few bits.
+      {"one weight subnormal", {-700, -740, -INFINITY}, {1 / (1 + tiny), tiny / (1 + tiny), 0}},
+      {"one weight below the least double", {-700, -760, -INFINITY}, {1, std::exp(-60.0), 0}},
+      {"weights beyond the largest double", {800, 800 + std::log(3.0), 799},
+       {1 / (4 + e1), 3 / (4 + e1), e1 / (4 + e1)}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int i = 0; i < 3; i++) {
+      model[i].invalid = c.logb[i] == -INFINITY;
+      model[i].bval = std::exp(c.logb[i]);
+    }
+    normalise_with(c.logb);
+    for (int i = 0; i < 3; i++)
+      EXPECT_NEAR(model[i].postprob, c.expected[i], 1e-12 * c.expected[i]) << i;
+  }
+}
+
 // ---- Step-through output of one model --------------------------------------------
 
 namespace {

@@ -1,8 +1,13 @@
-// Whole runs at the numeric edges: singular models that rounding would let
-// pass. The expected tables come from the exact rational reference
-// (tests/tools/fit_reference.py pb11).
+// Whole runs at the numeric edges: weights beyond the range of doubles,
+// singular models that rounding would let pass, exact fits and likelihoods
+// that underflow. The expected tables come from the exact rational
+// reference (tests/tools/fit_reference.py scale96, pb11, exact, reactor512).
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -54,7 +59,120 @@ std::string factor_table(const std::string &out, const std::string &weighting, b
   return table;
 }
 
+// Model name and the columns that do not depend on the units (adjusted
+// R-squared, F statistic, posterior probability) of a ranking table.
+std::string unit_free_columns(const std::string &out, const std::string &title) {
+  std::string columns;
+  for (const std::string &line : block(out, title)) {
+    std::vector<std::string> w = words(line);
+    if (w.size() == 7 && w[0] != "Model")
+      columns += w[0] + " " + w[1] + " " + w[3] + " " + w[6] + "\n";
+  }
+  return columns;
+}
+
+// A design file with every response replaced by f(response).
+template <typename F>
+std::string with_responses(const std::string &design, F f) {
+  std::string result;
+  bool data = false;
+  for (const std::string &line : split_lines(design)) {
+    const size_t last = line.find_last_of(' ');
+    if (!data || line.empty() || line[0] == '#' || last == std::string::npos) {
+      result += line + "\n";
+      data = data || line.rfind("Data", 0) == 0;
+      continue;
+    }
+    char value[40];
+    snprintf(value, sizeof value, "%.17g", f(std::stod(line.substr(last + 1))));
+    result += line.substr(0, last + 1) + value + "\n";
+  }
+  return result;
+}
+
+testutil::Outcome run_design(const std::string &design, const std::vector<std::string> &options) {
+  TempDir dir;
+  dir.write("d.txt", design);
+  std::vector<std::string> args = {"d"};
+  args.insert(args.end(), options.begin(), options.end());
+  return run_program(args, dir.path());
+}
+
 }  // namespace
+
+// Multiplying the responses by 10^k and adding a constant changes no
+// posterior and no share: the Box-Meyer weights all scale alike, and so do
+// the likelihoods and reciprocal squares. The design's weights lie in the
+// subnormal range; the scales take them through underflow and overflow.
+TEST(Edges, PosteriorsAndFactorWeightsDoNotDependOnTheUnits) {
+  const std::string base = read_file(testutil::source_path("tests/data/scale96.txt"));
+  const std::string posteriors =
+      "A=0.87 B=0.0041 C=8.7e-05 D=6.3e-05 E=6.9e-05 AB=0.12 AC=0.0029 AD=0.0005 AE=0.00057 "
+      "BC=3.4e-06 BD=2.2e-05 BE=8e-06 CD=5.4e-08 CE=6.2e-08 DE=4.1e-08 ABC=9e-07 ABD=2.6e-06 "
+      "ABE=9.6e-06 ACD=3.3e-09 ACE=9e-09 ADE=7.6e-10 BCD=3.4e-11 BCE=1.4e-11 BDE=1.1e-10 "
+      "CDE=9.5e-14";
+  const std::map<std::string, std::pair<std::string, bool>> tables = {
+      {"Fstat:",
+       {"  A:  82.6262    0.74632  **********************\n"
+        "  B:  55.3646    0.50008  ***************\n"
+        "  C:   29.525    0.26668  ********\n"
+        "  D:  28.7479    0.25967  ********\n"
+        "  E:  28.9974    0.26192  ********\n",
+        true}},
+      {"Likelihood:",
+       {"  A:  0.99999  ******************************\n"
+        "  B:  0.99882  ******************************\n"
+        "  C:  0.06750  **\n"
+        "  D:  0.19470  ******\n"
+        "  E:  0.73050  **********************\n",
+        false}},
+      {"1/rmse^2:",
+       {"  A:  0.48836  ***************\n"
+        "  B:  0.46075  **************\n"
+        "  C:  0.42722  *************\n"
+        "  D:  0.42711  *************\n"
+        "  E:  0.42815  *************\n",
+        false}},
+      {"1/rmsec^2",
+       {"  A:  0.48825  ***************\n"
+        "  B:  0.46070  **************\n"
+        "  C:  0.42723  *************\n"
+        "  D:  0.42713  *************\n"
+        "  E:  0.42816  *************\n",
+        false}},
+      {"Bayesian",
+       {"  A:     0.995651    0.99565  ******************************\n"
+        "  B:     0.128149    0.12815  ****\n"
+        "  C:    0.0029639    0.00296  \n"
+        "  D:  0.000584001    0.00058  \n"
+        "  E:  0.000657343    0.00066  \n",
+        true}},
+  };
+  std::map<std::string, std::string> expected_posterior;
+  for (const std::string &item : words(posteriors))
+    expected_posterior[item.substr(0, item.find('='))] = item.substr(item.find('=') + 1);
+
+  std::string first_fstat_ranking;
+  for (int k = -8; k <= 6; k++) {
+    SCOPED_TRACE("responses times 10^" + std::to_string(k));
+    const double scale = std::pow(10.0, k), shift = 37.0 * (k + 10);
+    auto r = run_design(with_responses(base, [&](double y) { return scale * (y + shift); }),
+                        {"-R", "-D"});
+    ASSERT_EQ(r.status, 0);
+    for (const auto &[weighting, table] : tables)
+      EXPECT_EQ(factor_table(r.out, weighting, table.second), table.first) << weighting;
+    std::map<std::string, std::string> posterior;
+    for (const std::string &line : block(r.out, "All models sorted together by BayesPostProb")) {
+      std::vector<std::string> w = words(line);
+      if (w.size() == 7 && w[0] != "Model") posterior[w[0]] = w[6];
+    }
+    EXPECT_EQ(posterior, expected_posterior);
+    const std::string fstat =
+        unit_free_columns(r.out, "All models sorted together by Fstat");
+    if (first_fstat_ranking.empty()) first_fstat_ranking = fstat;
+    EXPECT_EQ(fstat, first_fstat_ranking);
+  }
+}
 
 // The 12-run Plackett-Burman design without its last run: every triple that
 // misses a level combination has a singular X'X and is reported so; the
@@ -102,4 +220,52 @@ TEST(Edges, DroppedRunPlackettBurmanReportsEverySingularTriple) {
             "  J:  0.0446695    0.04467  *\n"
             "  K:  0.0332399    0.03324  *\n"
             "  L:  0.0446408    0.04464  *\n");
+}
+
+// Two replicates of a 2^2 design with y = 8 at A low and 12 at A high: the
+// models A and AB fit exactly, with infinite F, likelihood and 1/rmse^2.
+TEST(Edges, ExactFitsShareTheirInfiniteWeights) {
+  auto r = run_design(
+      "Exact fit\nNrows=8 Ncols=2\nData\n"
+      "1 -1 -1 8\n2 1 -1 12\n3 -1 1 8\n4 1 1 12\n5 -1 -1 8\n6 1 -1 12\n7 -1 1 8\n8 1 1 12\n",
+      {"-D"});
+  ASSERT_EQ(r.status, 0);
+  const std::string infinite = "  A:  inf    1.00000  ******************************\n"
+                               "  B:  inf    0.50000  ***************\n";
+  EXPECT_EQ(factor_table(r.out, "Fstat", true), infinite);
+  EXPECT_EQ(factor_table(r.out, "Likelihood", true), infinite);
+  EXPECT_EQ(factor_table(r.out, "1/rmse^2", true), infinite);
+  EXPECT_EQ(factor_table(r.out, "1/rmsec^2", true),
+            "  A:  15.9375    0.98837  ******************************\n"
+            "  B:   6.5625    0.40698  ************\n");
+  EXPECT_EQ(factor_table(r.out, "Bayesian", true),
+            "  A:    0.999999    1.00000  ******************************\n"
+            "  B:  0.00649455    0.00649  \n");
+}
+
+// The 32-run reactor experiment repeated 16 times: every likelihood
+// underflows to 0, the shares come from the log likelihoods.
+TEST(Edges, LikelihoodsBelowTheLeastDoubleStillGiveShares) {
+  std::string design = "Reactor experiment, every run 16 times\nNrows=512 Ncols=5\nData\n";
+  const std::vector<std::string> lines =
+      split_lines(read_file(testutil::source_path("examples/reactor.txt")));
+  std::vector<std::string> runs;
+  for (const std::string &line : lines) {
+    std::vector<std::string> w = words(line);
+    if (w.size() == 7 && std::isdigit(static_cast<unsigned char>(w[0][0])))
+      runs.push_back(w[1] + " " + w[2] + " " + w[3] + " " + w[4] + " " + w[5] + " " + w[6]);
+  }
+  ASSERT_EQ(runs.size(), 32u);
+  for (int copy = 0; copy < 16; copy++)
+    for (size_t i = 0; i < runs.size(); i++)
+      design += std::to_string(copy * 32 + static_cast<int>(i) + 1) + " " + runs[i] + "\n";
+  auto r = run_design(design, {"-D"});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(factor_table(r.out, "Likelihood", true),
+            "  A:  0    0.00000  \n"
+            "  B:  0    1.00000  ******************************\n"
+            "  C:  0    0.00000  \n"
+            "  D:  0    1.00000  ******************************\n"
+            "  E:  0    1.00000  ******************************\n");
+  EXPECT_EQ(r.out.find("nan"), std::string::npos);
 }

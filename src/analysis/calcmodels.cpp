@@ -1,5 +1,6 @@
 #include "analysis/calcmodels.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -618,10 +619,25 @@ void posterior_fitted_values(const ModelEntry &m, double *fitted) {
 bool has_posterior(const ModelEntry &m) { return !m.invalid || modelspace.keep_aliased; }
 
 void normalise_postprob() {
-  double total = 0;
-  for (int i = 0; i < nmod; i++) total += model[i].bval;
-  if (std::isfinite(total) && total > 0) {
-    for (int i = 0; i < nmod; i++) model[i].postprob = model[i].bval / total;
+  double total = 0, largest = 0;
+  for (int i = 0; i < nmod; i++) {
+    total += model[i].bval;
+    if (has_posterior(model[i]) && model[i].bval > largest) largest = model[i].bval;
+  }
+  // Plain quotients while the weights are normal doubles. A weight below
+  // the least normal double (a subnormal number with few significant bits,
+  // or 0 after underflow) gets exp(logb - log total) instead.
+  if (std::isfinite(total) && largest >= DBL_MIN) {
+    const double log_total = log(total);
+    for (int i = 0; i < nmod; i++) {
+      const ModelEntry &m = model[i];
+      if (m.bval >= DBL_MIN)
+        model[i].postprob = m.bval / total;
+      else if (!has_posterior(m) || std::isnan(m.logb))
+        model[i].postprob = 0;
+      else
+        model[i].postprob = exp(m.logb - log_total);
+    }
     return;
   }
   // Log space: weights relative to the largest valid one. Models without a

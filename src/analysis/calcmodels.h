@@ -20,10 +20,12 @@ void calc_model_fields();
 enum class FitPath { Auto, ByRows, ByCrossProducts };
 extern FitPath fit_path;
 
-// Posterior probabilities from the unnormalised weights: bval / total
-// wherever that quotient can be formed; otherwise (total 0 or infinite
-// because the weights under- or overflow) from the log weights model[i].logb,
-// normalised after subtracting the largest.
+// Posterior probabilities from the unnormalised weights: bval / total while
+// the largest weight is a normal double and the total is finite, with
+// exp(logb - log total) for each weight below the least normal double;
+// otherwise (the weights under- or overflow, or are all subnormal) from the
+// log weights model[i].logb, normalised after subtracting the largest, so
+// that the probabilities do not depend on the units of the response.
 void normalise_postprob();
 
 // The fitted values X cc at the posterior mode of a model, one per run, into

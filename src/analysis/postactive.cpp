@@ -1,9 +1,12 @@
 #include "analysis/postactive.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "analysis/calcmodels.h"
 #include "analysis/models.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
@@ -19,9 +22,57 @@ namespace {
 
 constexpr int kMaxStars = 30;
 
-// wt = 1/field^2 for the reciprocal weightings.
-void set_reciprocal_square_keys(double ModelEntry::*field) {
-  for (int i = 0; i < nmod; i++) model[i].wt = 1 / (model[i].*field * model[i].*field);
+// wt = 1/field^2 for the reciprocal weightings; logs[i] = -2 ln field, the
+// log weight that stays finite where 1/field^2 under- or overflows.
+void set_reciprocal_square_keys(double ModelEntry::*field, std::vector<double> &logs) {
+  logs.assign(static_cast<size_t>(nmod), 0.0);
+  for (int i = 0; i < nmod; i++) {
+    model[i].wt = 1 / (model[i].*field * model[i].*field);
+    logs[static_cast<size_t>(i)] = -2 * log(model[i].*field);
+  }
+}
+
+// wt = likelihood; logs[i] = its log, the maximised log likelihood.
+void set_likelihood_keys(std::vector<double> &logs) {
+  logs.assign(static_cast<size_t>(nmod), 0.0);
+  for (int i = 0; i < nmod; i++) {
+    model[i].wt = model[i].likelihood;
+    logs[static_cast<size_t>(i)] = model[i].loglik;
+  }
+}
+
+// Whether model i takes part in the shares: models without a posterior
+// (singular ones, unless --keep-aliased) and weights that are not numbers
+// count 0.
+bool counts(int i, const double *logwt) {
+  return has_posterior(model[i]) && !std::isnan(model[i].wt) &&
+         !(logwt != nullptr && std::isnan(logwt[i]));
+}
+
+// The shares of the factors when the plain total is not a finite normal
+// number: each model's weight relative to the largest, exp(log w - log
+// w_max) (the log-sum-exp normalisation); when some weights are infinite,
+// the models with infinite weight share equally and the others get 0. With
+// no weight at all (every model invalid) there is no evidence: every share
+// is 0 rather than 0/0.
+void shares_from_logs(const double *logwt, double *share) {
+  auto log_weight = [&](int i) { return logwt != nullptr ? logwt[i] : log(model[i].wt); };
+  auto takes_part = [&](int i) { return counts(i, logwt) && !std::isnan(log_weight(i)); };
+  double top = -INFINITY;
+  for (int i = 0; i < nmod; i++)
+    if (takes_part(i) && log_weight(i) > top) top = log_weight(i);
+  for (int f = 0; f < nv; f++) share[f] = 0;
+  if (top == -INFINITY) return;  // no weight at all: no evidence
+  double sum = 0;
+  for (int i = 0; i < nmod; i++) {
+    if (!takes_part(i)) continue;
+    const double relative = std::isinf(top) ? (log_weight(i) == top ? 1 : 0)
+                                            : exp(log_weight(i) - top);
+    for (uint64_t bits = model[i].ivals; bits != 0; bits &= bits - 1)
+      share[__builtin_ctzll(bits)] += relative;
+    sum += relative;
+  }
+  for (int f = 0; f < nv; f++) share[f] /= sum;
 }
 
 // The stars of a share: one per thirtieth, rounded, at most 30.
@@ -46,22 +97,27 @@ void show_none_active() {
 
 }  // namespace
 
-void show_actives() {
+void show_actives(const double *logwt) {
   PlaceGuard place("Show_Actives");
   if (pact == nullptr) pact = static_cast<double *>(cxalloc(static_cast<size_t>(nv) + 3, sizeof(double)));
   double total = 0;
   for (int f = 0; f < nv; f++) pact[f] = 0;
   for (int i = 0; i < nmod; i++) {
-    // A weight that is not a finite number (an invalid model's 1/0, the
-    // criteria of a model that leaves no error degrees of freedom) would
-    // turn every share into 0 or NaN: such models are left out.
-    const double w = std::isfinite(model[i].wt) ? model[i].wt : 0.0;
+    if (!counts(i, logwt)) continue;
     for (uint64_t bits = model[i].ivals; bits != 0; bits &= bits - 1)
-      pact[__builtin_ctzll(bits)] += w;
-    total += w;
+      pact[__builtin_ctzll(bits)] += model[i].wt;
+    total += model[i].wt;
   }
   // The factors of the tables: the analysed columns after the blocks.
   const int first = modelspace.blocks;
+  // Plain quotients pact / total while the total is a finite normal double;
+  // otherwise (weights that underflow, overflow or are infinite) the shares
+  // come from the log weights. The sums printed are the plain ones.
+  std::vector<double> shares(static_cast<size_t>(nv));
+  if (std::isfinite(total) && total >= DBL_MIN)
+    for (int f = first; f < nv; f++) shares[static_cast<size_t>(f)] = pact[f] / total;
+  else
+    shares_from_logs(logwt, shares.data());
   int width = 0;
   char text[64];
   for (int f = first; f < nv; f++) {
@@ -70,9 +126,7 @@ void show_actives() {
   }
   char stars[kMaxStars + 1];
   for (int f = first; f < nv; f++) {
-    // With no weight at all (every model invalid) there is no evidence:
-    // the share is 0 rather than 0/0.
-    const double share = total > 0 ? pact[f] / total : 0.0;
+    const double share = shares[static_cast<size_t>(f)];
     bprintf("  %c:  %*g    %7.5f  %s\n", factorstr[f], width, pact[f], share,
             stars_of(stars, share));
   }
@@ -85,15 +139,16 @@ void show_post_active() {
   set_keys(&ModelEntry::fstat);
   show_actives();
   if (moreposts) {
+    std::vector<double> logs;
     bprintf("\nWeighting models by Likelihood:\n");
-    set_keys(&ModelEntry::likelihood);
-    show_actives();
+    set_likelihood_keys(logs);
+    show_actives(logs.data());
     bprintf("\nWeighting models by 1/rmse^2:\n");
-    set_reciprocal_square_keys(&ModelEntry::rmse);
-    show_actives();
+    set_reciprocal_square_keys(&ModelEntry::rmse, logs);
+    show_actives(logs.data());
     bprintf("\nWeighting models by 1/rmsec^2 (pi=%g, gam=%g):\n", pi, gam);
-    set_reciprocal_square_keys(&ModelEntry::rmsec);
-    show_actives();
+    set_reciprocal_square_keys(&ModelEntry::rmsec, logs);
+    show_actives(logs.data());
   }
   bprintf("\nWeighting models by Bayesian post.prob. (pi=%g, gam=%g):\n", pi, gam);
   set_keys(&ModelEntry::postprob);

@@ -7,7 +7,9 @@ namespace bayescreen {
 extern double *pact;  // running sum per analysed factor
 
 void show_post_active();
-// One weighting's table, from the current wt of every model.
-void show_actives();
+// One weighting's table, from the current wt of every model. logwt[i], when
+// given, is the natural log of model i's weight, computed where the weight
+// itself under- or overflows; without it the log of wt is taken.
+void show_actives(const double *logwt = nullptr);
 
 }  // namespace bayescreen
