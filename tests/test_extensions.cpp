@@ -209,7 +209,9 @@ TEST(Extensions, BadValuesAndImpossibleModelSetsEndTheRun) {
   // A model matrix of more than 1024 columns is refused before any fit.
   std::vector<std::vector<int>> rows(12, std::vector<int>(12, 1));
   for (int r2 = 0; r2 < 12; r2++) rows[static_cast<size_t>(r2)][static_cast<size_t>(r2)] = -1;
-  dir.write("wide.txt", design_file("Wide", rows, std::vector<double>(12, 1.0)));
+  std::vector<double> y(12);
+  for (int r2 = 0; r2 < 12; r2++) y[static_cast<size_t>(r2)] = r2 + 1;  // a constant one is refused
+  dir.write("wide.txt", design_file("Wide", rows, y));
   r = run_program({"wide", "--max-factors=11", "--order=11", "--max-models=5000"}, dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(has_text(r.out, "\nTOO MANY COLUMNS: the largest model matrix would have 2048 columns, "

@@ -171,6 +171,8 @@ TEST(Hostile, NumbersBeyondTheIntRangeAndImpossibleCounts) {
   huge_entry.replace(huge_entry.find("\n1 -1") + 3, 2, "2147483647");
   huge_entry.replace(huge_entry.find("\n2 1") + 3, 1, "-2147483647");
   huge_entry.replace(huge_entry.find("\n3 -1") + 3, 2, "00000000001");
+  std::string least_entry = design(2);
+  least_entry.replace(least_entry.find("\n1 -1") + 3, 2, "-2147483648");
 
   run_cases({
       {"Nrows one past the int range", "H\nNrows=2147483648 Ncols=2\n", 1,
@@ -198,17 +200,20 @@ TEST(Hostile, NumbersBeyondTheIntRangeAndImpossibleCounts) {
       {"counts with leading zeros and signs", design(2, 8, " NN=+08 Nc=000000000000002"), 0,
        kComplete},
       {"infinite Pi", design(2, 8, " Pi=1e400"), 1,
-       "\nILLEGAL VALUE for PI: Pi=inf must lie strictly between 0 and 1 !\n"},
+       "\nILLEGAL VALUE for PI: Pi=inf must be a finite number !\n"},
+      {"infinite Gamma", design(2, 8, " Gamma=1e400"), 1,
+       "\nILLEGAL VALUE for GAMMA: Gamma=inf must be a finite number !\n"},
       {"minus infinite Gamma", design(2, 8, " Gamma=-1e400"), 1,
-       "\nILLEGAL VALUE for GAMMA: Gamma=-inf must be greater than 0 !\n"},
+       "\nILLEGAL VALUE for GAMMA: Gamma=-inf must be a finite number !\n"},
       {"Gamma below the least double", design(2, 8, " Gamma=1e-400"), 1,
        "\nILLEGAL VALUE for GAMMA: Gamma=0 must be greater than 0 !\n"},
       {"infinite Alpha", design(2, 8, " Alpha=1e400"), 0, kComplete},
       {"entries at the int limits and 11 digits with leading zeros", huge_entry, 0, kComplete},
       {"an entry one past the int range", "H\nNrows=8 Ncols=2\nData\n1 2147483648 1 5\n", 1,
        too_large(1, "2147483648 1 5", "1 2147483648 1 5")},
-      {"the least int as an entry", "H\nNrows=8 Ncols=2\nData\n1 1 -2147483648 5\n", 1,
-       too_large(2, "-2147483648 5", "1 1 -2147483648 5")},
+      {"the least int as an entry", least_entry, 0, kComplete},
+      {"an entry one below the int range", "H\nNrows=8 Ncols=2\nData\n1 1 -2147483649 5\n", 1,
+       too_large(2, "-2147483649 5", "1 1 -2147483649 5")},
       {"an entry that would wrap to 1", "H\nNrows=8 Ncols=2\nData\n1 1 4294967297 5\n", 1,
        too_large(2, "4294967297 5", "1 1 4294967297 5")},
       {"an entry of a hundred digits",
@@ -347,6 +352,7 @@ TEST(Hostile, MalformedOptionWords) {
   auto unknown = [](const std::string &letter) {
     return "\n*** UNRECOGNIZED COMMAND-LINE FLAG `" + letter + "'!!!\n\n\n";
   };
+  const std::string infinite_pi = "\nILLEGAL VALUE for PI: Pi=inf must be a finite number !\n";
   auto illegal_pi = [](const std::string &v) {
     return "\nILLEGAL VALUE for PI: Pi=" + v + " must lie strictly between 0 and 1 !\n";
   };
@@ -360,13 +366,15 @@ TEST(Hostile, MalformedOptionWords) {
       {"-P-", d, 1, "\nFAILURE in sscanf at `-' !\n" + bad_p("P-"), {"d", "-P-"}},
       {"-P--1", d, 1, "\nFAILURE in sscanf at `--1' !\n" + bad_p("P--1"), {"d", "-P--1"}},
       {"-P with a control character", d, 1, bad_p("P\x01"), {"d", "-P\x01"}},
-      {"-P1e999", d, 1, illegal_pi("inf"), {"d", "-P1e999"}},
-      {"-P of 400 digits", d, 1, illegal_pi("inf"), {"d", "-P" + std::string(400, '9')}},
+      {"-P1e999", d, 1, infinite_pi, {"d", "-P1e999"}},
+      {"-P of 400 digits", d, 1, infinite_pi, {"d", "-P" + std::string(400, '9')}},
       {"-P-0", d, 1, illegal_pi("-0"), {"d", "-P-0"}},
       {"-P1.. reads 1", d, 1, illegal_pi("1"), {"d", "-P1.."}},
       {"-P1.2.3", d, 1, unknown("3"), {"d", "-P1.2.3"}},
       {"-G1e-400", d, 1, "\nILLEGAL VALUE for GAMMA: Gamma=0 must be greater than 0 !\n",
        {"d", "-G1e-400"}},
+      {"-G1e400", d, 1, "\nILLEGAL VALUE for GAMMA: Gamma=inf must be a finite number !\n",
+       {"d", "-G1e400"}},
       {"-N=", d, 1, bad_n("N=", "Expecting a digit"), {"d", "-N="}},
       {"-N,", d, 1, bad_n("N,", "Expecting a digit"), {"d", "-N,"}},
       {"-N-3", d, 1, bad_n("N-3", "Expecting a digit"), {"d", "-N-3"}},

@@ -179,6 +179,13 @@ TEST(ReadDat, DataRowsAndTextLine) {
   EXPECT_FALSE(contains(log, "Text line in Data block"));
 }
 
+TEST(ReadDat, EntriesSpanTheWhole32BitRange) {
+  TempDir dir;
+  auto r = run_design(dir, "H\nNrows=2 Ncols=2\nData\n1 -2147483648 2147483647 5\n2 1 -1 6\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.out, "    1.  -2147483648  2147483647   5\n    2.   1  -1   6\n"));
+}
+
 TEST(ReadDat, FactorLettersSkipI) {
   TempDir dir;
   std::string design = "H\nNrows=1 Ncols=10 Nvars=3\nData\n1";
@@ -214,6 +221,15 @@ struct Refusal {
 };
 
 TEST(ReadDat, EveryRefusalHasItsMessageChannelAndStatus) {
+  // A constant response is refused once the data have been echoed.
+  const std::string kConstantEcho =
+      "\nData in d.txt: Rownum, Design matrix, Response variable\n"
+      "    1.  -1  -1  -1   5\n    2.   1  -1  -1   5\n    3.  -1   1  -1   5\n"
+      "    4.   1   1  -1   5\n    5.  -1  -1   1   5\n    6.   1  -1   1   5\n"
+      "    7.  -1   1   1   5\n    8.   1   1   1   5\n";
+  const std::string kConstant =
+      "\nCONSTANT RESPONSE: every run has the response 5 !\n"
+      "Such a design holds no information about any factor.\n";
   const std::string values = "Values of variables:\n  Nrows=2  Ncols=2  Nvars=2  Pi=0.25  "
                              "Gamma=2.5  Alpha=2\n";
   const Refusal cases[] = {
@@ -260,11 +276,17 @@ TEST(ReadDat, EveryRefusalHasItsMessageChannelAndStatus) {
        "\nILLEGAL VALUE for PI: Pi=-0.1 must lie strictly between 0 and 1 !\n",
        "Values of variables:\n  Nrows=2  Ncols=2  Nvars=2  Pi=-0.1  Gamma=2.5  Alpha=2\n"},
       {"Pi not a number", "H\nNrows=2 Ncols=2 Pi=nan\n",
-       "\nILLEGAL VALUE for PI: Pi=nan must lie strictly between 0 and 1 !\n",
+       "\nILLEGAL VALUE for PI: Pi=nan must be a finite number !\n",
        "Values of variables:\n  Nrows=2  Ncols=2  Nvars=2  Pi=nan  Gamma=2.5  Alpha=2\n"},
       {"Gamma of 0", "H\nNrows=2 Ncols=2 Gamma=0\n",
        "\nILLEGAL VALUE for GAMMA: Gamma=0 must be greater than 0 !\n",
        "Values of variables:\n  Nrows=2  Ncols=2  Nvars=2  Pi=0.25  Gamma=0  Alpha=2\n"},
+      {"infinite Gamma", "H\nNrows=2 Ncols=2 Gamma=inf\n",
+       "\nILLEGAL VALUE for GAMMA: Gamma=inf must be a finite number !\n",
+       "Values of variables:\n  Nrows=2  Ncols=2  Nvars=2  Pi=0.25  Gamma=inf  Alpha=2\n"},
+      {"Gamma not a number", "H\nNrows=2 Ncols=2 Gamma=nan\n",
+       "\nILLEGAL VALUE for GAMMA: Gamma=nan must be a finite number !\n",
+       "Values of variables:\n  Nrows=2  Ncols=2  Nvars=2  Pi=0.25  Gamma=nan  Alpha=2\n"},
       {"no Data line", "H\nNrows=2 Ncols=2\nRows follow\n",
        "\nNEXT LINE should begin Label or Data !!\n  Rows follow\nLine #3 in d.txt\n", values},
       {"end after parameters", "H\nNrows=2 Ncols=2\n",
@@ -327,6 +349,12 @@ TEST(ReadDat, EveryRefusalHasItsMessageChannelAndStatus) {
        "Text line in Data block:\n  second text\n"
        "TWO TEXT LINES in data block!\n  first text\n  second text\n",
        values + "TWO TEXT LINES in data block!\n  first text\n  second text\n"},
+      {"constant response",
+       "H\nNrows=8 Ncols=3\nData\n1 -1 -1 -1 5\n2 1 -1 -1 5\n3 -1 1 -1 5\n4 1 1 -1 5\n"
+       "5 -1 -1 1 5\n6 1 -1 1 5\n7 -1 1 1 5\n8 1 1 1 5.0\n",
+       kConstantEcho + kConstant,
+       "Values of variables:\n  Nrows=8  Ncols=3  Nvars=3  Pi=0.25  Gamma=2.5  Alpha=2\n" +
+           kConstantEcho + kConstant},
       {"short file", std::string(kHead) + "1 1 1 5\n",
        "SHORT FILE: CANNOT READ 2 data rows !\nRead only 1 data rows.\n",
        values + "SHORT FILE: CANNOT READ 2 data rows !\nRead only 1 data rows.\n"},

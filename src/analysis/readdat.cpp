@@ -73,13 +73,14 @@ static int read_int32(const char *s, int32_t *value) {
   return 1;
 }
 
-// The value of a run of decimal digits, or -1 when it does not fit in an int.
-static long long digits_value(const char *s, const char **end) {
+// The value of a run of decimal digits, or -1 when it exceeds `limit`
+// (INT_MAX unless given).
+static long long digits_value(const char *s, const char **end, long long limit = INT_MAX) {
   long long v = 0;
   bool too_large = false;
   for (; is_digit(*s); s++) {
     if (!too_large) v = v * 10 + (*s - '0');
-    if (v > INT_MAX) too_large = true;
+    if (v > limit) too_large = true;
   }
   *end = s;
   return too_large ? -1 : v;
@@ -185,13 +186,23 @@ static void check_counts() {
 }
 
 // Pi is a prior probability and Gamma a ratio of standard deviations: any
-// other value would make every posterior probability meaningless.
+// other value would make every posterior probability meaningless. A value
+// that is not a finite number (an overflowing 1e400, inf, nan) is named as
+// such first.
 static void check_priors() {
+  if (!std::isfinite(pi)) {
+    printf("\nILLEGAL VALUE for PI: Pi=%g must be a finite number !\n", pi);
+    exit(1);
+  }
+  if (!std::isfinite(gam)) {
+    printf("\nILLEGAL VALUE for GAMMA: Gamma=%g must be a finite number !\n", gam);
+    exit(1);
+  }
   if (!(pi > 0.0 && pi < 1.0)) {
     printf("\nILLEGAL VALUE for PI: Pi=%g must lie strictly between 0 and 1 !\n", pi);
     exit(1);
   }
-  if (!(gam > 0.0) || std::isinf(gam)) {
+  if (!(gam > 0.0)) {
     printf("\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", gam);
     exit(1);
   }
@@ -323,8 +334,9 @@ static void read_data_row(const char *line, int32_t i) {
       s++;
     }
     if (!is_digit(*s)) illegal_character(j, minus, s);
+    // A negative entry may reach -2^31, one beyond the largest positive int.
     const char *digits = s;
-    long long v = digits_value(s, &s);
+    long long v = digits_value(s, &s, minus ? -static_cast<long long>(INT_MIN) : INT_MAX);
     if (v < 0) entry_too_large(j, minus, digits);
     ximat[static_cast<size_t>(i) * static_cast<size_t>(mm) + static_cast<size_t>(j)] =
         static_cast<int32_t>(minus ? -v : v);
@@ -389,6 +401,18 @@ static void echo_data(const char *path, const char *textline) {
     row += piece;
     bprintf("%s", row.c_str());
   }
+}
+
+// A response that is the same in every run holds no information about any
+// factor: every fit would be decided by rounding residue. A single run is
+// left to the fits, where no model has enough runs.
+static void refuse_constant_response() {
+  if (nn < 2) return;
+  for (int32_t i = 1; i < nn; i++)
+    if (yy[i] != yy[0]) return;
+  bprintf("\nCONSTANT RESPONSE: every run has the response %g !\n", yy[0]);
+  bprintf("Such a design holds no information about any factor.\n");
+  exit(1);
 }
 
 // Factor letters A, B, ..., H, J, K, ... (I is left out) and column digits.
@@ -460,6 +484,7 @@ void readdat(const char *path) {
   }
 
   echo_data(path, textline);
+  refuse_constant_response();
   printf("Closing the file %s\n", path);
   fxclose(file, path);
   build_factor_strings();
