@@ -677,7 +677,10 @@ void calc_model_fields() {
   if (by_cross_products) {
     gram_fit_models();
     for (int j = 0; j < nmod; j++)
-      if (model[j].invalid) printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", model[j].name);
+      if (model[j].invalid) {
+        show_zero_pivots();
+        printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", model[j].name);
+      }
   } else {
     for (int j = 0; j < nmod; j++)
       if (!fit_model(j, model[j])) model[j].logb = -INFINITY;

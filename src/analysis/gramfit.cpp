@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "analysis/calcmodels.h"
 #include "analysis/models.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
 #include "numeric/cholesky.h"
+#include "numeric/exactrank.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"
 
@@ -19,10 +21,11 @@ namespace bayescreen {
 namespace {
 
 // A new column whose squared distance from the span of the columns before
-// it is at most this share of its squared length lies in that span: X'X is
-// singular. Rounding leaves such a pivot near 1e-15 of the length; a column
-// of a real design that is merely correlated stays far above 1e-9.
-constexpr double kSingularPivot = 1e-9;
+// it (the pivot) exceeds this share of its squared length is clear of that
+// span. Below it, rounding could hide an exactly singular X'X (it leaves
+// such a pivot near 1e-15 of the length) or a nearly singular but regular
+// one, and the exact test decides.
+constexpr double kClearPivot = 1e-6;
 
 struct Path {
   int ld = 0;                  // row stride of the factors: the most columns of a model
@@ -40,6 +43,7 @@ struct Path {
   double *det = nullptr;       // product of M_pp^2 for p <= j
   double *logdet = nullptr;    // sum of log M_pp^2 for p <= j
   double *a = nullptr;         // cross products of the new column with columns 0 .. j
+  double *xtx = nullptr;       // X'X of the columns of the path, row by row with stride ld
   uint64_t *mask = nullptr;    // design columns forming each column of the path
   // Models of main effects only: the cross products of the intercept (index
   // 0) and design column c (index c + 1), and their products with yc.
@@ -104,6 +108,38 @@ double cross_products(int j, uint64_t m) {
   return sum;
 }
 
+// Whether X'X of the first nc columns of the path is singular in exact
+// arithmetic (numeric/exactrank.h): from the cross products themselves while
+// they are exact in doubles (every diagonal element below 2^52 bounds every
+// product and partial sum below 2^53), else from the design, run by run.
+bool exactly_singular(int nc) {
+  if (nn < nc) return true;
+  const size_t n = static_cast<size_t>(nc), ld = static_cast<size_t>(path.ld);
+  std::vector<double> diag(n);
+  bool exact = true;
+  for (size_t k = 0; k < n; k++) {
+    diag[k] = path.xtx[k * ld + k];
+    exact = exact && diag[k] < 0x1p52;
+  }
+  if (exact) {
+    std::vector<int64_t> gram(n * n);
+    for (size_t i = 0; i < n; i++)
+      for (size_t k = 0; k < n; k++) gram[i * n + k] = static_cast<int64_t>(path.xtx[i * ld + k]);
+    return gram_matrix_singular(nc, gram.data());
+  }
+  return gram_matrix_singular(nn, nc, diag.data(), [nc](int r, uint32_t p, uint32_t *out) {
+    const int64_t modulus = p;
+    for (int k = 0; k < nc; k++) {
+      uint64_t product = 1;
+      for (uint64_t bits = path.mask[k]; bits != 0; bits &= bits - 1) {
+        const int64_t value = design(r, __builtin_ctzll(bits));
+        product = product * static_cast<uint64_t>((value % modulus + modulus) % modulus) % p;
+      }
+      out[k] = static_cast<uint32_t>(product);
+    }
+  });
+}
+
 [[noreturn]] void cannot_invert(int nc) {
   printf("\nCANNOT INVERT the %dx%d MATRIX %s !\n", nc, nc, "XTXG");
   exit(1);
@@ -116,9 +152,12 @@ bool append_column(int j, uint64_t m, bool singular) {
   path.mask[j] = m;
   const double b = cross_products(j, m);
   const double length = path.a[j];
+  for (int i = 0; i <= j; i++) path.xtx[i * path.ld + j] = path.xtx[j * path.ld + i] = path.a[i];
   if (!singular) {
     const double d = cholesky_append_row(path.l, path.ld, j, path.a);
-    if (!(d > kSingularPivot * length)) {
+    // A pivot that is not positive leaves no factor to go on with, whatever
+    // the exact test would say.
+    if (!(d > kClearPivot * length) && (!(d > 0) || exactly_singular(j + 1))) {
       singular = true;
     } else {
       path.z[j] = cholesky_forward_step(path.l, path.ld, j, path.z, b);
@@ -208,6 +247,7 @@ void allocate_path() {
                   static_cast<void *>(path.w), static_cast<void *>(path.zsq),
                   static_cast<void *>(path.wsq), static_cast<void *>(path.det),
                   static_cast<void *>(path.logdet), static_cast<void *>(path.a),
+                  static_cast<void *>(path.xtx),
                   static_cast<void *>(path.mask), static_cast<void *>(path.gram),
                   static_cast<void *>(path.gram_y), static_cast<void *>(path.vec)})
     free(p);
@@ -220,6 +260,7 @@ void allocate_path() {
   path.yc = doubles(static_cast<size_t>(nn));
   path.l = doubles(ld * ld);
   path.mg = doubles(ld * ld);
+  path.xtx = doubles(ld * ld);
   for (double **v : {&path.z, &path.w, &path.zsq, &path.wsq, &path.det, &path.logdet, &path.a})
     *v = doubles(ld);
   path.mask = static_cast<uint64_t *>(cxalloc(ld + 3, sizeof(uint64_t)));
