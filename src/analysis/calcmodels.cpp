@@ -13,6 +13,7 @@
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
 #include "numeric/exactrank.h"
+#include "numeric/lanes.h"
 #include "numeric/matrix.h"
 #include "numeric/pfstat.h"
 #include "support/commnum.h"
@@ -225,16 +226,6 @@ void cross_products(int nc) {
     }
 }
 
-// Two doubles side by side; each lane is plain IEEE double arithmetic, so
-// sums kept in lanes are the same as sums kept one by one.
-typedef double v2d __attribute__((vector_size(16)));
-
-v2d load2(const double *p) {
-  v2d v;
-  memcpy(&v, p, sizeof v);
-  return v;
-}
-
 // coef = (A X') y for the nc x nc matrix A: first the product A X' per
 // distinct row (entry j the sum over k of A[j][k] X[r][k]), then its sum
 // against y over the runs in order. Also the fitted value X coef of every
@@ -306,9 +297,9 @@ void solve(const double *a, double *coef, int nc) {
 }
 
 // Residual and model sums of squares of the current fit, in one pass over
-// the runs in order. These sums and the next one are kept out of line: inside
-// the long fitting routine the running sums would live in memory, and every
-// step of the loop would wait for the previous store.
+// the runs in order. Kept out of line: inside the long fitting routine the
+// running sums would live in memory, and every step of the loop would wait
+// for the previous store.
 __attribute__((noinline)) void sums_of_squares(double *sse_out, double *ssm_out) {
   double sse = 0, ssm = 0;
   const double ybar = s.ybar;
@@ -319,15 +310,6 @@ __attribute__((noinline)) void sums_of_squares(double *sse_out, double *ssm_out)
   }
   *sse_out = sse;
   *ssm_out = ssm;
-}
-
-__attribute__((noinline)) double residual_sum_of_squares() {
-  double sum = 0;
-  for (int r = 0; r < nn; r++) {
-    const double fit = s.yfit[s.pat[r]];
-    sum += (yy[r] - fit) * (yy[r] - fit);
-  }
-  return sum;
 }
 
 void show_vector(const char *title, const double *v, int nc) {
@@ -461,7 +443,8 @@ void posterior_mode(int nc, BoxMeyerTerms *terms) {
   matinvx2(s.xtxgi, s.xtxg, nc, &terms->det, "XTXG");
   terms->logdet = log(terms->det);
   solve(s.xtxgi, s.cc, nc);
-  double qqc = residual_sum_of_squares();
+  double qqc, ssm_unused;
+  sums_of_squares(&qqc, &ssm_unused);
   for (int k = 1; k < nc; k++) {
     const double g = column_gamma(s.xm[k]);
     qqc += (s.cc[k] / g) * (s.cc[k] / g);
@@ -614,6 +597,33 @@ void posterior_fitted_values(const ModelEntry &m, double *fitted) {
   BoxMeyerTerms terms;
   posterior_mode(nc, &terms);
   for (int r = 0; r < nn; r++) fitted[r] = s.yfit[s.pat[r]];
+}
+
+FitDetails fit_details(const ModelEntry &m) {
+  FitDetails d;
+  const int nc = d.nc = m.neff + 1;
+  const size_t square = static_cast<size_t>(nc) * static_cast<size_t>(nc);
+  model_column_masks(m, s.xm);
+  set_base(m);
+  distinct_rows(m, nc);
+  cross_products(nc);
+  d.xtx.assign(s.xtx, s.xtx + square);
+  auto fitted = [] {
+    std::vector<double> values(static_cast<size_t>(nn));
+    for (int r = 0; r < nn; r++) values[static_cast<size_t>(r)] = s.yfit[s.pat[r]];
+    return values;
+  };
+  if (matinv(s.xtxi, s.xtx, nc) == 0) {
+    solve(s.xtxi, s.beta, nc);
+    d.beta.assign(s.beta, s.beta + nc);
+    d.yfit = fitted();
+  }
+  BoxMeyerTerms terms;
+  posterior_mode(nc, &terms);
+  d.xtxg.assign(s.xtxg, s.xtxg + square);
+  d.cc.assign(s.cc, s.cc + nc);
+  d.yfitc = fitted();
+  return d;
 }
 
 bool has_posterior(const ModelEntry &m) { return !m.invalid || modelspace.keep_aliased; }

@@ -2,6 +2,7 @@
 // posterior probability of every model.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "analysis/models.h"
 
@@ -31,6 +32,17 @@ void normalise_postprob();
 // The fitted values X cc at the posterior mode of a model, one per run, into
 // fitted; for use after calc_model_fields.
 void posterior_fitted_values(const ModelEntry &m, double *fitted);
+
+// One model's fit as the run-by-run path forms it, for checking its fast
+// kernels against the plain matrix formulas: X'X, the least-squares
+// estimates and their fitted values (empty when X'X cannot be inverted),
+// X'X + Gamma, and the posterior mode and its fitted values; fitted values
+// one per run. For use after calc_model_fields, which sizes the work arrays.
+struct FitDetails {
+  int nc = 0;
+  std::vector<double> xtx, beta, yfit, xtxg, cc, yfitc;
+};
+FitDetails fit_details(const ModelEntry &m);
 
 // True when the model takes part in the posterior: every model whose X'X is
 // regular, and with --keep-aliased the singular ones too.

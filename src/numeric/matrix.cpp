@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "numeric/lanes.h"
 #include "support/helpers.h"
 
 namespace bayescreen {
@@ -213,7 +214,6 @@ void lu_solve(const double *lu, double *b, const int *piv, int n) {
 // a zero, and subtracting a zero from a sum that is never -0 leaves it as
 // it was). Returns false, leaving the result to lu_solve, when a value is
 // not finite.
-typedef double v2d __attribute__((vector_size(16)));
 
 template <int N>
 static bool invert_from_lu(const double *lu, const int *piv, double *ainv) {
