@@ -626,6 +626,36 @@ FitDetails fit_details(const ModelEntry &m) {
   return d;
 }
 
+int posterior_with_new_block(const ModelEntry &m, uint64_t *masks, double *g, double *mode,
+                             double *qqc) {
+  const int nc = m.neff + 1;
+  const int ext = nc + 1;
+  if (s.xp == nullptr || nn > s.rows || ext > s.maxnc) {
+    // The fits from cross products use no scratch arrays, and none has room
+    // for the extra column: room for the largest model and its new block.
+    allocate_scratch(largest_model_columns() + 1);
+    survey_design();
+  }
+  model_column_masks(m, s.xm);
+  s.xm[nc] = kNewBlockMask;
+  set_base(m);
+  distinct_rows(m, nc);
+  // Each distinct row gains the new column, -1, moving the rows from the
+  // last so that none is overwritten before it has moved.
+  for (int q = s.npat - 1; q >= 0; q--) {
+    memmove(&s.xp[q * ext], &s.xp[q * nc], sizeof(double) * static_cast<size_t>(nc));
+    s.xp[q * ext + nc] = -1.0;
+  }
+  cross_products(ext);
+  BoxMeyerTerms terms;
+  posterior_mode(ext, &terms);
+  memcpy(masks, s.xm, sizeof(uint64_t) * static_cast<size_t>(ext));
+  memcpy(g, s.xtxgi, sizeof(double) * static_cast<size_t>(ext * ext));
+  memcpy(mode, s.cc, sizeof(double) * static_cast<size_t>(ext));
+  *qqc = terms.qqc;
+  return ext;
+}
+
 bool has_posterior(const ModelEntry &m) { return !m.invalid || modelspace.keep_aliased; }
 
 void normalise_postprob() {

@@ -75,4 +75,21 @@ double column_gamma(uint64_t mask);
 // lexicographic order of the factors. Returns the number of columns.
 int model_column_masks(const ModelEntry &m, uint64_t *masks);
 
+// The mask that stands for the block column of runs still to be made: no
+// design column has this bit (a design has at most 61 columns).
+constexpr uint64_t kNewBlockMask = uint64_t{1} << 63;
+
+// The posterior of a model refitted with one more block column, -1 on every
+// run of the design (+1 on the runs of the block to come), with the prior
+// ratio of a main effect. X'X is singular with that column (it is minus the
+// intercept) but X'X + Gamma is not, and the new column's effect keeps the
+// posterior of its prior: mode 0, variance gam^2. Writes the model's column
+// masks followed by kNewBlockMask into masks, G = (X'X + Gamma)^-1 (row-
+// major) into g, the posterior mode G X'y into mode and
+//   Qqc = |y - X mode|^2 + sum_c (mode_c / g_c)^2
+// into *qqc. Returns the number of columns, m.neff + 2; masks and mode hold
+// that many values and g its square. For use after calc_model_fields.
+int posterior_with_new_block(const ModelEntry &m, uint64_t *masks, double *g, double *mode,
+                             double *qqc);
+
 }  // namespace bayescreen
