@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "analysis/calcmodels.h"
+#include "analysis/candidates.h"
+#include "analysis/followup.h"
 #include "analysis/models.h"
 #include "analysis/postactive.h"
 #include "analysis/rankmodels.h"
@@ -33,6 +36,7 @@ char *pgname = nullptr;
 char *infile = nullptr;
 char *outfile = nullptr;
 ModelSpace modelspace;
+FollowUpSettings followup;
 
 static constexpr const char *kVersion = "April 9, 2008";
 
@@ -87,6 +91,23 @@ LongOption xopts[] = {
     {.name = "max-models", .kind = LongKind::Int, .target = &modelspace.max_models,
      .value_name = "N", .help = "refuse model sets of more than N models (default 16,777,216)",
      .min = 1, .max = INT32_MAX - 8},
+    {.name = "follow-up", .kind = LongKind::Int, .target = &followup.runs, .value_name = "N",
+     .help = "choose N more runs (1 to 64) that best tell the leading models apart",
+     .min = 1, .max = 64},
+    {.name = "candidates", .kind = LongKind::Text, .target = &followup.candidates,
+     .value_name = "FILE",
+     .help = "candidate follow-up runs, a design file (default: full factorial)"},
+    {.name = "md-models", .kind = LongKind::Int, .target = &followup.md_models,
+     .value_name = "M", .help = "leading models the follow-up runs discriminate (default 32)",
+     .min = 2, .max = 1024},
+    {.name = "starts", .kind = LongKind::Int, .target = &followup.starts, .value_name = "S",
+     .help = "random starts of the follow-up exchange search (default 50)", .min = 1,
+     .max = 1000000},
+    {.name = "top", .kind = LongKind::Int, .target = &followup.top, .value_name = "T",
+     .help = "best follow-up designs reported (default 5)", .min = 1, .max = 100},
+    {.name = "random-seed", .kind = LongKind::Int, .target = &followup.seed, .value_name = "N",
+     .help = "seed of the follow-up exchange search (default 1)", .min = 0,
+     .max = INT32_MAX},
     {},
 };
 
@@ -128,6 +149,23 @@ static void check_model_space() {
            largest, kMaxModelColumns);
     exit(1);
   }
+}
+
+// Checks of the follow-up options before the fits: the options that only
+// shape a follow-up need --follow-up, the criterion needs an error variance
+// (two runs at least) and two models; the candidate file is read here, so
+// that a bad one ends the run before any work.
+static void check_follow_up() {
+  const bool wanted = find_long_option(xopts, "follow-up")->given;
+  for (const char *name : {"candidates", "md-models", "starts", "top", "random-seed"})
+    if (find_long_option(xopts, name)->given && !wanted)
+      bad_extension(name, "it shapes the follow-up runs, so it needs --follow-up=N");
+  if (!wanted) return;
+  if (nn < 2) bad_extension("follow-up", "the design has one run, so no model has an error variance");
+  if (count_models() < 2)
+    bad_extension("follow-up", "the model set holds one model, so there is nothing to discriminate");
+  if (followup.candidates != nullptr)
+    followup_result.candidates = read_candidate_file(followup.candidates);
 }
 
 void show_description() {
@@ -181,6 +219,10 @@ int bayescreen_main(int argc, char **argv) {
     setflags_options(ss);
     printf("Extension options (opt-in; each a word of its own):\n");
     show_long_options(xopts, printf);
+    printf("Example: the 4 runs that best tell apart the 5 leading models of the\n"
+           "  injection-moulding factors A C E H (the design in a file inj.txt):\n"
+           "    bayescreen inj --null --max-factors=4 --keep-aliased -G2 --md-models=5 "
+           "--follow-up=4\n");
     exit(0);
   }
 
@@ -199,11 +241,13 @@ int bayescreen_main(int argc, char **argv) {
   readdat(infile);
   if (*extensions != '\0') logprintf("\nExtension options in force:%s\n", extensions);
   check_model_space();
+  check_follow_up();
   init_models();
   show_model_names();
   calc_model_fields();
   rank_models();
   show_post_active();
+  if (followup.runs > 0) run_follow_up();
   nl();
   closelog_file_name();
   return log_failed ? 1 : 0;

@@ -33,4 +33,16 @@ struct ModelSpace {
 };
 extern ModelSpace modelspace;
 
+// Follow-up runs chosen to discriminate among the leading models, from the
+// extension options; runs 0 means no follow-up.
+struct FollowUpSettings {
+  int32_t runs = 0;                  // --follow-up: runs to add (1 to 64)
+  const char *candidates = nullptr;  // --candidates: file of candidate runs; null: the full factorial
+  int32_t md_models = 32;            // --md-models: leading models that the criterion compares
+  int32_t starts = 50;               // --starts: random starts of the exchange search
+  int32_t top = 5;                   // --top: best designs reported
+  int32_t seed = 1;                  // --random-seed: seed of the exchange search's generator
+};
+extern FollowUpSettings followup;
+
 }  // namespace bayescreen

@@ -1,0 +1,550 @@
+// Follow-up runs: the MD criterion against the exact pairwise reference
+// (tests/tools/followup_reference.py), the exhaustive and the exchange
+// searches, and whole runs: the published injection-moulding design,
+// candidate files, repeatable heuristic searches and refused requests.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/calcmodels.h"
+#include "analysis/candidates.h"
+#include "analysis/followup.h"
+#include "analysis/models.h"
+#include "analysis/readdat.h"
+#include "analysis/settings.h"
+#include "design_fixture.h"
+#include "testutil.h"
+
+using namespace bayescreen;
+using testutil::read_file;
+using testutil::run_program;
+using testutil::TempDir;
+
+namespace {
+
+struct Design {
+  std::vector<int32_t> runs;
+  double md;
+};
+
+struct ModelVariance {
+  const char *name;
+  double s2;
+};
+
+struct CriterionCase {
+  const char *title;
+  std::vector<std::vector<int>> rows;
+  std::vector<double> y;
+  ModelSpace space;
+  double gamma;
+  int md_models;
+  std::vector<std::vector<int>> candidates;  // empty: the full factorial of the leading factors
+  std::vector<ModelVariance> models;         // the leading models (any order among ties) and s^2
+  std::vector<Design> designs;
+};
+
+ModelSpace space(int blocks, int kmax, int order, int with_null, int keep, double gint) {
+  ModelSpace s;
+  s.blocks = blocks;
+  s.max_factors = kmax;
+  s.order = order;
+  s.with_null = with_null;
+  s.keep_aliased = keep;
+  s.gam_int = gint;
+  return s;
+}
+
+std::vector<std::vector<int>> full_factorial(int k) {
+  std::vector<std::vector<int>> rows;
+  for (int r = 0; r < (1 << k); r++) {
+    std::vector<int> row;
+    for (int j = 0; j < k; j++) row.push_back((r >> j) & 1 ? 1 : -1);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+const std::vector<std::vector<int>> kPlackettBurman = {
+    {1, -1, 1, -1, -1}, {1, 1, -1, 1, -1},    {-1, 1, 1, -1, 1}, {1, -1, 1, 1, -1},
+    {1, 1, -1, 1, 1},   {1, 1, 1, -1, 1},     {-1, 1, 1, 1, -1}, {-1, -1, 1, 1, 1},
+    {-1, -1, -1, 1, 1}, {1, -1, -1, -1, 1},   {-1, 1, -1, -1, -1}, {-1, -1, -1, -1, -1}};
+const std::vector<double> kPlackettBurmanY = {56, 93, 67, 60, 77, 65, 95, 49, 44, 63, 63, 61};
+
+// Candidates with a centre run and a run outside the cube.
+const std::vector<std::vector<int>> kReactorCandidates = {
+    {0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}, {-1, 1, -1, 1, -1}, {1, -1, -1, 1, 1}, {2, -1, 1, 0, -1},
+    {-1, -1, 1, 1, -1}};
+
+// Factors A, C, E and H of the injection-moulding runs (examples/injection16.txt).
+void injection_design(std::vector<std::vector<int>> *rows, std::vector<double> *y) {
+  std::string text = read_file(testutil::source_path("examples/injection16.txt"));
+  size_t at = text.find("\nData\n") + 6;
+  for (int r = 0; r < 16; r++) {
+    size_t end = text.find('\n', at);
+    std::vector<double> words;
+    std::string line = text.substr(at, end - at);
+    for (size_t p = 0; p < line.size();) {
+      size_t q = line.find_first_of(" ", p);
+      if (q == std::string::npos) q = line.size();
+      if (q > p) words.push_back(std::stod(line.substr(p, q - p)));
+      p = q + 1;
+    }
+    rows->push_back({static_cast<int>(words[1]), static_cast<int>(words[3]),
+                     static_cast<int>(words[5]), static_cast<int>(words[8])});
+    y->push_back(words[9]);
+    at = end + 1;
+  }
+}
+
+// From tests/tools/followup_reference.py.
+std::vector<CriterionCase> criterion_cases() {
+  std::vector<std::vector<int>> inj;
+  std::vector<double> yinj;
+  injection_design(&inj, &yinj);
+  return {
+      {"2^4, --blocks=1 --gamma-int=1.5 --md-models=4", full_factorial(4),
+       {20, 23, 19, 24, 22, 21, 20, 25, 21, 24, 20, 22, 23, 22, 19, 26}, space(1, 3, 3, 0, 0, 1.5),
+       2.5, 4, {},
+       {{"C", 2.1770214521452145}, {"D", 2.2430280528052804}, {"B", 2.2760313531353136}, {"BC", 2.071544688252609}},
+       {{{0, 1, 2}, 0.028737379749110347},
+        {{5, 5, 7}, 0.02925289620109344},
+        {{0, 0, 0}, 0.00040379792469474884},
+        {{3, 6, 7}, 0.013006555397665206},
+        {{1, 2, 4}, 0.043975999727929864}}},
+      {"reactor12, --null --max-factors=5 --order=1 --md-models=6, candidates", kPlackettBurman,
+       kPlackettBurmanY, space(0, 5, 1, 1, 0, 0), 2.5, 6, kReactorCandidates,
+       {{"B", 119.86533094098884}, {"(null)", 240.4469696969697}, {"BE", 90.19278309409889}, {"BD", 106.0420653907496}, {"AB", 110.70713716108453}, {"E", 210.77442185007973}},
+       {{{0, 1}, 0.07634037051566095},
+        {{2, 3}, 0.29976709448522804},
+        {{4, 4}, 0.005311382905315063},
+        {{0, 1, 2, 3, 5}, 0.5676082451959968},
+        {{1, 1, 4, 5, 5}, 0.6047105543457597}}},
+      {"injection A C E H, --null --max-factors=4 --keep-aliased -G2 --md-models=5", inj, yinj,
+       space(0, 4, 3, 1, 1, 0), 2.0, 5, {},
+       {{"ABC", 0.5815384615384612}, {"ABD", 0.5815384615384612}, {"ACD", 0.5815384615384612}, {"BCD", 0.5815384615384612}, {"ABCD", 0.4411989664082684}},
+       {{{8, 8, 11, 14}, 85.72626373665061},
+        {{8, 11, 13, 14}, 84.89337154805334}}},
+  };
+}
+
+CandidateRuns candidates_of(const std::vector<std::vector<int>> &rows) {
+  CandidateRuns c;
+  c.columns = mm;
+  c.count = static_cast<int32_t>(rows.size());
+  for (const auto &row : rows) c.levels.insert(c.levels.end(), row.begin(), row.end());
+  for (int col = 0; col < nv; col++) c.shown.push_back(col);
+  return c;
+}
+
+class FollowUpTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    modelspace = ModelSpace();
+    fit_path = FitPath::Auto;
+    gam = 2.5;
+  }
+  // Fits the case's model set; returns its leading models and candidates.
+  std::vector<int32_t> fit(const CriterionCase &c, CandidateRuns *cands) {
+    modelspace = c.space;
+    gam = c.gamma;
+    testutil::set_design(c.rows, c.y, static_cast<int>(c.rows[0].size()));
+    ninvalid = 0;
+    init_models();
+    calc_model_fields();
+    std::vector<int32_t> lead = leading_models(c.md_models);
+    uint64_t factors = 0;
+    for (int32_t i : lead) factors |= model[i].fset;
+    *cands = c.candidates.empty() ? full_factorial_candidates(factors) : candidates_of(c.candidates);
+    return lead;
+  }
+};
+
+}  // namespace
+
+TEST_F(FollowUpTest, CriterionMatchesTheExactPairwiseReference) {
+  for (FitPath path : {FitPath::ByRows, FitPath::ByCrossProducts}) {
+    fit_path = path;
+    for (const CriterionCase &c : criterion_cases()) {
+      SCOPED_TRACE(std::string(c.title) + (path == FitPath::ByRows ? " by rows" : " by cross products"));
+      CandidateRuns cands;
+      std::vector<int32_t> lead = fit(c, &cands);
+      MdCriterion crit(lead, cands, 5);
+      ASSERT_EQ(crit.models().size(), c.models.size());
+      double previous = 1;
+      for (const FollowUpModel &m : crit.models()) {
+        SCOPED_TRACE(model[m.index].name);
+        EXPECT_LE(m.postprob, previous);
+        EXPECT_EQ(m.postprob, model[m.index].postprob);
+        previous = m.postprob;
+        auto ref = std::find_if(c.models.begin(), c.models.end(), [&](const ModelVariance &v) {
+          return std::string(v.name) == model[m.index].name;
+        });
+        ASSERT_NE(ref, c.models.end());
+        EXPECT_NEAR(m.s2, ref->s2, 1e-10 * ref->s2);
+      }
+      for (const Design &d : c.designs) {
+        SCOPED_TRACE(::testing::PrintToString(d.runs));
+        EXPECT_NEAR(crit.evaluate(d.runs.data(), static_cast<int>(d.runs.size())), d.md, 1e-9 * d.md);
+        // The order of the runs does not matter.
+        std::vector<int32_t> reversed(d.runs.rbegin(), d.runs.rend());
+        EXPECT_NEAR(crit.evaluate(reversed.data(), static_cast<int>(reversed.size())), d.md, 1e-9 * d.md);
+      }
+    }
+  }
+}
+
+TEST(FollowUp, MultisetCountsAndTheirCap) {
+  struct Count {
+    int64_t candidates;
+    int runs;
+    uint64_t expected;
+  };
+  const Count counts[] = {
+      {16, 4, 3876},         // the injection-moulding search
+      {1, 5, 1},             // one candidate, taken five times
+      {6, 2, 21},
+      {0, 3, 0},
+      {1999, 2, 1999000},    // just under the cap
+      {2000, 2, UINT64_MAX}, // 2,001,000: over it
+      {64, 8, UINT64_MAX},
+      {4096, 64, UINT64_MAX},
+  };
+  for (const Count &c : counts) {
+    SCOPED_TRACE(std::to_string(c.candidates) + " choose " + std::to_string(c.runs));
+    EXPECT_EQ(multiset_count(c.candidates, c.runs, kMaxExhaustiveDesigns), c.expected);
+  }
+  EXPECT_EQ(multiset_count(64, 8, UINT64_MAX - 1), 10639125640ULL);
+}
+
+TEST_F(FollowUpTest, ExhaustiveSearchFindsTheBestOfEveryDesign) {
+  // The three best of all 21 designs of 2 runs from the reactor candidates,
+  // by brute force in the reference.
+  const CriterionCase c = criterion_cases()[1];
+  CandidateRuns cands;
+  MdCriterion crit(fit(c, &cands), cands, 2);
+  uint64_t evaluated = 0;
+  std::vector<FollowUpDesign> best = search_exhaustive(crit, 2, 3, &evaluated);
+  EXPECT_EQ(evaluated, 21u);
+  const Design expected[] = {{{2, 3}, 0.29976709448522804}, {{1, 5}, 0.2677677040531563}, {{1, 4}, 0.26222150328925464}};
+  ASSERT_EQ(best.size(), 3u);
+  for (size_t d = 0; d < 3; d++) {
+    EXPECT_EQ(best[d].runs, expected[d].runs);
+    EXPECT_NEAR(best[d].md, expected[d].md, 1e-9 * expected[d].md);
+  }
+}
+
+TEST_F(FollowUpTest, ExhaustiveAndExchangeSearchesAgree) {
+  // The reactor's leading main-effect models hold A, B, D and E: 16
+  // candidates, 816 designs of 3 runs, few enough for both searches.
+  CriterionCase c = criterion_cases()[1];
+  c.candidates.clear();
+  CandidateRuns cands;
+  MdCriterion crit(fit(c, &cands), cands, 3);
+  ASSERT_EQ(cands.count, 16);
+  uint64_t exhaustive_count = 0, exchange_count = 0;
+  int32_t reached = 0;
+  std::vector<FollowUpDesign> exact = search_exhaustive(crit, 3, 5, &exhaustive_count);
+  std::vector<FollowUpDesign> found = search_exchange(crit, 3, 5, 20, 7, &exchange_count, &reached);
+  EXPECT_EQ(exhaustive_count, 816u);
+  ASSERT_EQ(exact.size(), 5u);
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found[0].runs, exact[0].runs);
+  EXPECT_NEAR(found[0].md, exact[0].md, 1e-12 * exact[0].md);
+  EXPECT_GE(reached, 1);
+  for (size_t d = 0; d < exact.size(); d++) {
+    // Best first, distinct, each a sorted multiset whose value is its MD.
+    if (d > 0) {
+      EXPECT_GE(exact[d - 1].md, exact[d].md);
+    }
+    EXPECT_TRUE(std::is_sorted(exact[d].runs.begin(), exact[d].runs.end()));
+    for (size_t e = 0; e < d; e++) EXPECT_NE(exact[d].runs, exact[e].runs);
+    EXPECT_NEAR(crit.evaluate(exact[d].runs.data(), 3), exact[d].md, 1e-12 * exact[d].md);
+  }
+  // No design the exchange met beats the exhaustive best.
+  for (const FollowUpDesign &d : found) EXPECT_LE(d.md, exact[0].md * (1 + 1e-12));
+}
+
+TEST_F(FollowUpTest, TheSameSeedGivesTheSameDesigns) {
+  CriterionCase c = criterion_cases()[0];
+  CandidateRuns cands;
+  MdCriterion crit(fit(c, &cands), cands, 6);
+  std::vector<std::vector<FollowUpDesign>> runs;
+  std::vector<uint64_t> counts;
+  for (int again = 0; again < 2; again++) {
+    uint64_t evaluated = 0;
+    int32_t reached = 0;
+    runs.push_back(search_exchange(crit, 6, 4, 5, 12345, &evaluated, &reached));
+    counts.push_back(evaluated);
+  }
+  EXPECT_EQ(counts[0], counts[1]);
+  ASSERT_EQ(runs[0].size(), runs[1].size());
+  for (size_t d = 0; d < runs[0].size(); d++) {
+    EXPECT_EQ(runs[0][d].runs, runs[1][d].runs);
+    EXPECT_EQ(runs[0][d].md, runs[1][d].md);
+  }
+}
+
+TEST_F(FollowUpTest, LeadingModelsAreThoseWithAPosterior) {
+  // A half fraction run twice: ABC is singular and takes no part unless
+  // kept; the leading models come by posterior probability.
+  const std::vector<std::vector<int>> half = {{-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1},
+                                              {-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1}};
+  for (int keep : {0, 1}) {
+    CriterionCase c{"half", half, {10, 14, 19, 31, 11, 15, 18, 30}, space(0, 3, 3, 0, keep, 0), 2.5, 100, {}, {}, {}};
+    CandidateRuns cands;
+    std::vector<int32_t> lead = fit(c, &cands);
+    EXPECT_EQ(lead.size(), keep ? 7u : 6u);
+    for (size_t i = 1; i < lead.size(); i++) EXPECT_GE(model[lead[i - 1]].postprob, model[lead[i]].postprob);
+    EXPECT_EQ(leading_models(2).size(), 2u);
+  }
+}
+
+// ---- Whole runs -------------------------------------------------------------------
+
+namespace {
+
+bool has_text(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The 16 runs of the injection-moulding design with factors A, C, E and H
+// only, labelled with their letters in the full design.
+std::string injection_file() {
+  std::vector<std::vector<int>> rows;
+  std::vector<double> y;
+  injection_design(&rows, &y);
+  std::string text = "Injection moulding: factors A, C, E and H of the 2^(8-4) design\n"
+                     "Nrows=16 Ncols=4\nLabels A=A B=C C=E D=H\nData\n";
+  char buf[80];
+  for (size_t r = 0; r < rows.size(); r++) {
+    snprintf(buf, sizeof buf, "%zu. %d %d %d %d %.1f\n", r + 1, rows[r][0], rows[r][1], rows[r][2],
+             rows[r][3], y[r]);
+    text += buf;
+  }
+  return text;
+}
+
+testutil::Outcome run_example(const std::string &example, const std::vector<std::string> &options,
+                              const TempDir &dir) {
+  dir.write(example + ".txt", read_file(testutil::source_path("examples/" + example + ".txt")));
+  std::vector<std::string> args = {example};
+  args.insert(args.end(), options.begin(), options.end());
+  return run_program(args, dir.path());
+}
+
+double children_cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+std::string follow_up_section(const std::string &out) {
+  size_t from = out.find("\nFollow-up runs:");
+  size_t to = out.find("\nClosing the log file");
+  if (from == std::string::npos) return "";
+  return out.substr(from, to == std::string::npos ? std::string::npos : to - from);
+}
+
+}  // namespace
+
+TEST(FollowUpRun, PublishedInjectionMouldingDesign) {
+  // Meyer, Steinberg and Box (1996): the best 4 follow-up runs are
+  // (-1,-1,-1,+1) twice, (-1,+1,+1,+1) and (+1,+1,-1,+1) in (A, C, E, H),
+  // MD 85.73; the next replaces one repeated run by (+1,-1,+1,+1), MD
+  // 84.89. H = ACE in these runs, so the four-factor model is singular and
+  // takes part with its Box-Meyer posterior, as in the published analysis.
+  TempDir dir;
+  dir.write("inj.txt", injection_file());
+  const double before = children_cpu_seconds();
+  auto r = run_program({"inj", "--null", "--max-factors=4", "--keep-aliased", "-G2", "--md-models=5",
+                        "--follow-up=4"},
+                       dir.path());
+  const double cpu = children_cpu_seconds() - before;
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_LT(cpu, 0.2);
+  const std::string section = follow_up_section(r.out);
+  EXPECT_TRUE(has_text(section,
+      "  Search: exhaustive, every one of the 3,876 designs (a candidate may be chosen\n"
+      "  more than once); the best design is certain.\n"
+      "  The 5 best designs (MD, larger is better; the runs as candidate numbers):\n"
+      "     1.  MD = 85.7263      9 9 12 15\n"
+      "     2.  MD = 84.8934      9 12 14 15\n")) << section;
+  EXPECT_TRUE(has_text(section,
+      "  The best design, one run a line:\n"
+      "     Run  Candidate  A=A  B=C  C=E  D=H\n"
+      "       1          9   -1   -1   -1    1\n"
+      "       2          9   -1   -1   -1    1\n"
+      "       3         12    1    1   -1    1\n"
+      "       4         15   -1    1    1    1\n")) << section;
+  EXPECT_TRUE(has_text(section, "    ABCD      0.05661    0.441199\n")) << section;
+  // The log holds the same section.
+  EXPECT_EQ(follow_up_section(read_file(dir.file("inj.out.txt")) + "\nClosing the log file"),
+            section);
+  // Without the singular model the four three-factor models share the
+  // probability; the best design stays the same.
+  r = run_program({"inj", "--null", "--max-factors=4", "-G2", "--md-models=5", "--follow-up=4"},
+                  dir.path());
+  ASSERT_EQ(r.status, 0);
+  EXPECT_TRUE(has_text(r.out, "     1.  MD = 89.7318      9 9 12 15\n")) << follow_up_section(r.out);
+}
+
+TEST(FollowUpRun, CandidateFileRunsAreSearched) {
+  // The six reactor candidates of the criterion test, with a Labels block,
+  // a comment, a text line and responses on some lines only; the best of
+  // the 21 designs of two runs is candidates 3 and 4 (the reference).
+  TempDir dir;
+  const std::string file =
+      "Candidate runs for the reactor\nNrows=6 Ncols=5 Pi=0.5\nLabels A=a B=b\nC=c\nData\n"
+      "# centre run first\n1. 0 0 0 0 0\n2. 1 1 1 1 1 77.5\nouter runs\n3. -1 1 -1 1 -1\n"
+      "4. 1 -1 -1 1 1 60\n5. 2 -1 1 0 -1\n6. -1 -1 1 1 -1\n";
+  dir.write("cand.txt", file);
+  auto r = run_example("reactor12", {"--null", "--max-factors=5", "--order=1", "--md-models=6",
+                                     "--follow-up=2", "--candidates=cand.txt", "--top=3"}, dir);
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string section = follow_up_section(r.out);
+  EXPECT_TRUE(has_text(section, "  Candidate runs: the 6 runs of cand.txt, numbered in file order.\n"));
+  EXPECT_TRUE(has_text(section,
+      "     1.  MD = 0.299767     3 4\n"
+      "     2.  MD = 0.267768     2 6\n"
+      "     3.  MD = 0.262222     2 5\n")) << section;
+  EXPECT_TRUE(has_text(section,
+      "     Run  Candidate  A=FeedRate  B=Catalyst  C=Agitation  D=Temperature  E=Concentration\n"
+      "       1          3          -1           1           -1              1               -1\n"
+      "       2          4           1          -1           -1              1                1\n")) << section;
+}
+
+TEST(FollowUpRun, BlockColumnsOfTheCandidatesDoNotMatter) {
+  // The follow-up runs form a new block: whatever a candidate file gives
+  // in the design's block column, the designs and their MD are the same.
+  TempDir dir;
+  std::string section[2];
+  for (int level : {-1, 1}) {
+    std::string file = "Candidates\nNrows=4 Ncols=5\nData\n";
+    const char *runs[] = {"1 1 1 -1", "-1 1 -1 1", "1 -1 1 1", "-1 -1 -1 -1"};
+    for (int k = 0; k < 4; k++) file += std::to_string(k + 1) + ". " + std::to_string(level) + " " + runs[k] + "\n";
+    dir.write("cand.txt", file);
+    auto r = run_example("reactor12", {"--blocks=1", "--follow-up=3", "--candidates=cand.txt"}, dir);
+    ASSERT_EQ(r.status, 0) << r.out;
+    section[level > 0] = follow_up_section(r.out);
+  }
+  EXPECT_FALSE(section[0].empty());
+  EXPECT_EQ(section[0], section[1]);
+  EXPECT_TRUE(has_text(section[0], "     Run  Candidate  B=Catalyst  C=Agitation  D=Temperature  E=Concentration\n"));
+}
+
+TEST(FollowUpRun, HeuristicSearchRepeatsWithTheSameSeed) {
+  // 7 runs from the 32 level combinations of the reactor's five factors:
+  // too many designs for the exhaustive search.
+  TempDir dir;
+  const std::vector<std::string> options = {"--null", "--max-factors=5", "--order=1", "--md-models=8",
+                                            "--follow-up=7", "--starts=4"};
+  std::string first;
+  for (int again = 0; again < 2; again++) {
+    auto r = run_example("reactor12", options, dir);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string section = follow_up_section(r.out);
+    EXPECT_TRUE(has_text(section,
+        "  Search: coordinate exchange from 4 random starts (--random-seed=1) among\n"
+        "  about 1.26e+07 designs: HEURISTIC, a better design may exist.")) << section;
+    if (again == 0) {
+      first = section;
+    } else {
+      EXPECT_EQ(section, first);
+    }
+  }
+  std::vector<std::string> seeded = options;
+  seeded.push_back("--random-seed=99");
+  auto r = run_example("reactor12", seeded, dir);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_TRUE(has_text(r.out, "(--random-seed=99)"));
+  EXPECT_TRUE(has_text(read_file(dir.file("reactor12.out.txt")),
+                       "\nExtension options in force: --null --max-factors=5 --order=1 --follow-up=7 "
+                       "--md-models=8 --starts=4 --random-seed=99\n"));
+}
+
+TEST(FollowUpRun, RefusedRequestsEndTheRun) {
+  struct Bad {
+    std::vector<std::string> options;
+    std::string message;  // the end of the screen output
+  };
+  const std::string needs = "it shapes the follow-up runs, so it needs --follow-up=N !\n";
+  const Bad bad[] = {
+      {{"--candidates=c.txt"}, "\nILLEGAL VALUE in option `--candidates=c.txt': " + needs},
+      {{"--top=3"}, "\nILLEGAL VALUE in option `--top=3': " + needs},
+      {{"--random-seed=4"}, "\nILLEGAL VALUE in option `--random-seed=4': " + needs},
+      {{"--follow-up=0"}, "\nILLEGAL VALUE in option `--follow-up=0': must lie between 1 and 64 !\n"},
+      {{"--follow-up=65"}, "\nILLEGAL VALUE in option `--follow-up=65': must lie between 1 and 64 !\n"},
+      {{"--follow-up=2", "--md-models=1"}, "\nILLEGAL VALUE in option `--md-models=1': must lie between 2 and 1024 !\n"},
+      {{"--follow-up=2", "--starts=0"}, "\nILLEGAL VALUE in option `--starts=0': must lie between 1 and 1000000 !\n"},
+      {{"--follow-up=2", "--candidates=wide.txt"},
+       "\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=6, the design has 5 columns !\n"
+       "  Nrows=2 Ncols=6\nLine #2 in wide.txt\n"},
+      {{"--follow-up=2", "--candidates=short.txt"},
+       "\nSHORT FILE: CANNOT READ 3 candidate runs !\nRead only 2.\n  NULL\nLine #6 in short.txt\n"},
+      {{"--follow-up=2", "--candidates=real.txt"},
+       "\nILLEGAL CHARACTER in candidate run #1, column 2: levels are whole numbers\n"
+       "  1. 1 0.5 1 1 1\nLine #4 in real.txt\n"},
+      {{"--follow-up=2", "--candidates=count.txt"},
+       "\nThe parameter line of the candidate runs needs Nrows= and Ncols=!\n  Runs=2 Ncols=5\n"
+       "Line #2 in count.txt\n"},
+      {{"--follow-up=2", "--candidates=cut.txt"},
+       "\nSHORT LINE for candidate run #2: read 3 levels, need 5\n  2. 1 -1 1\nLine #5 in cut.txt\n"},
+  };
+  for (const Bad &b : bad) {
+    SCOPED_TRACE(b.message);
+    TempDir dir;
+    dir.write("wide.txt", "Wide\nNrows=2 Ncols=6\nData\n1. 1 1 1 1 1 1\n2. 1 1 1 1 1 1\n");
+    dir.write("short.txt", "Short\nNrows=3 Ncols=5\nData\n1. 1 1 1 1 1\n2. 1 1 1 1 -1\n");
+    dir.write("real.txt", "Real\nNrows=1 Ncols=5\nData\n1. 1 0.5 1 1 1\n");
+    dir.write("count.txt", "No count\nRuns=2 Ncols=5\nData\n1. 1 1 1 1 1\n");
+    dir.write("cut.txt", "Cut\nNrows=2 Ncols=5\nData\n1. 1 1 1 1 1\n2. 1 -1 1\n");
+    auto r = run_example("reactor12", b.options, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with(b.message)) << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);
+  }
+  TempDir dir;
+  auto r = run_example("reactor12", {"--follow-up=2", "--candidates=missing.txt"}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has_text(r.err, "CANNOT OPEN the file  `missing.txt'")) << r.err;
+}
+
+TEST(FollowUpRun, RequestsThatNeedTheFitsEndTheRunWithAMessageInTheLog) {
+  TempDir dir;
+  // Thirteen factors (the columns of a 2^4 design and of its interactions
+  // but one), each model one factor: the thirteen leading models hold more
+  // factors than a full factorial of candidates is built for.
+  std::string wide = "Thirteen factors\nNrows=16 Ncols=13\nData\n";
+  for (int r = 0; r < 16; r++) {
+    wide += std::to_string(r + 1) + ".";
+    for (int set = 1; set < 14; set++) {
+      int level = 1;
+      for (int f = 0; f < 4; f++)
+        if ((set >> f) & 1) level *= (r >> f) & 1 ? 1 : -1;
+      wide += level > 0 ? " 1" : " -1";
+    }
+    wide += " " + std::to_string(10 + (r * 7) % 11) + "\n";
+  }
+  dir.write("wide.txt", wide);
+  auto r = run_program({"wide", "--max-factors=1", "--md-models=13", "--follow-up=2"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  const std::string message =
+      "\nNO FOLLOW-UP RUNS: the 13 leading models hold 13 factors, and a full factorial of candidate\n"
+      "runs is built for at most 12. Give the candidate runs in a file with\n"
+      "--candidates=FILE, or compare fewer models with --md-models=M.\n";
+  EXPECT_TRUE(r.out.ends_with(message)) << r.out.substr(r.out.size() > 400 ? r.out.size() - 400 : 0);
+  EXPECT_TRUE(read_file(dir.file("wide.out.txt")).ends_with(message));
+  // A model set of one model leaves nothing to discriminate.
+  dir.write("one.txt", "One factor\nNrows=4 Ncols=1\nData\n1. -1 3\n2. 1 5\n3. -1 4\n4. 1 7\n");
+  r = run_program({"one", "--follow-up=2"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.ends_with("\nILLEGAL VALUE in option `--follow-up=2': the model set holds one "
+                              "model, so there is nothing to discriminate !\n"))
+      << r.out;
+}
