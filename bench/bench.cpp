@@ -143,6 +143,11 @@ int main(int argc, char **argv) {
       {{96, 20}, {"--null", "--max-factors=20", "--order=1"}, 1L << 20, "main effects, K=20"},
       // Models of up to 4 factors with their two-factor interactions.
       {{80, 20}, {"--null", "--max-factors=4", "--order=2"}, 1 + 20 + 190 + 1140 + 4845, "K=4, R=2"},
+      // Follow-up runs for the 32 leading models from the 64 level
+      // combinations of six factors: 8 runs by the exchange search, 4 runs
+      // by the exhaustive one (766,480 designs).
+      {{32, 6}, {"--follow-up=8"}, plain(6), "follow-up 8 of 64"},
+      {{32, 6}, {"--follow-up=4"}, plain(6), "follow-up 4 of 64"},
   };
   printf("%-10s %-20s %9s %12s %14s %10s\n", "design", "case", "models", "median ms", "models/s",
          "peak MB");
