@@ -529,11 +529,23 @@ bool fit_model(int j, ModelEntry &m) {
 
 }  // namespace
 
-double column_gamma(uint64_t mask) {
-  if (modelspace.gam_int > 0 && __builtin_popcountll(factors_of(mask)) > 1)
-    return modelspace.gam_int;
-  return gam;
+BoxMeyerPrior run_prior() {
+  BoxMeyerPrior prior;
+  prior.pi = pi;
+  prior.gam = gam;
+  prior.gam_int = modelspace.gam_int;
+  return prior;
 }
+
+bool interaction_column(uint64_t mask) { return __builtin_popcountll(factors_of(mask)) > 1; }
+
+double interaction_gamma(const BoxMeyerPrior &prior) { return prior.gam_int > 0 ? prior.gam_int : prior.gam; }
+
+double column_gamma(uint64_t mask, const BoxMeyerPrior &prior) {
+  return interaction_column(mask) ? interaction_gamma(prior) : prior.gam;
+}
+
+double column_gamma(uint64_t mask) { return column_gamma(mask, run_prior()); }
 
 int model_column_masks(const ModelEntry &m, uint64_t *masks) {
   int n = 0;
@@ -572,20 +584,44 @@ double classical_criteria(ModelEntry &m, double sse, double ssm, int nc) {
   return mse;
 }
 
-void box_meyer_weight(const BoxMeyerTerms &t, double *bval, double *logb) {
+namespace {
+
+// Whether every effect column of a model takes the ratio gam.
+bool one_prior_ratio(const BoxMeyerTerms &t, const BoxMeyerPrior &prior) {
+  return t.n_int == 0 || prior.gam_int <= 0 || prior.gam_int == prior.gam;
+}
+
+}  // namespace
+
+double log_prior_odds(int nf, double pi) {
   const double prior_odds = pi / (1 - pi);
+  return nf * log(prior_odds);
+}
+
+double box_meyer_log_weight(const BoxMeyerTerms &t, const BoxMeyerPrior &prior) {
   const int ncols = t.n_main + t.n_int;
-  const bool one_ratio = t.n_int == 0 || modelspace.gam_int <= 0 || modelspace.gam_int == gam;
-  const double gint = one_ratio ? gam : modelspace.gam_int;
-  double b = one_ratio ? pow(gam, -ncols) : pow(gam, -t.n_main) * pow(gint, -t.n_int);
+  const bool one_ratio = one_prior_ratio(t, prior);
+  const double log_gammas = one_ratio ? ncols * log(prior.gam)
+                                      : t.n_main * log(prior.gam) + t.n_int * log(prior.gam_int);
+  return log_prior_odds(t.nf, prior.pi) - log_gammas - 0.5 * t.logdet - (nn - 1) / 2.0 * log(t.qqc);
+}
+
+void box_meyer_weight(const BoxMeyerTerms &t, const BoxMeyerPrior &prior, double *bval, double *logb) {
+  const double prior_odds = prior.pi / (1 - prior.pi);
+  const int ncols = t.n_main + t.n_int;
+  const bool one_ratio = one_prior_ratio(t, prior);
+  double b = one_ratio ? pow(prior.gam, -ncols) : pow(prior.gam, -t.n_main) * pow(prior.gam_int, -t.n_int);
   b *= pow(prior_odds, t.nf);
   b *= 1 / sqrt(t.det);
   b *= pow(t.qqc, -(nn - 1) / 2.0);
   *bval = b;
   // The same weight in logarithms, for normalising when the product under-
   // or overflows (large designs, responses in large units).
-  const double log_gammas = one_ratio ? ncols * log(gam) : t.n_main * log(gam) + t.n_int * log(gint);
-  *logb = t.nf * log(prior_odds) - log_gammas - 0.5 * t.logdet - (nn - 1) / 2.0 * log(t.qqc);
+  *logb = box_meyer_log_weight(t, prior);
+}
+
+void box_meyer_weight(const BoxMeyerTerms &t, double *bval, double *logb) {
+  box_meyer_weight(t, run_prior(), bval, logb);
 }
 
 void posterior_fitted_values(const ModelEntry &m, double *fitted) {

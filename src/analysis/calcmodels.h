@@ -54,20 +54,43 @@ bool has_posterior(const ModelEntry &m);
 // the mean squared error.
 double classical_criteria(ModelEntry &m, double sse, double ssm, int nc);
 
+// The prior of a Box-Meyer weight: the proportion pi of active factors, the
+// ratio gam of blocks and main effects, and the ratio gam_int of
+// interaction columns (0: gam).
+struct BoxMeyerPrior {
+  double pi = 0, gam = 0, gam_int = 0;
+};
+// The run's prior: -P, -G and --gamma-int.
+BoxMeyerPrior run_prior();
+
 // The Box-Meyer weight of a model with nf factors, n_main block and main-
 // effect columns and n_int interaction columns, from det = det(X'X + Gamma)
 // (and its logarithm) and Qqc:
 //   bval = (pi/(1-pi))^nf prod_c g_c^-1 det^-1/2 Qqc^-(nn-1)/2
-// as plain products of powers, and the same weight as a logarithm in logb.
+// as plain products of powers, and the same weight as a logarithm in logb;
+// under the run's prior, or under another one.
 struct BoxMeyerTerms {
   int nf = 0, n_main = 0, n_int = 0;
   double det = 0, logdet = 0, qqc = 0;
 };
 void box_meyer_weight(const BoxMeyerTerms &t, double *bval, double *logb);
+void box_meyer_weight(const BoxMeyerTerms &t, const BoxMeyerPrior &prior, double *bval, double *logb);
+// The logarithm alone: logb of box_meyer_weight.
+double box_meyer_log_weight(const BoxMeyerTerms &t, const BoxMeyerPrior &prior);
+// The prior-odds term of the log weight, nf log(pi/(1-pi)): the only place
+// where pi enters a model's weight.
+double log_prior_odds(int nf, double pi);
 
+// True when the effect column formed by the design columns in mask is an
+// interaction: a product of two or more factors (blocks do not count).
+bool interaction_column(uint64_t mask);
+// The prior ratio of interaction columns: gam_int, or gam when it is 0.
+double interaction_gamma(const BoxMeyerPrior &prior);
 // The prior ratio of an effect column formed by the design columns in mask:
-// the interaction ratio for products of two or more factors, else gam.
+// the interaction ratio for interactions, else gam; under the run's prior,
+// or under another one.
 double column_gamma(uint64_t mask);
+double column_gamma(uint64_t mask, const BoxMeyerPrior &prior);
 
 // The effect columns of the model matrix of a model, as masks of design
 // columns (the intercept, mask 0, first): the blocks, the main effects, then
