@@ -1,6 +1,7 @@
 #include "numeric/cholesky.h"
 
 #include <cmath>
+#include <cstddef>
 
 namespace bayescreen {
 
@@ -24,6 +25,42 @@ double cholesky_forward_step(const double *l, int ld, int j, const double *z, do
   double sum = bj;
   for (int p = 0; p < j; p++) sum -= row[p] * z[p];
   return sum / row[j];
+}
+
+void cholesky_append_row_interleaved(double *l, int ld, int count, int j, const double *a,
+                                     const double *diag, double *d) {
+  const size_t n = static_cast<size_t>(count);
+  auto at = [&](int i, int p) { return l + (static_cast<size_t>(i) * static_cast<size_t>(ld) + static_cast<size_t>(p)) * n; };
+  for (size_t g = 0; g < n; g++) d[g] = 0;  // the running sum of the squares of row j
+  for (int i = 0; i < j; i++) {
+    double *out = at(j, i);
+    for (size_t g = 0; g < n; g++) out[g] = a[i];
+    for (int p = 0; p < i; p++) {
+      const double *ri = at(i, p), *rj = at(j, p);
+      for (size_t g = 0; g < n; g++) out[g] -= ri[g] * rj[g];
+    }
+    const double *pivot = at(i, i);
+    for (size_t g = 0; g < n; g++) {
+      out[g] = out[g] / pivot[g];
+      d[g] += out[g] * out[g];
+    }
+  }
+  double *last = at(j, j);
+  for (size_t g = 0; g < n; g++) {
+    d[g] = diag[g] - d[g];
+    last[g] = d[g] > 0 ? std::sqrt(d[g]) : 0.0;
+  }
+}
+
+void cholesky_forward_step_interleaved(const double *l, int ld, int count, int j, double *z, double bj) {
+  const size_t n = static_cast<size_t>(count);
+  const double *row = l + static_cast<size_t>(j) * static_cast<size_t>(ld) * n;
+  double *out = z + static_cast<size_t>(j) * n;
+  for (size_t g = 0; g < n; g++) out[g] = bj;
+  for (int p = 0; p < j; p++)
+    for (size_t g = 0; g < n; g++) out[g] -= row[static_cast<size_t>(p) * n + g] * z[static_cast<size_t>(p) * n + g];
+  const double *pivot = row + static_cast<size_t>(j) * n;
+  for (size_t g = 0; g < n; g++) out[g] /= pivot[g];
 }
 
 }  // namespace bayescreen

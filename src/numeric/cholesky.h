@@ -23,4 +23,18 @@ double cholesky_append_row(double *l, int ld, int j, const double *a);
 // of forward substitution that goes with cholesky_append_row.
 double cholesky_forward_step(const double *l, int ld, int j, const double *z, double bj);
 
+// The same two steps for count factors at once, stored interleaved: entry
+// (i, p) of factor g at l[(i*ld + p)*count + g], and entry p of its z at
+// z[p*count + g]. The factors are of matrices that differ only on the
+// diagonal: the new column a[0 .. j-1] is shared, its diagonal entry for
+// factor g is diag[g]. Each factor gets exactly the operations of the single
+// step, in the same order (so the same results); interleaving lets the
+// factors proceed side by side. The pivots go to d[0 .. count-1]; a factor
+// whose pivot is not positive gets a zero diagonal, as in the single step,
+// and what is built on it afterwards is not to be used.
+void cholesky_append_row_interleaved(double *l, int ld, int count, int j, const double *a,
+                                     const double *diag, double *d);
+// Entry j of z for every factor, from b[j] = bj shared by all.
+void cholesky_forward_step_interleaved(const double *l, int ld, int count, int j, double *z, double bj);
+
 }  // namespace bayescreen
