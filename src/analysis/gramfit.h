@@ -19,7 +19,16 @@
 // The criteria and the Box-Meyer weight then come from the same formulas as
 // the fits of calcmodels. The models are written at their enumeration
 // positions, so every report is the same as with those fits.
+//
+// The same walk gives the Box-Meyer weights of every model under other
+// priors (the prior grids): the cross products of each new column are
+// formed once and shared by the factors of X'X + Gamma of all the priors,
+// which are grown side by side; the least-squares factor is not needed.
 #pragma once
+#include <functional>
+
+#include "analysis/calcmodels.h"
+#include "analysis/models.h"
 
 namespace bayescreen {
 
@@ -31,5 +40,19 @@ bool gram_fit_applies();
 // invalid = 1 and, unless --keep-aliased, nothing else. Adds them to
 // ninvalid but prints nothing.
 void gram_fit_models();
+
+// Receives the log Box-Meyer weights of one model under the priors first ..
+// first + count - 1 of a call of gram_prior_weights, logb[0 .. count-1].
+using PriorWeightSink =
+    std::function<void(const ModelEntry &m, int first, int count, const double *logb)>;
+
+// The log Box-Meyer weight (logb) of every model that takes part in the
+// posterior (has_posterior, from the records the run's fits left) under each
+// of count priors, from the cross products, which are formed once for all
+// of them; the least-squares fits are not redone. Each model reaches each
+// once per batch of priors (all count at once unless their factors would
+// take more than 64 MB). Ends the run as the fits do when X'X + Gamma
+// cannot be factored.
+void gram_prior_weights(const BoxMeyerPrior *priors, int count, const PriorWeightSink &each);
 
 }  // namespace bayescreen
