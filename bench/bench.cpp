@@ -148,6 +148,8 @@ int main(int argc, char **argv) {
       // by the exhaustive one (766,480 designs).
       {{32, 6}, {"--follow-up=8"}, plain(6), "follow-up 8 of 64"},
       {{32, 6}, {"--follow-up=4"}, plain(6), "follow-up 4 of 64"},
+      // The plain model set with a 20-point gamma grid (compare 80x20 plain).
+      {{80, 20}, {"--gamma-grid=0.5:10:20"}, plain(20), "plain, gamma grid 20"},
   };
   printf("%-10s %-20s %9s %12s %14s %10s\n", "design", "case", "models", "median ms", "models/s",
          "peak MB");

@@ -45,4 +45,18 @@ struct FollowUpSettings {
 };
 extern FollowUpSettings followup;
 
+// A grid of prior values: n values evenly spaced from lo to hi (n = 0: none).
+struct GridSpec {
+  double lo = 0, hi = 0;
+  int32_t n = 0;
+};
+// The prior grids of the sensitivity report, from the extension options.
+struct PriorGrids {
+  const char *gamma_text = nullptr;  // --gamma-grid=LO:HI:N as given
+  const char *pi_text = nullptr;     // --pi-grid=LO:HI:N as given
+  GridSpec gamma;                    // the gamma grid read from gamma_text
+  GridSpec pi;                       // the pi grid read from pi_text
+};
+extern PriorGrids priorgrids;
+
 }  // namespace bayescreen
