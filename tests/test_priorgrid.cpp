@@ -385,6 +385,11 @@ TEST(PriorGridRun, GammaGridSectionFollowsTheFactorTablesOnScreenAndInTheLog) {
   std::string command = expected.substr(0, expected.find("\nSyntax:"));
   expected.replace(0, command.size(), command + "  --gamma-grid=0.5:5:10");
   EXPECT_EQ(before, expected);
+  // Follow-up runs come after the grids.
+  auto f = run_reactor12({"--gamma-grid=1:3:3", "--follow-up=2"}, dir);
+  ASSERT_EQ(f.status, 0);
+  EXPECT_LT(f.out.find("\nPrior sensitivity"), f.out.find("\nFollow-up runs: "));
+  EXPECT_NE(f.out.find("\nFollow-up runs: "), std::string::npos);
 }
 
 TEST(PriorGridRun, ProductGridHasATablePerPiAndNamesTheBestPair) {
