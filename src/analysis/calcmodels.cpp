@@ -352,24 +352,9 @@ uint64_t factors_of(uint64_t mask) {
   return mask & ~blocks;
 }
 
-// Row r of X modulo the prime p: each column the product of its design
-// values, reduced modulo p as it is formed.
-void model_row_residues(int r, uint32_t p, uint32_t *out, int nc) {
-  const int64_t modulus = p;
-  for (int k = 0; k < nc; k++) {
-    uint64_t product = 1;
-    for (uint64_t bits = s.xm[k]; bits != 0; bits &= bits - 1) {
-      const int64_t value = design(r, __builtin_ctzll(bits));
-      product = product * static_cast<uint64_t>((value % modulus + modulus) % modulus) % p;
-    }
-    out[k] = static_cast<uint32_t>(product);
-  }
-}
-
 // Whether X'X of the current model (its rows from distinct_rows, X'X in
 // s.xtx) is singular in exact arithmetic, whatever the rounding of its
 // decomposition would say.
-// - Fewer runs than columns: rank X <= nn < nc.
 // - A model whose columns are all 2^nb products of its nb base columns (a
 //   full factorial, as every model of the default set), in a design whose
 //   analysed entries are all -1 or 1: the 2^nb possible rows of X, one per
@@ -377,12 +362,7 @@ void model_row_residues(int r, uint32_t p, uint32_t *out, int nc) {
 //   whose columns are orthogonal. The rank of X is therefore the number of
 //   level combinations that occur, and X'X is singular exactly when one is
 //   missing.
-// - Any other model: the modular determinant of X'X, exact for integer
-//   matrices of any size (numeric/exactrank.h). While every diagonal
-//   element of X'X is below 2^52, no product or partial sum that forms X'X
-//   (each bounded by the diagonal, by the Cauchy-Schwarz inequality)
-//   exceeds 2^53, so s.xtx holds X'X exactly; otherwise the residues are
-//   formed from the design, run by run.
+// - Any other model: xtx_exactly_singular.
 bool xtx_is_singular(int nc) {
   if (nn < nc) return true;
   if (rows_grouped() && nc == s.npat) {
@@ -390,21 +370,7 @@ bool xtx_is_singular(int nc) {
       if (s.count[q] == 0) return true;
     return false;
   }
-  const size_t n = static_cast<size_t>(nc);
-  std::vector<double> diag(n);
-  bool exact = true;
-  for (size_t k = 0; k < n; k++) {
-    diag[k] = s.xtx[k * n + k];
-    exact = exact && diag[k] < 0x1p52;
-  }
-  if (exact) {
-    std::vector<int64_t> gram(n * n);
-    for (size_t k = 0; k < n * n; k++) gram[k] = static_cast<int64_t>(s.xtx[k]);
-    return gram_matrix_singular(nc, gram.data());
-  }
-  return gram_matrix_singular(nn, nc, diag.data(), [nc](int r, uint32_t p, uint32_t *out) {
-    model_row_residues(r, p, out, nc);
-  });
+  return xtx_exactly_singular(s.xtx, nc, s.xm, nc);
 }
 
 // Marks the factors of every effect column that counts: all columns with
@@ -540,6 +506,36 @@ BoxMeyerPrior run_prior() {
 bool interaction_column(uint64_t mask) { return __builtin_popcountll(factors_of(mask)) > 1; }
 
 double interaction_gamma(const BoxMeyerPrior &prior) { return prior.gam_int > 0 ? prior.gam_int : prior.gam; }
+
+bool xtx_exactly_singular(const double *xtx, int ld, const uint64_t *masks, int nc) {
+  if (nn < nc) return true;
+  const size_t n = static_cast<size_t>(nc), stride = static_cast<size_t>(ld);
+  std::vector<double> diag(n);
+  bool exact = true;
+  for (size_t k = 0; k < n; k++) {
+    diag[k] = xtx[k * stride + k];
+    exact = exact && diag[k] < 0x1p52;
+  }
+  if (exact) {
+    std::vector<int64_t> gram(n * n);
+    for (size_t i = 0; i < n; i++)
+      for (size_t k = 0; k < n; k++) gram[i * n + k] = static_cast<int64_t>(xtx[i * stride + k]);
+    return gram_matrix_singular(nc, gram.data());
+  }
+  // Row r of X modulo the prime p: each column the product of its design
+  // values, reduced modulo p as it is formed.
+  return gram_matrix_singular(nn, nc, diag.data(), [masks, nc](int r, uint32_t p, uint32_t *out) {
+    const int64_t modulus = p;
+    for (int k = 0; k < nc; k++) {
+      uint64_t product = 1;
+      for (uint64_t bits = masks[k]; bits != 0; bits &= bits - 1) {
+        const int64_t value = design(r, __builtin_ctzll(bits));
+        product = product * static_cast<uint64_t>((value % modulus + modulus) % modulus) % p;
+      }
+      out[k] = static_cast<uint32_t>(product);
+    }
+  });
+}
 
 double column_gamma(uint64_t mask, const BoxMeyerPrior &prior) {
   return interaction_column(mask) ? interaction_gamma(prior) : prior.gam;

@@ -86,6 +86,16 @@ double log_prior_odds(int nf, double pi);
 bool interaction_column(uint64_t mask);
 // The prior ratio of interaction columns: gam_int, or gam when it is 0.
 double interaction_gamma(const BoxMeyerPrior &prior);
+// Whether X'X of the model matrix with columns masks[0 .. nc-1] (masks of
+// design columns, as model_column_masks gives them) is singular in exact
+// arithmetic: the modular determinant of X'X (numeric/exactrank.h), exact
+// for integer matrices of any size. While every diagonal element of X'X is
+// below 2^52, no product or partial sum that forms X'X (each bounded by the
+// diagonal, by the Cauchy-Schwarz inequality) exceeds 2^53, so xtx (row
+// stride ld) holds X'X exactly; otherwise the residues are formed from the
+// design, run by run. Fewer runs than columns: singular.
+bool xtx_exactly_singular(const double *xtx, int ld, const uint64_t *masks, int nc);
+
 // The prior ratio of an effect column formed by the design columns in mask:
 // the interaction ratio for interactions, else gam; under the run's prior,
 // or under another one.

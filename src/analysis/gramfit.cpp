@@ -13,7 +13,6 @@
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
 #include "numeric/cholesky.h"
-#include "numeric/exactrank.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"
 
@@ -139,38 +138,6 @@ double cross_products(int j, uint64_t m) {
   return sum;
 }
 
-// Whether X'X of the first nc columns of the path is singular in exact
-// arithmetic (numeric/exactrank.h): from the cross products themselves while
-// they are exact in doubles (every diagonal element below 2^52 bounds every
-// product and partial sum below 2^53), else from the design, run by run.
-bool exactly_singular(int nc) {
-  if (nn < nc) return true;
-  const size_t n = static_cast<size_t>(nc), ld = static_cast<size_t>(path.ld);
-  std::vector<double> diag(n);
-  bool exact = true;
-  for (size_t k = 0; k < n; k++) {
-    diag[k] = path.xtx[k * ld + k];
-    exact = exact && diag[k] < 0x1p52;
-  }
-  if (exact) {
-    std::vector<int64_t> gram(n * n);
-    for (size_t i = 0; i < n; i++)
-      for (size_t k = 0; k < n; k++) gram[i * n + k] = static_cast<int64_t>(path.xtx[i * ld + k]);
-    return gram_matrix_singular(nc, gram.data());
-  }
-  return gram_matrix_singular(nn, nc, diag.data(), [nc](int r, uint32_t p, uint32_t *out) {
-    const int64_t modulus = p;
-    for (int k = 0; k < nc; k++) {
-      uint64_t product = 1;
-      for (uint64_t bits = path.mask[k]; bits != 0; bits &= bits - 1) {
-        const int64_t value = design(r, __builtin_ctzll(bits));
-        product = product * static_cast<uint64_t>((value % modulus + modulus) % modulus) % p;
-      }
-      out[k] = static_cast<uint32_t>(product);
-    }
-  });
-}
-
 [[noreturn]] void cannot_invert(int nc) {
   printf("\nCANNOT INVERT the %dx%d MATRIX %s !\n", nc, nc, "XTXG");
   exit(1);
@@ -210,7 +177,8 @@ struct FitWalk {
       const double d = cholesky_append_row(path.l, path.ld, j, path.a);
       // A pivot that is not positive leaves no factor to go on with, whatever
       // the exact test would say.
-      if (!(d > kClearPivot * length) && (!(d > 0) || exactly_singular(j + 1))) {
+      if (!(d > kClearPivot * length) &&
+          (!(d > 0) || xtx_exactly_singular(path.xtx, path.ld, path.mask, j + 1))) {
         singular = true;
       } else {
         path.z[j] = cholesky_forward_step(path.l, path.ld, j, path.z, b);
