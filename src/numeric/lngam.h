@@ -6,8 +6,9 @@ namespace bayescreen {
 // Coefficients of the six-term Lanczos series used by lngam.
 extern const double lncof[6];
 
-// ln(Gamma(z)) for z > 0; a z of 0 or less is reported through pverrfun
-// (see pfstat.h) and ends the run with status 1.
+// ln(Gamma(z)) for z > 0, to an absolute 2.1e-10 up to z = 1000 (lngam.cpp);
+// a z of 0 or less is reported through pverrfun (see pfstat.h) and ends the
+// run with status 1.
 double lngam(double z);
 
 }  // namespace bayescreen

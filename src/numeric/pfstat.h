@@ -29,7 +29,7 @@ constexpr int betacf_max_rounds = 10000;
 double pvttest(double df, double t);
 // P(F <= f) for the F distribution with df1 and df2 degrees of freedom.
 double fdist(double df1, double df2, double f);
-// Regularized incomplete beta function I_x(a, b).
+// Regularized incomplete beta function I_x(a, b); 0 for x <= 0, 1 for x >= 1.
 double betainc(double a, double b, double x);
 // Continued fraction for the incomplete beta function (used by betainc).
 // Not a number when an argument is not a number.
