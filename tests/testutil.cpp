@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,10 +82,14 @@ Outcome run_child(const std::function<void()> &fn, const std::string &input) {
 }
 
 Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
-                    const std::string &input) {
+                    const std::string &input, size_t address_space) {
   return run_forked(
       [&] {
         if (chdir(dir.c_str()) != 0) _exit(120);
+        if (address_space > 0) {
+          const struct rlimit limit = {address_space, address_space};
+          if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(122);
+        }
         std::vector<char *> argv;
         std::string bin = BAYESCREEN_BIN;
         argv.push_back(bin.data());
@@ -95,6 +100,16 @@ Outcome run_program(const std::vector<std::string> &args, const std::string &dir
         _exit(121);
       },
       input);
+}
+
+void limit_address_space(size_t extra) {
+  std::ifstream status("/proc/self/status");
+  size_t kib = 0;
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmSize:", 0) == 0) kib = std::stoul(line.substr(7));
+  const rlim_t bytes = static_cast<rlim_t>(kib * 1024 + extra);
+  const struct rlimit limit = {bytes, bytes};
+  if (kib == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(122);
 }
 
 TempDir::TempDir() {

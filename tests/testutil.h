@@ -1,6 +1,7 @@
 // Helpers shared by the tests: running code or the built program in a child
 // process with its output captured, temporary folders and files.
 #pragma once
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,9 +19,21 @@ struct Outcome {
 Outcome run_child(const std::function<void()> &fn, const std::string &input = "");
 
 // Runs the built bayescreen program with the arguments in directory dir,
-// standard input from `input`.
+// standard input from `input`; with address_space, in that many bytes of
+// address space at most.
 Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
-                    const std::string &input = "");
+                    const std::string &input = "", size_t address_space = 0);
+
+// AddressSanitizer reserves terabytes of address space at start, so limits
+// on the address space can only be tested without it.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kAddressSpaceLimits = false;
+#else
+constexpr bool kAddressSpaceLimits = true;
+#endif
+// Limits this process's address space to its current size plus `extra`
+// bytes; for a child that must stay within it.
+void limit_address_space(size_t extra);
 
 // A fresh empty temporary directory, removed when the object goes away.
 class TempDir {

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <string>
 
 #include "analysis/settings.h"
 #include "options/strlist.h"
@@ -17,6 +16,7 @@
 #include "support/logfile.h"
 #include "support/numtext.h"
 #include "support/showplaces.h"
+#include "support/textbuf.h"
 
 namespace bayescreen {
 
@@ -387,18 +387,14 @@ static void make_room_for_row(int32_t i) {
 static void echo_data(const char *path, const char *textline) {
   bprintf("\nData in %s: Rownum, Design matrix, Response variable\n", path);
   if (textline != nullptr) bprintf("%s\n", textline);
-  std::string row;
-  char piece[64];
+  TextBuffer row;
   for (int32_t i = 0; i < nn; i++) {
-    snprintf(piece, sizeof piece, "%5u.", static_cast<unsigned>(rownum[i]));
-    row = piece;
-    for (int32_t j = 0; j < mm; j++) {
-      snprintf(piece, sizeof piece, "  %2d",
-               ximat[static_cast<size_t>(i) * static_cast<size_t>(mm) + static_cast<size_t>(j)]);
-      row += piece;
-    }
-    snprintf(piece, sizeof piece, "   %g\n", yy[i]);
-    row += piece;
+    row.clear();
+    row.appendf("%5u.", static_cast<unsigned>(rownum[i]));
+    for (int32_t j = 0; j < mm; j++)
+      row.appendf("  %2d",
+                  ximat[static_cast<size_t>(i) * static_cast<size_t>(mm) + static_cast<size_t>(j)]);
+    row.appendf("   %g\n", yy[i]);
     bprintf("%s", row.c_str());
   }
 }

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "options/toklist.h"
 #include "support/commnum.h"
@@ -14,6 +12,7 @@
 #include "support/lineread.h"
 #include "support/numtext.h"
 #include "support/showplaces.h"
+#include "support/textbuf.h"
 
 namespace bayescreen {
 
@@ -462,9 +461,10 @@ char **setflags(int argc, char **argv, FlagSpec *table, int maxstrings, int show
 void show_config_open(const ConfigEntry *entries, int count) {
   printf("\nPREVIOUS CALL OF CONFIGURATION FILE !\n");
   printf("CANNOT CALL THE SAME CONFIGURATION FILE MORE THAN ONCE.\n");
-  std::vector<const char *> names;
-  for (int i = 0; i < count; i++) names.push_back(entries[i].cfgname);
-  qtoklist("PREVIOUS CONFIGURATION FILES:  ", names.data(), count);
+  auto names = static_cast<const char **>(cxalloc(static_cast<size_t>(count) + 3, sizeof(char *)));
+  for (int i = 0; i < count; i++) names[i] = entries[i].cfgname;
+  qtoklist("PREVIOUS CONFIGURATION FILES:  ", names, count);
+  free(names);
   printf("IGNORING THIS CALL.\n");
 }
 
@@ -575,12 +575,12 @@ int prsetflags_gen_options(FlagSpec *table, Printer printer, int menuchar) {
 }
 
 const char *getvalue(const void *target, int vartype, int showdefault, int given) {
-  static std::string gvbuff;
+  static TextBuffer gvbuff;  // from the counting allocator, like the rest of the run
   gvbuff.clear();
   if (!showdefault && !given) return gvbuff.c_str();
 
   char num[64] = "";
-  std::string value;
+  const char *value = "";
   switch (vartype) {
     case VAR_FLAG:
     case VAR_NFLAG:
@@ -591,11 +591,12 @@ const char *getvalue(const void *target, int vartype, int showdefault, int given
     case VAR_MCHAR:
       if (target != nullptr) {
         char c = *static_cast<const char *>(target);
-        if (c == 0)
+        if (c == 0) {
           value = "None";
-        else if (c >= 32 && c <= 125)
-          value = std::string(1, c);
-        else {
+        } else if (c >= 32 && c <= 125) {
+          num[0] = c;
+          value = num;
+        } else {
           snprintf(num, sizeof num, "%02XH", static_cast<unsigned>(static_cast<int>(c)));
           value = num;
         }
@@ -644,7 +645,7 @@ const char *getvalue(const void *target, int vartype, int showdefault, int given
       break;
   }
   const char *label = !given ? "default" : (vartype == VAR_CONFIG ? "name" : "value");
-  gvbuff = std::string(" (") + label + ": " + value + ")";
+  gvbuff.appendf(" (%s: %s)", label, value);
   return gvbuff.c_str();
 }
 

@@ -2,13 +2,15 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
+
+#include "support/textbuf.h"
 
 namespace bayescreen {
 
 // The text is gathered in a buffer and handed to the printer once: the same
 // characters as word-by-word printing, at a fraction of the formatting cost
-// for lists of thousands of words.
+// for lists of thousands of words. The buffer comes from the counting
+// allocator, so a list too long for memory ends the run with its report.
 int toklist(const char *const *items, int n, int col, int width, Printer printer, int gap,
             const char *sep) {
   if (sep == nullptr) sep = "";
@@ -16,23 +18,23 @@ int toklist(const char *const *items, int n, int col, int width, Printer printer
   if (items == nullptr) n = 0;
   int seplen = static_cast<int>(strlen(sep));
   int pad = 0;
-  std::string text;
+  TextBuffer text;
   for (int i = 0; i < n; i++) {
     const char *word = items[i] != nullptr ? items[i] : "<NULL>";
     bool last = (i == n - 1);
     int len = static_cast<int>(strlen(word)) + (last ? 0 : seplen);
     col += pad + len;
     if (col > width) {
-      text += "\n  ";
+      text.append("\n  ");
       pad = 0;
       col = len + 2;
     }
-    text.append(static_cast<size_t>(pad), ' ');
-    text += word;
-    if (!last) text += sep;
+    text.append_repeated(' ', static_cast<size_t>(pad));
+    text.append(word);
+    if (!last) text.append(sep);
     pad = gap;
   }
-  text += "\n";
+  text.append("\n");
   return printer("%s", text.c_str());
 }
 
