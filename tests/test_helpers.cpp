@@ -296,6 +296,27 @@ TEST(KeyPress, AtATerminalOneKeyIsReadWithoutEnterAndWithoutEcho) {
   EXPECT_EQ(o.err, "k\n");
 }
 
+// The terminal goes away (its other side closes) while the key is awaited:
+// the end of input reads as Enter, as it does from a file.
+TEST(KeyPress, AtATerminalTheEndOfInputCountsAsEnter) {
+  auto o = run_child([] {
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) _exit(90);
+    dup2(slave, STDIN_FILENO);
+    close(slave);
+    if (fork() == 0) {  // holds the other side a moment longer
+      usleep(300000);
+      _exit(0);
+    }
+    close(master);
+    alarm(10);
+    printf("%d", get1char());
+  });
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "10");
+  EXPECT_EQ(o.err, "\n");
+}
+
 // ---- Program name and string helpers -------------------------------------------------
 
 TEST(ProgramName, UpperCaseStemOrPROGNAME) {

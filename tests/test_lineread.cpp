@@ -130,6 +130,10 @@ TEST(LineReader, Settings) {
       {[] { lr_commchars = nullptr; lr_keep_blanklines = 1; }, "# kept\n\n  x  \n",
        "1:# kept|2:|3:x|end 4"},
       {[] { lr_keep_endspace = lr_keep_initial_space = 1; }, "  x \t\r\n", "1:  x \t|end 2"},
+      // A line of one blank is blank unless blanks are kept at both ends.
+      {[] { lr_keep_initial_space = 1; }, "a\n \n  b\n", "1:a|3:  b|end 4"},
+      {[] { lr_keep_endspace = 1; }, "a \n \nb\n", "1:a |3:b|end 4"},
+      {[] { lr_keep_endspace = lr_keep_initial_space = 1; }, " \n", "1: |end 2"},
       {[] { lr_showlines = 1; }, "  a  \n\n# c\nb\n",
        "1. `a'\n2. `'\n3. `# c'\n4. `b'\n1:a|4:b|end 5"},
   };

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "numeric/matrix.h"
@@ -98,6 +100,23 @@ TEST(MatrixInverse, ArithmeticOrder) {
   EXPECT_NE(gmat[2], 5.0 / 6.0);
 }
 
+// A factor that holds an infinity: the inverse is formed by the plain
+// substitutions, which give the limit (1/inf = 0), where the vectorised
+// inversion would meet inf * 0.
+TEST(MatrixInverse, AnInfiniteFactorFallsBackToThePlainSubstitutions) {
+  for (int n : {2, 4, 8}) {
+    SCOPED_TRACE("size " + std::to_string(n));
+    std::vector<double> a(static_cast<size_t>(n * n), 0.0), ainv(a.size(), -1.0);
+    for (int i = 0; i < n; i++) a[static_cast<size_t>(i * n + i)] = i + 1;
+    a[static_cast<size_t>(n * n - 1)] = INFINITY;
+    ASSERT_EQ(matinv(ainv.data(), a.data(), n), 0);
+    for (int i = 0; i < n; i++)
+      for (int j = 0; j < n; j++)
+        EXPECT_EQ(ainv[static_cast<size_t>(i * n + j)], i == j && i < n - 1 ? 1.0 / (i + 1) : 0.0)
+            << i << "," << j;
+  }
+}
+
 TEST(MatrixInverse, Failures) {
   auto sing = testutil::run_child([] {
     double a[4] = {1, 2, 2, 4}, ainv[4] = {7, 7, 7, 7};
@@ -169,8 +188,18 @@ TEST(MatrixProduct, DestinationAsOperandAndBadArguments) {
   EXPECT_EQ(matmult(A, P, P, 2, -1, 2), nullptr);
   EXPECT_EQ(matmult_fast(A, P, P, 2, 2, 0), nullptr);
   EXPECT_EQ(matmult_fast(A, nullptr, P, 2, 2, 2), nullptr);
+  EXPECT_EQ(matmult_fast(A, P, nullptr, 2, 2, 2), nullptr);
+  EXPECT_EQ(matmult_fast(A, P, P, 0, 2, 2), nullptr);
+  EXPECT_EQ(matmult_fast(A, P, P, 2, 0, 2), nullptr);
   EXPECT_EQ(matmult3(A, P, P, nullptr, 2, 2, 2, 2), nullptr);
-  EXPECT_EQ(matmult3(A, P, P, P, 2, 2, 2, 0), nullptr);
+  EXPECT_EQ(matmult3(A, nullptr, P, P, 2, 2, 2, 2), nullptr);
+  EXPECT_EQ(matmult3(A, P, nullptr, P, 2, 2, 2, 2), nullptr);
+  for (int zero = 0; zero < 4; zero++) {
+    int size[4] = {2, 2, 2, 2};
+    size[zero] = 0;
+    EXPECT_EQ(matmult3(A, P, P, P, size[0], size[1], size[2], size[3]), nullptr) << zero;
+  }
+  expect_entries(A, {2, 1, 4, 3});  // untouched by every refusal
 }
 
 TEST(MatrixTranspose, NonSquare) {
@@ -191,9 +220,17 @@ TEST(MatrixScratch, SizingAndGrowth) {
     oldnn = 0;
     double a[4] = {2, 0, 0, 4};
     child_check(matinv(a, a, 2) == 0 && oldnn == 5);
-    gmat2[27] = gvec2[7] = indx[7] = 1;  // 5 x 5 + 3 and 5 + 3 entries
+    // Marks in the last spare entry of every array (5 x 5 + 3 and 5 + 3).
+    for (double *m : {gmat, gmat1, gmat2}) m[27] = 1;
+    for (double *v : {gvec, gvec1, gvec2, colbuff, rowbuff}) v[7] = 1;
+    indx[7] = 1;
     child_check(set_mat_arrays(2) == 5 && set_mat_arrays(7) == 7 && oldnn == 7);
-    child_check(gmat2[27] == 0);  // a growth clears the arrays
+    // A growth clears every array, old contents and new entries alike.
+    for (double *m : {gmat, gmat1, gmat2})
+      for (int k = 0; k < 7 * 7 + 3; k++) child_check(m[k] == 0);
+    for (double *v : {gvec, gvec1, gvec2, colbuff, rowbuff})
+      for (int k = 0; k < 7 + 3; k++) child_check(v[k] == 0);
+    for (int k = 0; k < 7 + 3; k++) child_check(indx[k] == 0);
     child_check(set_mat_arrays(6) == 6 && oldnn == 7);
   });
   EXPECT_EQ(o.status, 0);

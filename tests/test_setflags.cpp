@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -611,4 +612,75 @@ TEST(StringArguments, AnyLimitHoldsItsWordsAndOneMore) {
           {{fitting, stored, 0, limit},
            {Words(words.begin(), words.begin() + limit + 1), too_many(listed), 1, limit}});
   }
+}
+
+// The trace of the engine: a line for every word, every letter and what it
+// consumed, the string arguments, submenus, configuration files and the
+// listing. Addresses vary from run to run and are shown as <address>.
+TEST(OptionTrace, EveryStepOfAParse) {
+  AllKinds t;
+  TempDir dir;
+  dir.write("tr.cfg", "-F\n");
+  FlagSpec table[] = {t.table[0], t.table[14], t.table[16], t.table[17], t.table[20],
+                      t.table[21], kEnd};
+  table[3].descript = "Optional text";
+  table[5].descript = "Submenu";
+  auto o = run_child([&] {
+    if (chdir(dir.path().c_str()) != 0) _exit(99);
+    set_stflags_verbose(1);
+    char *words[] = {const_cast<char *>("prog"),  const_cast<char *>("design"),
+                     const_cast<char *>("-FD2.5"), const_cast<char *>("-S=abc"),
+                     const_cast<char *>("-TF"),    const_cast<char *>("-Bx5y"),
+                     const_cast<char *>("-G=tr"),  nullptr};
+    setflags(7, words, table, 2, 1);
+  });
+  const std::string out = std::regex_replace(o.out, std::regex("(0x)?[0-9a-fA-F]{6,}H"),
+                                             "<address>H");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(out,
+            "QQQ: Setflags: Main Entry\n"
+            "QQQ: ParseWord=design\n"
+            "QQQ: Parse_word: Arg #1: INSTRING STORED `design'\n"
+            "QQQ: ParseWord=-FD2.5\n"
+            "QQQ: Do_var: FD2.5  Vartype=VAR_FLAG\n"
+            "QQQ: Parseword now: D2.5\n"
+            "QQQ: Do_var: D2.5  Vartype=VAR_DOUBLE\n"
+            "QQQ: END of parseword\n"
+            "QQQ: ParseWord=-S=abc\n"
+            "QQQ: Do_var: S=abc  Vartype=VAR_STRING\n"
+            "QQQ: New String: `abc' at <address>H\n"
+            "QQQ: Parseword now: NULL\n"
+            "QQQ: ParseWord=-TF\n"
+            "QQQ: Do_var: TF  Vartype=VAR_MSTRING\n"
+            "QQQ: VAR_MSTRING with no string\n"
+            "QQQ: Parseword now: F\n"
+            "QQQ: Do_var: F  Vartype=VAR_FLAG\n"
+            "QQQ: END of parseword\n"
+            "QQQ: ParseWord=-Bx5y\n"
+            "QQQ: Do_var: Bx5y  Vartype=VAR_SUBMENU\n"
+            "SETFLAGS VAR_SUBMENU: Submenu=<address>H  Descript=`NULL'\n"
+            "QQQ: Setflags_Specmenu: (-B)`x5y' Menu=<address>H\n"
+            "QQQ: ParseWord=-x5y\n"
+            "QQQ: Do_var: x5y  Vartype=VAR_INT\n"
+            "QQQ: Parseword now: y\n"
+            "QQQ: Do_var: y  Vartype=VAR_FLAG\n"
+            "QQQ: END of parseword\n"
+            "QQQ: Parseword now: NULL\n"
+            "QQQ: ParseWord=-G=tr\n"
+            "QQQ: Do_var: G=tr  Vartype=VAR_CONFIG\n"
+            "Reading the configuration file `tr.cfg'\n"
+            "QQQ: ParseWord=-F\n"
+            "QQQ: Do_var: F  Vartype=VAR_FLAG\n"
+            "QQQ: END of parseword\n"
+            "Closing the configuration file `tr.cfg'\n"
+            "QQQ: VAR_CONFIG: Done with config file, returning NULL in dovar()\n"
+            "QQQ: Parseword now: NULL\n"
+            "QQQ: SETFLAGS: END OF main setflags() loop.\n"
+            "with command-line options:\n"
+            "QQQ: Setflags_Options for main menu\n"
+            "  *-T=<str> - Optional text (value: NULL)\n"
+            "  *-B<options> - Submenu (value: )\n"
+            "* - This option was set or changed on the command line\n"
+            "Submenus:\n"
+            "QQQ: Setflags_Options for submenu `B'=42H\n");
 }

@@ -105,6 +105,13 @@ std::function<void()> guarded(int how) {
 
 }  // namespace
 
+// The depth limit a run starts with, read before any test could change it.
+static const unsigned kInitialDepthLimit = max_prdepth;
+
+TEST(ProgramPlaces, ARunStartsWithRoomForOneHundredPlaces) {
+  EXPECT_EQ(kInitialDepthLimit, 100u);
+}
+
 TEST(ProgramPlaces, GuardPopsOnEveryReturnAndKeepsPlacesOnExit) {
   const std::string after_run = "  NO PROGRAM PLACES CURRENTLY SET\n  PREVIOUS PLACE: Outer\n";
   testutil::check_children({

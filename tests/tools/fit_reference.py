@@ -285,5 +285,9 @@ if __name__ == "__main__":
         a, b = [-1, 1, 3, 1, -2, 1, 1, -1, -2, 0], [1, -1, 0, 0, 2, -1, -1, 0, 0, 2]
         y = [F(v) for v in ("12.2", "12.7", "10.2", "11.0", "8.3", "11.2", "10.6", "9.8", "9.7", "8.1")]
         report("C = 3A - B", [{0: a[r], 1: b[r], 2: 3 * a[r] - b[r]} for r in range(10)], y, 3)
+        # A 2^3 factorial with centre points (all factors at 0): one run first
+        # and one among the runs, so the design is not two-level.
+        centre = [{0: 0, 1: 0, 2: 0}] + two3[:4] + [{0: 0, 1: 0, 2: 0}] + two3[4:]
+        report("centre points", centre, [60, 54, 57, 61, 70, 62.5, 52, 59, 63, 78], 3)
     else:
         {"scale96": scale96, "pb11": pb11, "exact": exact, "reactor512": reactor512}[which]()
