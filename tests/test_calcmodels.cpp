@@ -386,6 +386,21 @@ TEST(CalcModels, NormalisingInLogsWhereThePlainQuotientsLosePrecision) {
   }
 }
 
+// Log weights that are not numbers, finite, and one infinite among them
+// (with an invalid model's infinite weight, which does not count): the
+// infinite one takes all the probability, and no probability is NaN.
+TEST(CalcModels, AnInfiniteLogWeightAmongNaNAndFiniteOnesTakesAll) {
+  testutil::set_design(full_factorial(3), {1, 2, 3, 4, 5, 6, 7, 8}, 3);
+  init_models();
+  ASSERT_EQ(nmod, 7);
+  const double logb[7] = {NAN, 5, INFINITY, -3, INFINITY, 1e300, NAN};
+  const double bval[7] = {NAN, 1, INFINITY, 0, INFINITY, 2, NAN};
+  for (int i = 0; i < nmod; i++) model[i].bval = bval[i];
+  model[4].invalid = 1;
+  normalise_with(logb);
+  for (int i = 0; i < nmod; i++) EXPECT_EQ(model[i].postprob, i == 2 ? 1.0 : 0.0) << i;
+}
+
 // ---- Step-through output of one model --------------------------------------------
 
 namespace {

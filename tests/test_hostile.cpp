@@ -38,12 +38,14 @@ std::string design(int cols, int rows = 8, const std::string &params = "") {
 
 // Runs the program on `content` saved as d.txt in a folder that holds the
 // log of an earlier run, and checks that this log survives, as the log
-// itself or as its backup.
-Outcome run_design(const std::string &content, const std::vector<std::string> &args = {"d"}) {
+// itself or as its backup. With address_space, the program gets at most that
+// many bytes of address space.
+Outcome run_design(const std::string &content, const std::vector<std::string> &args = {"d"},
+                   size_t address_space = 0) {
   TempDir dir;
   dir.write("d.txt", content);
   dir.write("d.out.txt", kOldLog);
-  Outcome r = run_program(args, dir.path());
+  Outcome r = run_program(args, dir.path(), "", address_space);
   if (read_file(dir.file("d.out.txt")) != kOldLog) {
     EXPECT_EQ(read_file(dir.file("d.out.txt.bak")), kOldLog);
   }
@@ -97,12 +99,13 @@ struct Case {
   int status;
   std::string tail;
   std::vector<std::string> args = {"d"};
+  size_t address_space = 0;
 };
 
 void run_cases(const std::vector<Case> &cases) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    expect_outcome(run_design(c.content, c.args), c.status, c.tail);
+    expect_outcome(run_design(c.content, c.args, c.address_space), c.status, c.tail);
   }
 }
 
@@ -293,19 +296,26 @@ TEST(Hostile, EmptyFilesNulBytesAndNoise) {
 }
 
 // 10 MB lines (a heading, blanks inside a data row, one design entry) and
-// 100,000 data rows.
+// 100,000 data rows, within 128 MB of address space when it can be limited:
+// a line costs a few times its length, never gigabytes.
 TEST(Hostile, HugeLinesAndManyRows) {
+  const size_t limit = testutil::kAddressSpaceLimits ? 128u << 20 : 0;
   const std::string mb10(10'000'000, '7');
   const std::string blanks(10'000'000, ' ');
   std::string wide_row = design(2);
   wide_row.replace(wide_row.find("\n1 ") + 2, 1, blanks);
+  std::string long_text = design(2);
+  long_text.insert(long_text.find("Data\n") + 5, "T" + std::string(1500, 't') + "\n");
   run_cases({
-      {"a 10 MB heading", std::string(10'000'000, 'H') + design(2).substr(1), 0, kComplete},
-      {"10 MB of blanks inside a data row", wide_row, 0, kComplete},
+      {"a 10 MB heading", std::string(10'000'000, 'H') + design(2).substr(1), 0, kComplete,
+       {"d"}, limit},
+      {"10 MB of blanks inside a data row", wide_row, 0, kComplete, {"d"}, limit},
       {"a 10 MB design entry", "H\nNrows=8 Ncols=2\nData\n1 1 " + mb10 + " 5\n", 1,
        "\nNUMBER TOO LARGE in design matrix!\nj=2  word=" + mb10 +
            " 5\nShould be at most 10 digits long and at most 2147483647 !\n  1 1 " + mb10 +
-           " 5\nLine #4 in d.txt\n"},
+           " 5\nLine #4 in d.txt\n",
+       {"d"}, limit},
+      {"a text line of 1,501 characters among the rows", long_text, 0, kComplete, {"d"}, limit},
   });
 
   std::string many = "Many rows\nNrows=100000 Ncols=3\nData\n";
@@ -314,7 +324,7 @@ TEST(Hostile, HugeLinesAndManyRows) {
     many += std::to_string(r) + " " + std::to_string(a) + " " + std::to_string(b) + " " +
             std::to_string(c) + " " + std::to_string(10 + 3 * a - 2 * b * c + r % 5) + "\n";
   }
-  const Outcome r = run_design(many);
+  const Outcome r = run_design(many, {"d"}, limit);
   expect_outcome(r, 0, kComplete);
   EXPECT_NE(r.out.find("\n    1.   1   1   1   12\n"), std::string::npos);
   EXPECT_NE(r.out.find("\n100000.  -1   1  -1   9\n"), std::string::npos);

@@ -272,3 +272,25 @@ TEST(LogFile, AppendingRefusesWhatIsNotARegularFile) {
             "\nCANNOT OPEN the file  `link.txt'\nIt is a symbolic link, not a regular file.\n");
   EXPECT_FALSE(file_exists(dir.file("target.txt")));
 }
+
+// Texts on both sides of the 1,024-byte stack buffer, and the empty text:
+// the same bytes on the screen and in the log, and their count returned.
+TEST(LogFile, TextsAroundTheStackBufferAndTheEmptyText) {
+  for (size_t length : {size_t{0}, size_t{1023}, size_t{1024}, size_t{1025}, size_t{5000}}) {
+    SCOPED_TRACE("length " + std::to_string(length));
+    std::string text;
+    for (size_t i = 0; i < length; i++) text += static_cast<char>('a' + i % 26);
+    TempDir dir;
+    auto o = run_in(dir, {}, [&] {
+      openlog_file("res", 0);
+      const int screen_only = printf("|");
+      const int both = bprintf("%s", text.c_str());
+      closelog_file();
+      fprintf(stderr, "%d %d", screen_only, both);
+    });
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "OPENING the log file `res.txt'\n|" + text);
+    EXPECT_EQ(o.err, "1 " + std::to_string(length));
+    EXPECT_EQ(read_file(dir.file("res.txt")), text);
+  }
+}

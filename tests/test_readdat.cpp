@@ -186,6 +186,13 @@ TEST(ReadDat, EntriesSpanTheWhole32BitRange) {
   EXPECT_TRUE(contains(r.out, "    1.  -2147483648  2147483647   5\n    2.   1  -1   6\n"));
 }
 
+TEST(ReadDat, ARunNumberedZeroIsARow) {
+  TempDir dir;
+  auto r = run_design(dir, "H\nNrows=2 Ncols=1\nData\n0 1 5\n0. -1 7\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.out, "Response variable\n    0.   1   5\n    0.  -1   7\n"));
+}
+
 TEST(ReadDat, FactorLettersSkipI) {
   TempDir dir;
   std::string design = "H\nNrows=1 Ncols=10 Nvars=3\nData\n1";

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -110,6 +111,52 @@ void limit_address_space(size_t extra) {
   const rlim_t bytes = static_cast<rlim_t>(kib * 1024 + extra);
   const struct rlimit limit = {bytes, bytes};
   if (kib == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(122);
+}
+
+Outcome run_program_signalled(const std::vector<std::string> &args, const std::string &dir,
+                              const std::string &awaited, int sig) {
+  const std::string out_path = temp_file_path("out"), err_path = temp_file_path("err");
+  int keys[2];
+  if (pipe(keys) != 0) return Outcome{};
+  fflush(stdout);
+  fflush(stderr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(out_path.c_str(), O_WRONLY | O_TRUNC);
+    int err = open(err_path.c_str(), O_WRONLY | O_TRUNC);
+    dup2(keys[0], 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(keys[0]);
+    close(keys[1]);
+    close(out);
+    close(err);
+    if (chdir(dir.c_str()) != 0) _exit(120);
+    std::vector<char *> argv;
+    std::string bin = BAYESCREEN_BIN;
+    argv.push_back(bin.data());
+    std::vector<std::string> copy = args;
+    for (auto &a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(bin.c_str(), argv.data());
+    _exit(121);
+  }
+  close(keys[0]);
+  for (int waited = 0; waited < 1000; waited++) {
+    if (read_file(err_path).find(awaited) != std::string::npos) break;
+    usleep(10000);
+  }
+  kill(pid, sig);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  close(keys[1]);
+  Outcome o;
+  o.status = decode_status(wstatus);
+  o.out = read_file(out_path);
+  o.err = read_file(err_path);
+  fs::remove(out_path);
+  fs::remove(err_path);
+  return o;
 }
 
 TempDir::TempDir() {

@@ -24,6 +24,13 @@ Outcome run_child(const std::function<void()> &fn, const std::string &input = ""
 Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
                     const std::string &input = "", size_t address_space = 0);
 
+// Starts the built program with the arguments in directory dir, its standard
+// input a pipe that stays open (so that a pause waits for a key), waits until
+// its standard error holds `awaited` (at most 10 s), then sends it signal
+// sig and returns how it ended.
+Outcome run_program_signalled(const std::vector<std::string> &args, const std::string &dir,
+                              const std::string &awaited, int sig);
+
 // AddressSanitizer reserves terabytes of address space at start, so limits
 // on the address space can only be tested without it.
 #ifdef __SANITIZE_ADDRESS__
