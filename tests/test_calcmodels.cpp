@@ -17,6 +17,7 @@
 #include "testutil.h"
 
 using namespace bayescreen;
+using testutil::model_named;
 
 namespace {
 
@@ -38,13 +39,6 @@ void fit_all(const std::vector<std::vector<int>> &rows, const std::vector<double
   calc_model_fields();
 }
 
-const ModelEntry &find(const char *name) {
-  for (int i = 0; i < nmod; i++)
-    if (std::string(model[i].name) == name) return model[i];
-  ADD_FAILURE() << "no model " << name;
-  return model[0];
-}
-
 void expect_close(double actual, double expected, const char *what) {
   EXPECT_NEAR(actual, expected, 1e-11 * std::fabs(expected) + 1e-14) << what;
 }
@@ -55,7 +49,7 @@ struct Reference {
 };
 
 void expect_model(const Reference &ref) {
-  const ModelEntry &m = find(ref.name);
+  const ModelEntry &m = model_named(ref.name);
   SCOPED_TRACE(ref.name);
   EXPECT_EQ(m.invalid, 0);
   expect_close(m.rmse, ref.rmse, "rmse");
@@ -87,7 +81,7 @@ TEST(CalcModels, TwoByTwoFactorialAgainstHandValues) {
                 0.9279625397908433});
   // The saturated model leaves no residual error: the classical criteria
   // follow IEEE division by zero while the posterior weight stays finite.
-  const ModelEntry &ab = find("AB");
+  const ModelEntry &ab = model_named("AB");
   EXPECT_EQ(ab.invalid, 0);
   EXPECT_TRUE(std::isnan(ab.rmse));
   EXPECT_TRUE(std::isnan(ab.adjrsq));
@@ -96,8 +90,8 @@ TEST(CalcModels, TwoByTwoFactorialAgainstHandValues) {
   expect_close(ab.bval, 4.403947783799644e-05, "bval AB");
   expect_close(ab.postprob, 0.04400887643704502, "postprob AB");
   // Default alpha: every valid model marks exactly its own factors.
-  EXPECT_EQ(has_column(find("A").ivals, 0), 1);
-  EXPECT_EQ(has_column(find("A").ivals, 1), 0);
+  EXPECT_EQ(has_column(model_named("A").ivals, 0), 1);
+  EXPECT_EQ(has_column(model_named("A").ivals, 1), 0);
   EXPECT_EQ(has_column(ab.ivals, 0) + has_column(ab.ivals, 1), 2);
   EXPECT_NEAR(postprob_sum(), 1.0, 1e-14);
 }
@@ -123,8 +117,8 @@ TEST(CalcModels, TwoByThreeFactorialAgainstHandValues) {
                 -23.84976884722522, 6.866907001314775, 1.170359009889532e-12,
                 0.004033257904223072});
   // Eight runs and eight columns: nn - nc = 0, yet the weight is finite.
-  expect_close(find("ABC").bval, 4.097715577444352e-12, "bval ABC");
-  expect_close(find("ABC").postprob, 0.014121430776651523, "postprob ABC");
+  expect_close(model_named("ABC").bval, 4.097715577444352e-12, "bval ABC");
+  expect_close(model_named("ABC").postprob, 0.014121430776651523, "postprob ABC");
 }
 
 // Entries other than -1 and 1: a 2^3 factorial with a centre run first and
@@ -170,7 +164,7 @@ TEST(CalcModels, UnbalancedDesignAgainstHandValues) {
                 -9.817084370755842, 2.28153479801945, 6.079132986075976e-07,
                 0.005083223531880867});
   // Six runs cannot carry the eight columns of the three-factor model.
-  EXPECT_EQ(find("ABC").invalid, 1);
+  EXPECT_EQ(model_named("ABC").invalid, 1);
   EXPECT_EQ(ninvalid, 1);
 }
 
@@ -190,7 +184,7 @@ TEST(CalcModels, AliasedFactorsGiveInvalidModelsWithProbabilityZero) {
 
   fit_all(rows, {54, 57, 61, 70, 52, 59, 63, 78}, 4);
   EXPECT_EQ(ninvalid, 1);
-  const ModelEntry &abd = find("ABD");
+  const ModelEntry &abd = model_named("ABD");
   EXPECT_EQ(abd.invalid, 1);
   EXPECT_EQ(abd.bval, 0);
   EXPECT_EQ(abd.postprob, 0);
@@ -225,8 +219,8 @@ TEST(CalcModels, ExactlySingularModelsOfADesignBeyondTwoLevels) {
             std::string::npos)
       << out.out;
   fit_all(rows, y, 3);
-  EXPECT_EQ(find("ABC").invalid, 1);
-  EXPECT_EQ(find("ABC").postprob, 0);
+  EXPECT_EQ(model_named("ABC").invalid, 1);
+  EXPECT_EQ(model_named("ABC").postprob, 0);
   // The probabilities come from the six regular models alone.
   expect_model({"B", 1.1769243229999817, 0.38150636244191855, 6.551483561793033,
                 -14.702712872420136, 1.183462793531537, 2.3304439100098732e-07,
@@ -246,9 +240,9 @@ TEST(CalcModels, EntriesAtTheIntLimitsAreDecidedExactlyToo) {
   for (size_t r = 0; r < a.size(); r++) rows.push_back({a[r], b[r], a[r]});
   fit_all(rows, {5, 7, 6, 9, 3, 4, 8, 2}, 3);
   EXPECT_EQ(ninvalid, 2);
-  EXPECT_EQ(find("AC").invalid, 1);
-  EXPECT_EQ(find("ABC").invalid, 1);
-  EXPECT_EQ(find("BC").invalid, 0);
+  EXPECT_EQ(model_named("AC").invalid, 1);
+  EXPECT_EQ(model_named("ABC").invalid, 1);
+  EXPECT_EQ(model_named("BC").invalid, 0);
 }
 
 TEST(CalcModels, CountLineUsesThePluralAndSeparators) {
@@ -278,13 +272,13 @@ TEST(CalcModels, AlphaBelowOneMarksFactorsThroughTheirColumns) {
   alpha = 0.05;
   fit_all(rows, y, 2);
   alpha = 2.0;
-  const ModelEntry &ab = find("AB");
+  const ModelEntry &ab = model_named("AB");
   EXPECT_EQ(has_column(ab.ivals, 0), 1);
   EXPECT_EQ(has_column(ab.ivals, 1), 1);
   // In AB the P-values of A and B are about 0.49 and 0.37, that of AB far
   // below 0.05; alone, A and B explain nothing.
-  EXPECT_EQ(has_column(find("B").ivals, 1), 0);
-  EXPECT_EQ(has_column(find("A").ivals, 0), 0);
+  EXPECT_EQ(has_column(model_named("B").ivals, 1), 0);
+  EXPECT_EQ(has_column(model_named("A").ivals, 0), 0);
 }
 
 TEST(CalcModels, LargeDesignInLargeUnitsKeepsFiniteProbabilities) {

@@ -7,6 +7,7 @@
 
 #include "testutil.h"
 
+using testutil::contains;
 using testutil::run_program;
 using testutil::TempDir;
 
@@ -57,10 +58,6 @@ const char *const kSmallDesign =
     "2  1 -1 12\n"
     "3 -1  1 20\n"
     "4  1  1 23\n";
-
-bool contains(const std::string &text, const std::string &part) {
-  return text.find(part) != std::string::npos;
-}
 
 }  // namespace
 

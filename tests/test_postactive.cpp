@@ -11,6 +11,7 @@
 #include "testutil.h"
 
 using namespace bayescreen;
+using testutil::model_named;
 
 namespace {
 
@@ -19,12 +20,6 @@ void models_of(int factors) {
   init_models();
   for (int i = 0; i < nmod; i++)
     model[i].ivals = model[i].fset;
-}
-
-ModelEntry &named(const char *name) {
-  for (int i = 0; i < nmod; i++)
-    if (std::string(model[i].name) == name) return model[i];
-  return model[0];
 }
 
 std::string actives_with_weights(const std::vector<double> &weights) {
@@ -39,10 +34,10 @@ std::string actives_with_weights(const std::vector<double> &weights) {
 
 TEST(PostActive, SumsSharesAndStarsAgainstHandSums) {
   models_of(3);  // A B C AB AC BC ABC
-  named("C").ivals &= ~(uint64_t{1} << 2);  // C is marked active in no model...
-  named("AC").ivals &= ~(uint64_t{1} << 2);
-  named("BC").ivals &= ~(uint64_t{1} << 2);
-  named("ABC").ivals &= ~(uint64_t{1} << 2);
+  model_named("C").ivals &= ~(uint64_t{1} << 2);  // C is marked active in no model...
+  model_named("AC").ivals &= ~(uint64_t{1} << 2);
+  model_named("BC").ivals &= ~(uint64_t{1} << 2);
+  model_named("ABC").ivals &= ~(uint64_t{1} << 2);
   // Weights: A 0.5, B 1, C 2, AB 4, AC 0.25, BC 0.25, ABC 4; total 12.
   // A: 0.5+4+0.25+4 = 8.75 (0.72917, 21.9 -> 22 stars)
   // B: 1+4+0.25+4 = 9.25 (0.77083, 23.1 -> 23 stars); C: 0.
@@ -54,7 +49,7 @@ TEST(PostActive, SumsSharesAndStarsAgainstHandSums) {
 
 TEST(PostActive, StarRoundingAndAlignment) {
   models_of(2);  // A B AB
-  named("AB").ivals = 0;
+  model_named("AB").ivals = 0;
   // Shares 0.25 and 0.1: 7.5 rounds up to 8 stars, 3 exactly 3.
   EXPECT_EQ(actives_with_weights({0.25, 0.1, 0.65}),
             "  A:  0.25    0.25000  ********\n"
@@ -74,11 +69,11 @@ TEST(PostActive, StarRoundingAndAlignment) {
 TEST(PostActive, InvalidModelsAndWeightsThatAreNotNumbersCountZero) {
   models_of(2);
   // An invalid model's 1/0 and a saturated model's NaN count as weight 0.
-  named("AB").invalid = 1;
+  model_named("AB").invalid = 1;
   EXPECT_EQ(actives_with_weights({1, 3, INFINITY}),
             "  A:  1    0.25000  ********\n"
             "  B:  3    0.75000  " + std::string(23, '*') + "\n");
-  named("AB").invalid = 0;
+  model_named("AB").invalid = 0;
   EXPECT_EQ(actives_with_weights({1, 3, NAN}),
             "  A:  1    0.25000  ********\n"
             "  B:  3    0.75000  " + std::string(23, '*') + "\n");
@@ -182,8 +177,8 @@ TEST(PostActive, DefaultAndExtraWeightings) {
             "  B:  0    0.00000  \n");
   // An invalid AB (rmse = rmsec = 0, so 1/0 in the reciprocal tables) is
   // left out of every table, whatever its other fields hold.
-  named("AB").invalid = 1;
-  named("AB").rmse = named("AB").rmsec = 0;
+  model_named("AB").invalid = 1;
+  model_named("AB").rmse = model_named("AB").rmsec = 0;
   r = testutil::run_child([] {
     moreposts = 1;
     show_post_active();

@@ -12,6 +12,7 @@
 #include "testutil.h"
 
 using namespace bayescreen;
+using testutil::model_named;
 
 namespace {
 
@@ -29,12 +30,6 @@ std::vector<std::string> order() {
   std::vector<std::string> names;
   for (int i = 0; i < nmod; i++) names.push_back(model[i].name);
   return names;
-}
-
-ModelEntry &named(const char *name) {
-  for (int i = 0; i < nmod; i++)
-    if (std::string(model[i].name) == name) return model[i];
-  return model[0];
 }
 
 std::vector<std::string> lines_of(const std::string &text) {
@@ -79,11 +74,11 @@ TEST(RankModels, TiesKeepEnumerationOrderAndInvalidModelsSortLast) {
   uniform_models(4, 1.0);
   // Invalid models carry zeros; the lowest Rmsec would otherwise win.
   for (const char *name : {"B", "AC", "BCD"}) {
-    ModelEntry &m = named(name);
+    ModelEntry &m = model_named(name);
     m.invalid = 1;
     m.adjrsq = m.rmse = m.fstat = m.likelihood = m.rmsec = m.postprob = 0;
   }
-  named("D").fstat = NAN;  // a saturated fit's F statistic
+  model_named("D").fstat = NAN;  // a saturated fit's F statistic
   auto r = testutil::run_child([] {
     moreranks = 1;
     rank_models();
@@ -111,10 +106,10 @@ TEST(RankModels, TablesRulesAndChannels) {
   testutil::TempDir dir;
   std::string log = dir.file("rank.log");
   uniform_models(2, 0.5);
-  named("B").fstat = 9;
-  named("B").postprob = 0.7;
-  named("AB").postprob = 0.2;
-  named("A").postprob = 0.1;
+  model_named("B").fstat = 9;
+  model_named("B").postprob = 0.7;
+  model_named("AB").postprob = 0.2;
+  model_named("A").postprob = 0.1;
   auto r = testutil::run_child([&] {
     infile = const_cast<char *>("x.txt");
     openlog_file(log.c_str(), 0);

@@ -10,14 +10,11 @@
 
 using testutil::Outcome;
 using testutil::read_file;
+using testutil::contains;
 using testutil::run_program;
 using testutil::TempDir;
 
 namespace {
-
-bool contains(const std::string &text, const std::string &part) {
-  return text.find(part) != std::string::npos;
-}
 
 // The part of the screen output that the design reader writes: from the
 // log-file announcement through the factor line.

@@ -25,6 +25,7 @@
 
 using namespace bayescreen;
 using testutil::capture;
+using testutil::option_row;
 using testutil::printed;
 using testutil::run_child;
 using testutil::TempDir;
@@ -120,12 +121,6 @@ void check(FlagSpec *table, const Dump &dump, const std::vector<Case> &cases,
 
 const Dump kNothing = [] { return Words{}; };
 
-FlagSpec row(char flag, void *var, int32_t vartype, const char *descript = nullptr,
-             int32_t showdefault = 0, int32_t flagval = 0, int32_t *setvar = nullptr,
-             int32_t setval = 0, FlagSpec *submenu = nullptr, const char *subdescript = nullptr) {
-  return FlagSpec{flag, var, vartype, descript, showdefault, flagval, setvar, setval, submenu,
-                  subdescript, 0};
-}
 const FlagSpec kEnd{0, nullptr, 0, nullptr, 0, 0, nullptr, 0, nullptr, nullptr, 0};
 
 // A table with one row of every kind. Optional kinds start with a value, so
@@ -137,23 +132,23 @@ struct AllKinds {
   double d = 0, e = 9.5;
   char *s = nullptr, *t = nullptr, *a = abc, *g = nullptr, *sub_s = nullptr;
   int32_t sx = 0, sy = 0;
-  FlagSpec sub[4] = {row('x', &sx, VAR_INT), row('y', &sy, VAR_FLAG), row('s', &sub_s, VAR_STRING),
+  FlagSpec sub[4] = {option_row('x', &sx, VAR_INT), option_row('y', &sy, VAR_FLAG), option_row('s', &sub_s, VAR_STRING),
                      kEnd};
   FlagSpec table[25] = {
-      row('F', &f, VAR_FLAG),          row('Q', &q, VAR_FLAG, nullptr, 0, 7),
-      row('N', &n, VAR_NFLAG),         row('O', &o, VAR_NFLAG, nullptr, 0, 3),
-      row('C', &c, VAR_CHAR),          row('Y', &y, VAR_MCHAR),
-      row('I', &i, VAR_INT, nullptr, 0, 0, &i_set, 5),
-      row('J', &j, VAR_MINT, nullptr, 0, 0, &j_set),
-      row('K', &k, VAR_INTMK),         row('L', &l, VAR_MINTMK),
-      row('U', &u, VAR_ULONG),         row('V', &v, VAR_MULONG),
-      row('H', &h, VAR_UHEX),          row('W', &w, VAR_MUHEX),
-      row('D', &d, VAR_DOUBLE),        row('E', &e, VAR_MDOUBLE),
-      row('S', &s, VAR_STRING),        row('T', &t, VAR_MSTRING),
-      row('A', &a, VAR_STRING_APPEND), row('R', nullptr, VAR_COMMENT),
-      row('G', &g, VAR_CONFIG),
-      row('B', nullptr, VAR_SUBMENU, nullptr, 0, 0, nullptr, 0, sub),
-      row('Z', nullptr, VAR_SUBMENU),  row('P', nullptr, VAR_INT),  // no submenu / no target
+      option_row('F', &f, VAR_FLAG),          option_row('Q', &q, VAR_FLAG, nullptr, 0, 7),
+      option_row('N', &n, VAR_NFLAG),         option_row('O', &o, VAR_NFLAG, nullptr, 0, 3),
+      option_row('C', &c, VAR_CHAR),          option_row('Y', &y, VAR_MCHAR),
+      option_row('I', &i, VAR_INT, nullptr, 0, 0, &i_set, 5),
+      option_row('J', &j, VAR_MINT, nullptr, 0, 0, &j_set),
+      option_row('K', &k, VAR_INTMK),         option_row('L', &l, VAR_MINTMK),
+      option_row('U', &u, VAR_ULONG),         option_row('V', &v, VAR_MULONG),
+      option_row('H', &h, VAR_UHEX),          option_row('W', &w, VAR_MUHEX),
+      option_row('D', &d, VAR_DOUBLE),        option_row('E', &e, VAR_MDOUBLE),
+      option_row('S', &s, VAR_STRING),        option_row('T', &t, VAR_MSTRING),
+      option_row('A', &a, VAR_STRING_APPEND), option_row('R', nullptr, VAR_COMMENT),
+      option_row('G', &g, VAR_CONFIG),
+      option_row('B', nullptr, VAR_SUBMENU, nullptr, 0, 0, nullptr, 0, sub),
+      option_row('Z', nullptr, VAR_SUBMENU),  option_row('P', nullptr, VAR_INT),  // no submenu / no target
       kEnd};
   Words dump() const {
     return {kv("f", f), kv("q", q), kv("n", n), kv("o", o), kv("c", c), kv("y", y), kv("i", i),
@@ -306,7 +301,7 @@ TEST(OptionKinds, EveryKindAndItsRefusals) {
       {{"word"}, kUnallowed, 1, -1}, {{"a", "-F", "b"}, too_many("  a  b"), 1, 1},
   });
   int32_t x = 0;
-  FlagSpec odd[] = {row('K', &x, 42), row('M', nullptr, 42), kEnd};
+  FlagSpec odd[] = {option_row('K', &x, 42), option_row('M', nullptr, 42), kEnd};
   check(odd, kNothing,
         {{{"-k"}, "*** INTERNAL ERROR (SETFLAGS)\n   Unknown var type `42' (flag `K') !\n", 1},
          {{"-M"}, ""}});
@@ -334,9 +329,9 @@ TEST(OptionKinds, EveryKindAndItsRefusals) {
 TEST(SharedLetters, AdjacentRowsAreBothAppliedNonAdjacentOnesRefused) {
   int32_t xi = 0, xf = 0, yf = 0, set1 = 0, set2 = 0;
   double yd = 0;
-  FlagSpec table[] = {row('X', &xi, VAR_INT, nullptr, 0, 0, &set1),
-                      row('x', &xf, VAR_FLAG, nullptr, 0, 0, &set2, 4), row('Y', &yf, VAR_FLAG),
-                      row('Y', &yd, VAR_DOUBLE), kEnd};
+  FlagSpec table[] = {option_row('X', &xi, VAR_INT, nullptr, 0, 0, &set1),
+                      option_row('x', &xf, VAR_FLAG, nullptr, 0, 0, &set2, 4), option_row('Y', &yf, VAR_FLAG),
+                      option_row('Y', &yd, VAR_DOUBLE), kEnd};
   auto dump = [&] {
     std::string given;
     for (int r = 0; r < 4; r++) given += std::to_string(table[r].given);
@@ -349,7 +344,7 @@ TEST(SharedLetters, AdjacentRowsAreBothAppliedNonAdjacentOnesRefused) {
   auto flags = [](const char *letters, std::vector<const char *> descs, FlagSpec *sub = nullptr) {
     std::vector<FlagSpec> rows;
     for (size_t r = 0; letters[r] != 0; r++)
-      rows.push_back(row(letters[r], nullptr, VAR_FLAG, descs[r]));
+      rows.push_back(option_row(letters[r], nullptr, VAR_FLAG, descs[r]));
     rows.back().submenu = sub;
     rows.push_back(kEnd);
     return rows;
@@ -373,9 +368,9 @@ TEST(SharedLetters, AdjacentRowsAreBothAppliedNonAdjacentOnesRefused) {
   // Chains of submenus: 21 levels are accepted, 22 are not.
   int32_t deep = 0;
   std::vector<std::vector<FlagSpec>> chain(23);
-  chain[22] = {row('z', &deep, VAR_FLAG), kEnd};
+  chain[22] = {option_row('z', &deep, VAR_FLAG), kEnd};
   for (size_t i = 22; i-- > 0;)
-    chain[i] = {row('m', nullptr, VAR_SUBMENU, "", 0, 0, nullptr, 0, chain[i + 1].data()), kEnd};
+    chain[i] = {option_row('m', nullptr, VAR_SUBMENU, "", 0, 0, nullptr, 0, chain[i + 1].data()), kEnd};
   const std::string recursion =
       "\n*** RECURSION ERROR IN Check_Dupflags!\n  More than 20 deep:  Prefix: " +
       std::string(21, 'M') + "\n";
@@ -409,30 +404,30 @@ TEST(OptionListing, EveryKindShowsItsValue) {
   double real = 1e-10, suby = 0.5;
   std::string long_text(700, 'L');
   char *str = long_text.data(), *nostr = nullptr, *cfg = cfgname;
-  FlagSpec nested[] = {row('z', &deep, VAR_FLAG, "Deep flag", 1), kEnd};
-  FlagSpec sub[] = {row('x', &subx, VAR_INT, "Sub x", 1),
-                    row('n', nullptr, VAR_SUBMENU, "Nested", 0, 0, nullptr, 0, nested,
+  FlagSpec nested[] = {option_row('z', &deep, VAR_FLAG, "Deep flag", 1), kEnd};
+  FlagSpec sub[] = {option_row('x', &subx, VAR_INT, "Sub x", 1),
+                    option_row('n', nullptr, VAR_SUBMENU, "Nested", 0, 0, nullptr, 0, nested,
                         "Nested heading"),
                     kEnd};
-  FlagSpec sub2[] = {row('y', &suby, VAR_DOUBLE, "Sub y"), kEnd};
+  FlagSpec sub2[] = {option_row('y', &suby, VAR_DOUBLE, "Sub y"), kEnd};
   sub2[0].given = 1;
   FlagSpec table[] = {
-      row('F', &on, VAR_FLAG, "Flag shown", 1),       row('G', &off, VAR_NFLAG, "Nflag shown", 1),
-      row('H', &on, VAR_FLAG, "Flag given"),          row('h', &on, VAR_FLAG, "Given, shown", 1),
-      row('C', &ch, VAR_CHAR, "Char", 1),             row('D', &none, VAR_MCHAR, "No char", 1),
-      row('E', &rubout, VAR_CHAR, "Rubout", 1),       row('1', &sp, VAR_CHAR, "Space", 1),
-      row('2', &brace, VAR_MCHAR, "Brace", 1),        row('3', &tilde, VAR_CHAR, "Tilde", 1),
-      row('4', &c31, VAR_CHAR, "Code 31"),            row('5', &cneg, VAR_CHAR, "Code -1"),
-      row('I', &big, VAR_INTMK, "Big", 1),            row('J', &neg, VAR_MINT, "Neg"),
-      row('U', &ul, VAR_ULONG, "Unsigned", 1),        row('X', &hx, VAR_MUHEX, "Hex", 1),
-      row('R', &real, VAR_MDOUBLE, "Real", 1),        row('S', &str, VAR_STRING, "Text"),
-      row('T', &nostr, VAR_MSTRING, "No text", 1),    row('t', &nostr, VAR_STRING_APPEND, "None"),
-      row('A', nullptr, VAR_STRING_APPEND, "No target", 1),
-      row('K', &cfg, VAR_CONFIG, "Config"),           row('k', &cfg, VAR_CONFIG, "Default", 1),
-      row('L', &nostr, VAR_CONFIG, "No name"),        row('M', nullptr, VAR_COMMENT, "Comment", 1),
-      row('N', &hidden, VAR_INT, nullptr, 1),         row('Q', nullptr, 99, "Odd kind", 1),
-      row('B', nullptr, VAR_SUBMENU, "Sub options", 0, 0, nullptr, 0, sub, "Submenu B heading:"),
-      row('W', nullptr, VAR_SUBMENU, "Second submenu", 0, 0, nullptr, 0, sub2),
+      option_row('F', &on, VAR_FLAG, "Flag shown", 1),       option_row('G', &off, VAR_NFLAG, "Nflag shown", 1),
+      option_row('H', &on, VAR_FLAG, "Flag given"),          option_row('h', &on, VAR_FLAG, "Given, shown", 1),
+      option_row('C', &ch, VAR_CHAR, "Char", 1),             option_row('D', &none, VAR_MCHAR, "No char", 1),
+      option_row('E', &rubout, VAR_CHAR, "Rubout", 1),       option_row('1', &sp, VAR_CHAR, "Space", 1),
+      option_row('2', &brace, VAR_MCHAR, "Brace", 1),        option_row('3', &tilde, VAR_CHAR, "Tilde", 1),
+      option_row('4', &c31, VAR_CHAR, "Code 31"),            option_row('5', &cneg, VAR_CHAR, "Code -1"),
+      option_row('I', &big, VAR_INTMK, "Big", 1),            option_row('J', &neg, VAR_MINT, "Neg"),
+      option_row('U', &ul, VAR_ULONG, "Unsigned", 1),        option_row('X', &hx, VAR_MUHEX, "Hex", 1),
+      option_row('R', &real, VAR_MDOUBLE, "Real", 1),        option_row('S', &str, VAR_STRING, "Text"),
+      option_row('T', &nostr, VAR_MSTRING, "No text", 1),    option_row('t', &nostr, VAR_STRING_APPEND, "None"),
+      option_row('A', nullptr, VAR_STRING_APPEND, "No target", 1),
+      option_row('K', &cfg, VAR_CONFIG, "Config"),           option_row('k', &cfg, VAR_CONFIG, "Default", 1),
+      option_row('L', &nostr, VAR_CONFIG, "No name"),        option_row('M', nullptr, VAR_COMMENT, "Comment", 1),
+      option_row('N', &hidden, VAR_INT, nullptr, 1),         option_row('Q', nullptr, 99, "Odd kind", 1),
+      option_row('B', nullptr, VAR_SUBMENU, "Sub options", 0, 0, nullptr, 0, sub, "Submenu B heading:"),
+      option_row('W', nullptr, VAR_SUBMENU, "Second submenu", 0, 0, nullptr, 0, sub2),
       kEnd,
   };
   for (FlagSpec *r = table; r->flag != 0; r++) r->given = strchr("Hh45JStKLW", r->flag) != nullptr;
@@ -496,12 +491,12 @@ struct CfgTable {
   int32_t f = 0, sx = 0;
   double d = 0;
   char *s = nullptr, *g = nullptr, *subg = nullptr;
-  FlagSpec sub[3] = {row('x', &sx, VAR_INT, "Sub number"),
-                     row('g', &subg, VAR_CONFIG, "Sub configuration"), kEnd};
-  FlagSpec table[6] = {row('G', &g, VAR_CONFIG, "Configuration file"),
-                       row('F', &f, VAR_FLAG, "Flag"), row('D', &d, VAR_DOUBLE, "Real", 1),
-                       row('S', &s, VAR_STRING, "Text"),
-                       row('B', nullptr, VAR_SUBMENU, "Submenu", 0, 0, nullptr, 0, sub), kEnd};
+  FlagSpec sub[3] = {option_row('x', &sx, VAR_INT, "Sub number"),
+                     option_row('g', &subg, VAR_CONFIG, "Sub configuration"), kEnd};
+  FlagSpec table[6] = {option_row('G', &g, VAR_CONFIG, "Configuration file"),
+                       option_row('F', &f, VAR_FLAG, "Flag"), option_row('D', &d, VAR_DOUBLE, "Real", 1),
+                       option_row('S', &s, VAR_STRING, "Text"),
+                       option_row('B', nullptr, VAR_SUBMENU, "Submenu", 0, 0, nullptr, 0, sub), kEnd};
   Words dump() const {
     return {kv("f", f), kv("d", d), kv("s", shownull(s)), kv("g", shownull(g)), kv("x", sx)};
   }

@@ -217,6 +217,13 @@ void check_children(const std::vector<ChildCase> &cases) {
   }
 }
 
+bayescreen::ModelEntry &model_named(const char *name) {
+  for (int i = 0; i < bayescreen::nmod; i++)
+    if (std::string(bayescreen::model[i].name) == name) return bayescreen::model[i];
+  ADD_FAILURE() << "no model " << name;
+  return bayescreen::model[0];
+}
+
 void fresh_places() {
   bayescreen::prog_place = nullptr;
   bayescreen::npg = 0;

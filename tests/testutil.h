@@ -2,9 +2,13 @@
 // process with its output captured, temporary folders and files.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "analysis/models.h"
+#include "options/setflags.h"
 
 namespace testutil {
 
@@ -80,5 +84,25 @@ void check_children(const std::vector<ChildCase> &cases);
 
 // Empties the program-place stack (depth limit 100), as at the start of a run.
 void fresh_places();
+
+// Whether text contains part.
+inline bool contains(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The model of the current model set with this name; a test failure, and the
+// first model, when there is none.
+bayescreen::ModelEntry &model_named(const char *name);
+
+// A row of an option table; the engine's own mark `given` starts at 0.
+inline bayescreen::FlagSpec option_row(char flag, void *var, int32_t vartype,
+                                       const char *descript = nullptr, int32_t showdefault = 0,
+                                       int32_t flagval = 0, int32_t *setvar = nullptr,
+                                       int32_t setval = 0, bayescreen::FlagSpec *submenu = nullptr,
+                                       const char *subdescript = nullptr) {
+  return bayescreen::FlagSpec{.flag = flag, .var = var, .vartype = vartype, .descript = descript,
+                              .showdefault = showdefault, .flagval = flagval, .setvar = setvar,
+                              .setval = setval, .submenu = submenu, .subdescript = subdescript};
+}
 
 }  // namespace testutil
