@@ -69,7 +69,7 @@ struct Scratch {
   int nbase = 0;               // base columns of the current model
   int32_t base[65];            // its base columns: blocks, then factors, -1-terminated
 };
-Scratch s;
+Scratch scratch;  // the one scratch space of the fits
 
 int32_t design(int r, int col) {
   return ximat[static_cast<size_t>(r) * static_cast<size_t>(mm) + static_cast<size_t>(col)];
@@ -86,69 +86,69 @@ int largest_model_columns() {
   return largest;
 }
 
+// Frees each array (of any element type) given.
+template <typename... Arrays>
+void free_all(Arrays *...arrays) {
+  (free(arrays), ...);
+}
+
 void allocate_scratch(int maxnc) {
-  for (void *p : {static_cast<void *>(s.xx), static_cast<void *>(s.xxt),
-                  static_cast<void *>(s.xp), static_cast<void *>(s.count),
-                  static_cast<void *>(s.pat), static_cast<void *>(s.abp),
-                  static_cast<void *>(s.yfit), static_cast<void *>(s.level),
-                  static_cast<void *>(s.xtx), static_cast<void *>(s.xtxi),
-                  static_cast<void *>(s.xtxg), static_cast<void *>(s.xtxgi),
-                  static_cast<void *>(s.beta), static_cast<void *>(s.cc),
-                  static_cast<void *>(s.pv), static_cast<void *>(s.xm)})
-    free(p);
-  for (double *&rows : s.level_rows) {
+  free_all(scratch.xx, scratch.xxt, scratch.xp, scratch.count, scratch.pat, scratch.abp,
+           scratch.yfit, scratch.level, scratch.xtx, scratch.xtxi, scratch.xtxg, scratch.xtxgi,
+           scratch.beta, scratch.cc, scratch.pv, scratch.xm);
+  for (double *&rows : scratch.level_rows) {
     free(rows);
     rows = nullptr;
   }
-  s.rows = nn;
-  s.maxnc = maxnc;
+  scratch.rows = nn;
+  scratch.maxnc = maxnc;
   const size_t rows = static_cast<size_t>(nn);
   const size_t nc = static_cast<size_t>(maxnc);
   // A two-level design has up to 8 distinct rows however few runs it has.
-  s.distinct = nn > 8 ? nn : 8;
-  const size_t distinct = static_cast<size_t>(s.distinct);
-  s.xp = doubles(distinct * nc);
-  s.abp = doubles(distinct * nc);
-  s.yfit = doubles(distinct);
-  s.count = ints(distinct);
-  s.pat = ints(rows);
-  s.level = static_cast<uint8_t *>(cxalloc(rows * static_cast<size_t>(nv) + 3, 1));
-  s.xtx = doubles(nc * nc);
-  s.xtxi = doubles(nc * nc);
-  s.xtxg = doubles(nc * nc);
-  s.xtxgi = doubles(nc * nc);
-  s.beta = doubles(nc);
-  s.cc = doubles(nc);
-  s.pv = doubles(nc);
-  s.xm = static_cast<uint64_t *>(cxalloc(nc + 3, sizeof(uint64_t)));
+  scratch.distinct = nn > 8 ? nn : 8;
+  const size_t distinct = static_cast<size_t>(scratch.distinct);
+  scratch.xp = doubles(distinct * nc);
+  scratch.abp = doubles(distinct * nc);
+  scratch.yfit = doubles(distinct);
+  scratch.count = ints(distinct);
+  scratch.pat = ints(rows);
+  scratch.level = static_cast<uint8_t *>(cxalloc(rows * static_cast<size_t>(nv) + 3, 1));
+  scratch.xtx = doubles(nc * nc);
+  scratch.xtxi = doubles(nc * nc);
+  scratch.xtxg = doubles(nc * nc);
+  scratch.xtxgi = doubles(nc * nc);
+  scratch.beta = doubles(nc);
+  scratch.cc = doubles(nc);
+  scratch.pv = doubles(nc);
+  scratch.xm = static_cast<uint64_t *>(cxalloc(nc + 3, sizeof(uint64_t)));
   if (verbose) {
-    s.xx = doubles(rows * nc);
-    s.xxt = doubles(rows * nc);
+    scratch.xx = doubles(rows * nc);
+    scratch.xxt = doubles(rows * nc);
   }
 }
 
 // Facts about the design that every model shares.
 void survey_design() {
-  s.two_level = true;
-  for (int r = 0; r < nn && s.two_level; r++)
+  scratch.two_level = true;
+  for (int r = 0; r < nn && scratch.two_level; r++)
     for (int f = 0; f < nv; f++)
       if (design(r, f) != 1 && design(r, f) != -1) {
-        s.two_level = false;
+        scratch.two_level = false;
         break;
       }
-  if (s.two_level)
+  if (scratch.two_level)
     for (int f = 0; f < nv; f++)
-      for (int r = 0; r < nn; r++) s.level[f * nn + r] = design(r, f) == 1;
+      for (int r = 0; r < nn; r++) scratch.level[f * nn + r] = design(r, f) == 1;
   double sum = 0;
   for (int r = 0; r < nn; r++) sum += yy[r];
-  s.ybar = sum / nn;
+  scratch.ybar = sum / nn;
 }
 
 // The base columns of a model: its blocks, then its factors.
 void set_base(const ModelEntry &m) {
   uint64_t set = m.fset;
   for (int b = 0; b < modelspace.blocks; b++) set |= uint64_t{1} << b;
-  s.nbase = column_list(set, s.base);
+  scratch.nbase = column_list(set, scratch.base);
 }
 
 // One row of X from the values of the model's base columns. Each
@@ -161,8 +161,8 @@ void model_row(double *row, int nc, const int32_t *values) {
     int64_t product = 1;
     double rounded = 1.0;
     bool overflow = false;
-    for (int at = 0; at < s.nbase; at++) {
-      if (!has_column(s.xm[k], s.base[at])) continue;
+    for (int at = 0; at < scratch.nbase; at++) {
+      if (!has_column(scratch.xm[k], scratch.base[at])) continue;
       overflow = overflow || __builtin_mul_overflow(product, values[at], &product);
       rounded *= static_cast<double>(values[at]);
     }
@@ -173,7 +173,8 @@ void model_row(double *row, int nc, const int32_t *values) {
 // Whether the runs of the current model are grouped by level combination:
 // a two-level design, and no more combinations than the arrays hold.
 bool rows_grouped() {
-  return s.two_level && s.nbase <= kMaxPatternColumns && (1 << s.nbase) <= s.distinct;
+  return scratch.two_level && scratch.nbase <= kMaxPatternColumns &&
+         (1 << scratch.nbase) <= scratch.distinct;
 }
 
 // The distinct rows of X, how many runs have each, and each run's row. In
@@ -182,30 +183,30 @@ bool rows_grouped() {
 void distinct_rows(const ModelEntry &m, int nc) {
   int32_t values[65];
   if (rows_grouped()) {
-    s.npat = 1 << s.nbase;
-    double *&cached = s.level_rows[m.nf];
+    scratch.npat = 1 << scratch.nbase;
+    double *&cached = scratch.level_rows[m.nf];
     if (cached == nullptr) {
-      cached = doubles(static_cast<size_t>(s.npat) * static_cast<size_t>(nc));
-      for (int q = 0; q < s.npat; q++) {
-        for (int p = 0; p < s.nbase; p++) values[p] = (q >> p) & 1 ? 1 : -1;
+      cached = doubles(static_cast<size_t>(scratch.npat) * static_cast<size_t>(nc));
+      for (int q = 0; q < scratch.npat; q++) {
+        for (int p = 0; p < scratch.nbase; p++) values[p] = (q >> p) & 1 ? 1 : -1;
         model_row(&cached[q * nc], nc, values);
       }
     }
-    memcpy(s.xp, cached, sizeof(double) * static_cast<size_t>(s.npat * nc));
-    for (int q = 0; q < s.npat; q++) s.count[q] = 0;
-    for (int r = 0; r < nn; r++) s.pat[r] = 0;
-    for (int p = 0; p < s.nbase; p++) {
-      const uint8_t *level = &s.level[s.base[p] * nn];
-      for (int r = 0; r < nn; r++) s.pat[r] |= level[r] << p;
+    memcpy(scratch.xp, cached, sizeof(double) * static_cast<size_t>(scratch.npat * nc));
+    for (int q = 0; q < scratch.npat; q++) scratch.count[q] = 0;
+    for (int r = 0; r < nn; r++) scratch.pat[r] = 0;
+    for (int p = 0; p < scratch.nbase; p++) {
+      const uint8_t *level = &scratch.level[scratch.base[p] * nn];
+      for (int r = 0; r < nn; r++) scratch.pat[r] |= level[r] << p;
     }
-    for (int r = 0; r < nn; r++) s.count[s.pat[r]]++;
+    for (int r = 0; r < nn; r++) scratch.count[scratch.pat[r]]++;
   } else {
-    s.npat = nn;
+    scratch.npat = nn;
     for (int r = 0; r < nn; r++) {
-      for (int p = 0; p < s.nbase; p++) values[p] = design(r, s.base[p]);
-      model_row(&s.xp[r * nc], nc, values);
-      s.pat[r] = r;
-      s.count[r] = 1;
+      for (int p = 0; p < scratch.nbase; p++) values[p] = design(r, scratch.base[p]);
+      model_row(&scratch.xp[r * nc], nc, values);
+      scratch.pat[r] = r;
+      scratch.count[r] = 1;
     }
   }
 }
@@ -217,12 +218,12 @@ void cross_products(int nc) {
   for (int i = 0; i < nc; i++)
     for (int j = i; j < nc; j++) {
       double sum = 0;
-      for (int q = 0; q < s.npat; q++) {
-        const double *row = &s.xp[q * nc];
-        sum += s.count[q] * (row[i] * row[j]);
+      for (int q = 0; q < scratch.npat; q++) {
+        const double *row = &scratch.xp[q * nc];
+        sum += scratch.count[q] * (row[i] * row[j]);
       }
-      s.xtx[i * nc + j] = sum;
-      s.xtx[j * nc + i] = sum;
+      scratch.xtx[i * nc + j] = sum;
+      scratch.xtx[j * nc + i] = sum;
     }
 }
 
@@ -236,8 +237,8 @@ void solve_fitted(const double *a, double *coef) {
   double at[NC * NC];  // A transposed: lanes j, j+1 of column k side by side
   for (int j = 0; j < NC; j++)
     for (int k = 0; k < NC; k++) at[k * NC + j] = a[j * NC + k];
-  for (int q = 0; q < s.npat; q++) {
-    const double *row = &s.xp[q * NC];
+  for (int q = 0; q < scratch.npat; q++) {
+    const double *row = &scratch.xp[q * NC];
     v2d sum[NV] = {};
 #pragma GCC unroll 8
     for (int k = 0; k < NC; k++) {
@@ -245,29 +246,29 @@ void solve_fitted(const double *a, double *coef) {
 #pragma GCC unroll 4
       for (int v = 0; v < NV; v++) sum[v] += load2(&at[k * NC + 2 * v]) * x;
     }
-    memcpy(&s.abp[q * NC], sum, sizeof sum);
+    memcpy(&scratch.abp[q * NC], sum, sizeof sum);
   }
   v2d acc[NV] = {};
   for (int r = 0; r < nn; r++) {
-    const double *ab = &s.abp[s.pat[r] * NC];
+    const double *ab = &scratch.abp[scratch.pat[r] * NC];
     const v2d y = {yy[r], yy[r]};
 #pragma GCC unroll 4
     for (int v = 0; v < NV; v++) acc[v] += load2(&ab[2 * v]) * y;
   }
   memcpy(coef, acc, sizeof acc);
-  for (int q = 0; q < s.npat; q++) {
-    const double *row = &s.xp[q * NC];
+  for (int q = 0; q < scratch.npat; q++) {
+    const double *row = &scratch.xp[q * NC];
     double sum = 0;
     for (int k = 0; k < NC; k++) sum += row[k] * coef[k];
-    s.yfit[q] = sum;
+    scratch.yfit[q] = sum;
   }
 }
 
 // The same sums for any number of columns, one entry at a time.
 void solve_fitted_any(const double *a, double *coef, int nc) {
-  for (int q = 0; q < s.npat; q++) {
-    const double *row = &s.xp[q * nc];
-    double *ab = &s.abp[q * nc];
+  for (int q = 0; q < scratch.npat; q++) {
+    const double *row = &scratch.xp[q * nc];
+    double *ab = &scratch.abp[q * nc];
     for (int j = 0; j < nc; j++) {
       double sum = 0;
       for (int k = 0; k < nc; k++) sum += a[j * nc + k] * row[k];
@@ -276,14 +277,14 @@ void solve_fitted_any(const double *a, double *coef, int nc) {
   }
   for (int j = 0; j < nc; j++) coef[j] = 0;
   for (int r = 0; r < nn; r++) {
-    const double *ab = &s.abp[s.pat[r] * nc];
+    const double *ab = &scratch.abp[scratch.pat[r] * nc];
     for (int j = 0; j < nc; j++) coef[j] += ab[j] * yy[r];
   }
-  for (int q = 0; q < s.npat; q++) {
-    const double *row = &s.xp[q * nc];
+  for (int q = 0; q < scratch.npat; q++) {
+    const double *row = &scratch.xp[q * nc];
     double sum = 0;
     for (int k = 0; k < nc; k++) sum += row[k] * coef[k];
-    s.yfit[q] = sum;
+    scratch.yfit[q] = sum;
   }
 }
 
@@ -302,9 +303,9 @@ void solve(const double *a, double *coef, int nc) {
 // for the previous store.
 __attribute__((noinline)) void sums_of_squares(double *sse_out, double *ssm_out) {
   double sse = 0, ssm = 0;
-  const double ybar = s.ybar;
+  const double ybar = scratch.ybar;
   for (int r = 0; r < nn; r++) {
-    const double fit = s.yfit[s.pat[r]];
+    const double fit = scratch.yfit[scratch.pat[r]];
     sse += (yy[r] - fit) * (yy[r] - fit);
     ssm += (fit - ybar) * (fit - ybar);
   }
@@ -330,20 +331,20 @@ void show_model_head(int j, const ModelEntry &m, int nc) {
   printf("%d. Model %s (nf=%d, nc=%d, moff=`%s')\n", j + 1, m.name, m.nf, nc,
          show_int_moff(moff));
   if (!verbose) return;
-  printf("Base columns of XIMAT (nn=%d, nf=%d, moff=%s)\n", nn, m.nf, show_int_moff(s.base));
+  printf("Base columns of XIMAT (nn=%d, nf=%d, moff=%s)\n", nn, m.nf, show_int_moff(scratch.base));
   for (int r = 0; r < nn; r++) {
-    for (int p = 0; p < s.nbase; p++) printf(" %3d", design(r, s.base[p]));
+    for (int p = 0; p < scratch.nbase; p++) printf(" %3d", design(r, scratch.base[p]));
     printf("\n");
   }
   for (int r = 0; r < nn; r++)
     for (int k = 0; k < nc; k++) {
-      s.xx[r * nc + k] = s.xp[s.pat[r] * nc + k];
-      s.xxt[k * nn + r] = s.xx[r * nc + k];
+      scratch.xx[r * nc + k] = scratch.xp[scratch.pat[r] * nc + k];
+      scratch.xxt[k * nn + r] = scratch.xx[r * nc + k];
     }
   printf("The design matrix X:\n");
-  showmat(s.xx, nn, nc);
+  showmat(scratch.xx, nn, nc);
   printf("The matrix XT:\n");
-  showmat(s.xxt, nc, nn);
+  showmat(scratch.xxt, nc, nn);
 }
 
 // The factors (never the blocks) of the columns of X in mask.
@@ -353,7 +354,7 @@ uint64_t factors_of(uint64_t mask) {
 }
 
 // Whether X'X of the current model (its rows from distinct_rows, X'X in
-// s.xtx) is singular in exact arithmetic, whatever the rounding of its
+// scratch.xtx) is singular in exact arithmetic, whatever the rounding of its
 // decomposition would say.
 // - A model whose columns are all 2^nb products of its nb base columns (a
 //   full factorial, as every model of the default set), in a design whose
@@ -365,12 +366,12 @@ uint64_t factors_of(uint64_t mask) {
 // - Any other model: xtx_exactly_singular.
 bool xtx_is_singular(int nc) {
   if (nn < nc) return true;
-  if (rows_grouped() && nc == s.npat) {
-    for (int q = 0; q < s.npat; q++)
-      if (s.count[q] == 0) return true;
+  if (rows_grouped() && nc == scratch.npat) {
+    for (int q = 0; q < scratch.npat; q++)
+      if (scratch.count[q] == 0) return true;
     return false;
   }
-  return xtx_exactly_singular(s.xtx, nc, s.xm, nc);
+  return xtx_exactly_singular(scratch.xtx, nc, scratch.xm, nc);
 }
 
 // Marks the factors of every effect column that counts: all columns with
@@ -379,11 +380,11 @@ void mark_active(ModelEntry &m, int nc, double mse) {
   m.ivals = 0;
   for (int k = 1; k < nc; k++) {
     if (alpha < 1) {
-      double t = s.beta[k] / sqrt(mse * s.xtxi[k * nc + k]);
-      s.pv[k] = pvttest(static_cast<double>(nn) - nc, t);
-      if (s.pv[k] >= alpha) continue;
+      double t = scratch.beta[k] / sqrt(mse * scratch.xtxi[k * nc + k]);
+      scratch.pv[k] = pvttest(static_cast<double>(nn) - nc, t);
+      if (scratch.pv[k] >= alpha) continue;
     }
-    m.ivals |= factors_of(s.xm[k]);
+    m.ivals |= factors_of(scratch.xm[k]);
   }
 }
 
@@ -398,22 +399,22 @@ void criteria_not_available(ModelEntry &m) {
 // Fills the column counts, det(X'X + G) and Qqc of terms.
 void posterior_mode(int nc, BoxMeyerTerms *terms) {
   int n_int = 0;
-  for (int k = 0; k < nc * nc; k++) s.xtxg[k] = s.xtx[k];
+  for (int k = 0; k < nc * nc; k++) scratch.xtxg[k] = scratch.xtx[k];
   for (int k = 1; k < nc; k++) {
-    const double g = column_gamma(s.xm[k]);
-    if (__builtin_popcountll(s.xm[k]) > 1) n_int++;
-    s.xtxg[k * nc + k] += 1 / (g * g);
+    const double g = column_gamma(scratch.xm[k]);
+    if (__builtin_popcountll(scratch.xm[k]) > 1) n_int++;
+    scratch.xtxg[k * nc + k] += 1 / (g * g);
   }
   terms->n_int = n_int;
   terms->n_main = nc - 1 - n_int;
-  matinvx2(s.xtxgi, s.xtxg, nc, &terms->det, "XTXG");
+  matinvx2(scratch.xtxgi, scratch.xtxg, nc, &terms->det, "XTXG");
   terms->logdet = log(terms->det);
-  solve(s.xtxgi, s.cc, nc);
+  solve(scratch.xtxgi, scratch.cc, nc);
   double qqc, ssm_unused;
   sums_of_squares(&qqc, &ssm_unused);
   for (int k = 1; k < nc; k++) {
-    const double g = column_gamma(s.xm[k]);
-    qqc += (s.cc[k] / g) * (s.cc[k] / g);
+    const double g = column_gamma(scratch.xm[k]);
+    qqc += (scratch.cc[k] / g) * (scratch.cc[k] / g);
   }
   terms->qqc = qqc;
 }
@@ -423,14 +424,14 @@ void posterior_mode(int nc, BoxMeyerTerms *terms) {
 bool fit_model(int j, ModelEntry &m) {
   const int nc = m.neff + 1;
   const double dfe = static_cast<double>(nn) - nc;  // error degrees of freedom
-  model_column_masks(m, s.xm);
+  model_column_masks(m, scratch.xm);
   set_base(m);
   distinct_rows(m, nc);
   if (showstep) show_model_head(j, m, nc);
   cross_products(nc);
   if (showstep) {
     printf("The %dx%d matrix XTX for %s:\n", nc, nc, m.name);
-    showmat(s.xtx, nc, nc);
+    showmat(scratch.xtx, nc, nc);
   }
   // A singular X'X is reported as the decomposition reports it in exact
   // arithmetic, where it meets a column without a nonzero pivot: rounding
@@ -438,7 +439,7 @@ bool fit_model(int j, ModelEntry &m) {
   // that the decomposition cannot invert is reported by it.
   const bool exactly_singular = xtx_is_singular(nc);
   if (exactly_singular) show_zero_pivots();
-  const bool singular = exactly_singular || matinv(s.xtxi, s.xtx, nc) != 0;
+  const bool singular = exactly_singular || matinv(scratch.xtxi, scratch.xtx, nc) != 0;
   double sse = 0, mse = 0;
   if (singular) {
     printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", m.name);
@@ -452,7 +453,7 @@ bool fit_model(int j, ModelEntry &m) {
   } else {
     // Ordinary least squares: beta = (X'X)^-1 X'y, with residual and model
     // sums of squares in one pass over the runs.
-    solve(s.xtxi, s.beta, nc);
+    solve(scratch.xtxi, scratch.beta, nc);
     double ssm;
     sums_of_squares(&sse, &ssm);
     mse = classical_criteria(m, sse, ssm, nc);
@@ -468,23 +469,23 @@ bool fit_model(int j, ModelEntry &m) {
 
   if (showstep) {
     if (!singular) {
-      show_vector("MLEs:", s.beta, nc);
+      show_vector("MLEs:", scratch.beta, nc);
       printf("SSE: %g   MSE: %g   RMSE: %g   LogLik: %g\n", sse, mse, m.rmse, m.loglik);
       printf("  AdjRsq: %g   Fstat: %g   Likelihood: %g\n", m.adjrsq, m.fstat, m.likelihood);
       if (alpha < 1) {
         int32_t list[65];
         printf("Pvalues: ");
         for (int k = 1; k < nc; k++) {
-          column_list(s.xm[k], list);
-          printf("  %g(%s)", s.pv[k], show_char_moff(list));
+          column_list(scratch.xm[k], list);
+          printf("  %g(%s)", scratch.pv[k], show_char_moff(list));
         }
         printf("\n");
       }
       show_ivals("Ivalues and LikL: ", m, m.likelihood);
     }
     printf("The %dx%d matrix XTXG:\n", nc, nc);
-    showmat(s.xtxg, nc, nc);
-    show_vector("Post.mode:", s.cc, nc);
+    showmat(scratch.xtxg, nc, nc);
+    show_vector("Post.mode:", scratch.cc, nc);
     printf("Qqc: %g   Mqqc: %g   Rmsec=%g\n", qqc, qqc / dfe, m.rmsec);
     printf("  Xtxgdet: %g   Bval=PrePostProb: %g\n", terms.det, m.bval);
     show_ivals("Ivalues and Bval: ", m, m.bval);
@@ -622,38 +623,38 @@ void box_meyer_weight(const BoxMeyerTerms &t, double *bval, double *logb) {
 
 void posterior_fitted_values(const ModelEntry &m, double *fitted) {
   const int nc = m.neff + 1;
-  model_column_masks(m, s.xm);
+  model_column_masks(m, scratch.xm);
   set_base(m);
   distinct_rows(m, nc);
   cross_products(nc);
   BoxMeyerTerms terms;
   posterior_mode(nc, &terms);
-  for (int r = 0; r < nn; r++) fitted[r] = s.yfit[s.pat[r]];
+  for (int r = 0; r < nn; r++) fitted[r] = scratch.yfit[scratch.pat[r]];
 }
 
 FitDetails fit_details(const ModelEntry &m) {
   FitDetails d;
   const int nc = d.nc = m.neff + 1;
   const size_t square = static_cast<size_t>(nc) * static_cast<size_t>(nc);
-  model_column_masks(m, s.xm);
+  model_column_masks(m, scratch.xm);
   set_base(m);
   distinct_rows(m, nc);
   cross_products(nc);
-  d.xtx.assign(s.xtx, s.xtx + square);
+  d.xtx.assign(scratch.xtx, scratch.xtx + square);
   auto fitted = [] {
     std::vector<double> values(static_cast<size_t>(nn));
-    for (int r = 0; r < nn; r++) values[static_cast<size_t>(r)] = s.yfit[s.pat[r]];
+    for (int r = 0; r < nn; r++) values[static_cast<size_t>(r)] = scratch.yfit[scratch.pat[r]];
     return values;
   };
-  if (matinv(s.xtxi, s.xtx, nc) == 0) {
-    solve(s.xtxi, s.beta, nc);
-    d.beta.assign(s.beta, s.beta + nc);
+  if (matinv(scratch.xtxi, scratch.xtx, nc) == 0) {
+    solve(scratch.xtxi, scratch.beta, nc);
+    d.beta.assign(scratch.beta, scratch.beta + nc);
     d.yfit = fitted();
   }
   BoxMeyerTerms terms;
   posterior_mode(nc, &terms);
-  d.xtxg.assign(s.xtxg, s.xtxg + square);
-  d.cc.assign(s.cc, s.cc + nc);
+  d.xtxg.assign(scratch.xtxg, scratch.xtxg + square);
+  d.cc.assign(scratch.cc, scratch.cc + nc);
   d.yfitc = fitted();
   return d;
 }
@@ -662,28 +663,28 @@ int posterior_with_new_block(const ModelEntry &m, uint64_t *masks, double *g, do
                              double *qqc) {
   const int nc = m.neff + 1;
   const int ext = nc + 1;
-  if (s.xp == nullptr || nn > s.rows || ext > s.maxnc) {
+  if (scratch.xp == nullptr || nn > scratch.rows || ext > scratch.maxnc) {
     // The fits from cross products use no scratch arrays, and none has room
     // for the extra column: room for the largest model and its new block.
     allocate_scratch(largest_model_columns() + 1);
     survey_design();
   }
-  model_column_masks(m, s.xm);
-  s.xm[nc] = kNewBlockMask;
+  model_column_masks(m, scratch.xm);
+  scratch.xm[nc] = kNewBlockMask;
   set_base(m);
   distinct_rows(m, nc);
   // Each distinct row gains the new column, -1, moving the rows from the
   // last so that none is overwritten before it has moved.
-  for (int q = s.npat - 1; q >= 0; q--) {
-    memmove(&s.xp[q * ext], &s.xp[q * nc], sizeof(double) * static_cast<size_t>(nc));
-    s.xp[q * ext + nc] = -1.0;
+  for (int q = scratch.npat - 1; q >= 0; q--) {
+    memmove(&scratch.xp[q * ext], &scratch.xp[q * nc], sizeof(double) * static_cast<size_t>(nc));
+    scratch.xp[q * ext + nc] = -1.0;
   }
   cross_products(ext);
   BoxMeyerTerms terms;
   posterior_mode(ext, &terms);
-  memcpy(masks, s.xm, sizeof(uint64_t) * static_cast<size_t>(ext));
-  memcpy(g, s.xtxgi, sizeof(double) * static_cast<size_t>(ext * ext));
-  memcpy(mode, s.cc, sizeof(double) * static_cast<size_t>(ext));
+  memcpy(masks, scratch.xm, sizeof(uint64_t) * static_cast<size_t>(ext));
+  memcpy(g, scratch.xtxgi, sizeof(double) * static_cast<size_t>(ext * ext));
+  memcpy(mode, scratch.cc, sizeof(double) * static_cast<size_t>(ext));
   *qqc = terms.qqc;
   return ext;
 }
@@ -737,9 +738,10 @@ void normalise_postprob() {
 void calc_model_fields() {
   PlaceGuard place("Calc_Model_Fields");
   const int maxnc = largest_model_columns();
-  if (s.xp == nullptr || nn > s.rows || maxnc > s.maxnc || (verbose && s.xx == nullptr))
+  if (scratch.xp == nullptr || nn > scratch.rows || maxnc > scratch.maxnc ||
+      (verbose && scratch.xx == nullptr))
     allocate_scratch(maxnc);
-  for (double *&rows : s.level_rows) {
+  for (double *&rows : scratch.level_rows) {
     free(rows);
     rows = nullptr;
   }
