@@ -6,6 +6,8 @@ namespace bayescreen {
 
 extern double *pact;  // running sum per analysed factor
 
+// The factor-weight tables of the run: weighted by F statistic and by
+// posterior probability (with -D also by likelihood, 1/rmse^2, 1/rmsec^2).
 void show_post_active();
 // One weighting's table, from the current wt of every model. logwt[i], when
 // given, is the natural log of model i's weight, computed where the weight

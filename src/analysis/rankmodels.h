@@ -17,6 +17,9 @@ extern unsigned dlen;   // characters of the last table header or line
 extern int32_t *rank_order;
 extern int rank_count;
 
+// Sorts the models under each criterion of the run (F statistic and
+// posterior probability; with -C also adjusted R-squared and Rmsec) and
+// prints the tables of each.
 void rank_models();
 // qsort comparators: valid models first, then by wt (descending /
 // ascending; a wt that is not a number after every number), then by num.

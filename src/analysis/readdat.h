@@ -20,9 +20,10 @@ struct ParmEntry {
   int32_t cline = 0;               // given on the command line
 };
 
+// The rows of parmvar.
 enum ParmRow : int { PARM_NROWS = 0, PARM_NCOLS, PARM_NVARS, PARM_PI, PARM_GAMMA, PARM_ALPHA };
 
-extern ParmEntry parmvar[];
+extern ParmEntry parmvar[];  // the parameter keywords, ended by a row with a null match1
 
 // The design.
 extern int32_t nn;          // runs (Nrows)

@@ -6,6 +6,7 @@
 
 namespace bayescreen {
 
+// The list; create it with new_strlist and release it with free_strlist.
 struct StringList {
   char **strs;      // the strings in the order added; null until the first add
   int32_t nstr;     // strings stored
