@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "support/atomicfile.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"
@@ -46,6 +47,8 @@ void dointerrupt(int sig) {
     }
     mark_interrupted_run(sig);
   }
+  // A result file still under its temporary name is not left behind.
+  discard_atomic_file();
   exit_by_signal(sig);
 }
 

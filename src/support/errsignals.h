@@ -23,8 +23,9 @@ void dosignals(int sig);
 void set_run_signals();
 // Restores the terminal after the key-press pause; for SIGINT, SIGTERM and
 // SIGHUP flushes the log and ends it with the line that says the run was
-// interrupted (once the write under way, if any, is complete); then ends
-// the process by the signal itself.
+// interrupted (once the write under way, if any, is complete); removes a
+// result file still under its temporary name; then ends the process by the
+// signal itself.
 void dointerrupt(int sig);
 
 }  // namespace bayescreen
