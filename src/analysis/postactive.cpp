@@ -22,25 +22,6 @@ namespace {
 
 constexpr int kMaxStars = 30;
 
-// wt = 1/field^2 for the reciprocal weightings; logs[i] = -2 ln field, the
-// log weight that stays finite where 1/field^2 under- or overflows.
-void set_reciprocal_square_keys(double ModelEntry::*field, std::vector<double> &logs) {
-  logs.assign(static_cast<size_t>(nmod), 0.0);
-  for (int i = 0; i < nmod; i++) {
-    model[i].wt = 1 / (model[i].*field * model[i].*field);
-    logs[static_cast<size_t>(i)] = -2 * log(model[i].*field);
-  }
-}
-
-// wt = likelihood; logs[i] = its log, the maximised log likelihood.
-void set_likelihood_keys(std::vector<double> &logs) {
-  logs.assign(static_cast<size_t>(nmod), 0.0);
-  for (int i = 0; i < nmod; i++) {
-    model[i].wt = model[i].likelihood;
-    logs[static_cast<size_t>(i)] = model[i].loglik;
-  }
-}
-
 // Whether model i takes part in the shares: models without a posterior
 // (singular ones, unless --keep-aliased) and weights that are not numbers
 // count 0.
@@ -86,38 +67,74 @@ const char *stars_of(char *stars, double share) {
 
 // The probability that no factor is active: that of the null model.
 void show_none_active() {
-  for (int i = 0; i < nmod; i++)
-    if (model[i].nf == 0) {
-      char stars[kMaxStars + 1];
-      const double p = model[i].postprob;
-      bprintf("  No factor active:  %g    %7.5f  %s\n", p, p, stars_of(stars, p));
-      return;
-    }
+  const double p = no_factor_active();
+  if (std::isnan(p)) return;
+  char stars[kMaxStars + 1];
+  bprintf("  No factor active:  %g    %7.5f  %s\n", p, p, stars_of(stars, p));
 }
 
 }  // namespace
 
-void show_actives(const double *logwt) {
-  PlaceGuard place("Show_Actives");
-  if (pact == nullptr) pact = static_cast<double *>(cxalloc(static_cast<size_t>(nv) + 3, sizeof(double)));
+const double *set_weighting(Weighting w, std::vector<double> &logs) {
+  // wt = 1/field^2 for the reciprocal weightings; logs[i] = -2 ln field, the
+  // log weight that stays finite where 1/field^2 under- or overflows.
+  auto reciprocal_square = [&](double ModelEntry::*field) {
+    logs.assign(static_cast<size_t>(nmod), 0.0);
+    for (int i = 0; i < nmod; i++) {
+      model[i].wt = 1 / (model[i].*field * model[i].*field);
+      logs[static_cast<size_t>(i)] = -2 * log(model[i].*field);
+    }
+    return logs.data();
+  };
+  switch (w) {
+    case Weighting::Fstat: set_keys(&ModelEntry::fstat); return nullptr;
+    case Weighting::Likelihood:
+      // wt = likelihood; logs[i] = its log, the maximised log likelihood.
+      logs.assign(static_cast<size_t>(nmod), 0.0);
+      for (int i = 0; i < nmod; i++) {
+        model[i].wt = model[i].likelihood;
+        logs[static_cast<size_t>(i)] = model[i].loglik;
+      }
+      return logs.data();
+    case Weighting::InvRmse2: return reciprocal_square(&ModelEntry::rmse);
+    case Weighting::InvRmsec2: return reciprocal_square(&ModelEntry::rmsec);
+    case Weighting::PostProb: set_keys(&ModelEntry::postprob); return nullptr;
+  }
+  return nullptr;
+}
+
+double factor_weights(const double *logwt, double *sums, double *shares) {
   double total = 0;
-  for (int f = 0; f < nv; f++) pact[f] = 0;
+  for (int f = 0; f < nv; f++) sums[f] = 0;
   for (int i = 0; i < nmod; i++) {
     if (!counts(i, logwt)) continue;
     for (uint64_t bits = model[i].ivals; bits != 0; bits &= bits - 1)
-      pact[__builtin_ctzll(bits)] += model[i].wt;
+      sums[__builtin_ctzll(bits)] += model[i].wt;
     total += model[i].wt;
   }
+  // Plain quotients sums / total while the total is a finite normal double;
+  // otherwise (weights that underflow, overflow or are infinite) the shares
+  // come from the log weights. The sums are the plain ones.
+  if (std::isfinite(total) && total >= DBL_MIN)
+    for (int f = 0; f < nv; f++) shares[f] = sums[f] / total;
+  else
+    shares_from_logs(logwt, shares);
+  return total;
+}
+
+double no_factor_active() {
+  for (int i = 0; i < nmod; i++)
+    if (model[i].nf == 0) return model[i].postprob;
+  return NAN;
+}
+
+void show_actives(const double *logwt) {
+  PlaceGuard place("Show_Actives");
+  if (pact == nullptr) pact = static_cast<double *>(cxalloc(static_cast<size_t>(nv) + 3, sizeof(double)));
+  std::vector<double> shares(static_cast<size_t>(nv));
+  factor_weights(logwt, pact, shares.data());
   // The factors of the tables: the analysed columns after the blocks.
   const int first = modelspace.blocks;
-  // Plain quotients pact / total while the total is a finite normal double;
-  // otherwise (weights that underflow, overflow or are infinite) the shares
-  // come from the log weights. The sums printed are the plain ones.
-  std::vector<double> shares(static_cast<size_t>(nv));
-  if (std::isfinite(total) && total >= DBL_MIN)
-    for (int f = first; f < nv; f++) shares[static_cast<size_t>(f)] = pact[f] / total;
-  else
-    shares_from_logs(logwt, shares.data());
   int width = 0;
   char text[64];
   for (int f = first; f < nv; f++) {
@@ -134,25 +151,20 @@ void show_actives(const double *logwt) {
 
 void show_post_active() {
   PlaceGuard place("Show_Post_Active");
+  std::vector<double> logs;
   bprintf("\nPosterior weights that factors are active:\n");
   bprintf("Weighting models by Fstat:\n");
-  set_keys(&ModelEntry::fstat);
-  show_actives();
+  show_actives(set_weighting(Weighting::Fstat, logs));
   if (moreposts) {
-    std::vector<double> logs;
     bprintf("\nWeighting models by Likelihood:\n");
-    set_likelihood_keys(logs);
-    show_actives(logs.data());
+    show_actives(set_weighting(Weighting::Likelihood, logs));
     bprintf("\nWeighting models by 1/rmse^2:\n");
-    set_reciprocal_square_keys(&ModelEntry::rmse, logs);
-    show_actives(logs.data());
+    show_actives(set_weighting(Weighting::InvRmse2, logs));
     bprintf("\nWeighting models by 1/rmsec^2 (pi=%g, gam=%g):\n", pi, gam);
-    set_reciprocal_square_keys(&ModelEntry::rmsec, logs);
-    show_actives(logs.data());
+    show_actives(set_weighting(Weighting::InvRmsec2, logs));
   }
   bprintf("\nWeighting models by Bayesian post.prob. (pi=%g, gam=%g):\n", pi, gam);
-  set_keys(&ModelEntry::postprob);
-  show_actives();
+  show_actives(set_weighting(Weighting::PostProb, logs));
   if (modelspace.with_null) show_none_active();
 }
 
