@@ -77,6 +77,11 @@ TEST(LongOptions, KnownWordsAreTakenAndEveryOtherWordStaysInOrder) {
   take({"--maybe=x.json"}, t, table);
   EXPECT_STREQ(t.maybe, "x.json");
   EXPECT_STREQ(given_long_options(table.data()), " --maybe=x.json");
+  // A row kept out of the report is read all the same, but not named.
+  take({"--maybe=y.json", "--flag"}, t, table);
+  table[4].in_report = 0;
+  EXPECT_STREQ(t.maybe, "y.json");
+  EXPECT_STREQ(given_long_options(table.data()), " --flag");
 }
 
 TEST(LongOptions, BadValuesEndTheRunNamingTheWord) {

@@ -13,6 +13,7 @@
 #include "analysis/priorgrid.h"
 #include "analysis/rankmodels.h"
 #include "analysis/readdat.h"
+#include "export/results.h"
 #include "options/longopts.h"
 #include "options/toklist.h"
 #include "support/errsignals.h"
@@ -39,8 +40,9 @@ char *outfile = nullptr;
 ModelSpace modelspace;
 FollowUpSettings followup;
 PriorGrids priorgrids;
+ResultFiles result_files;
 
-static constexpr const char *kVersion = "April 9, 2008";
+const char kProgramVersion[] = "April 9, 2008";
 
 FlagSpec ss[] = {
     {.flag = 'P', .var = &pi, .vartype = VAR_DOUBLE,
@@ -114,6 +116,20 @@ LongOption xopts[] = {
      .value_name = "LO:HI:N", .help = "factor probabilities and the data's support at N gammas from LO to HI"},
     {.name = "pi-grid", .kind = LongKind::Text, .target = &priorgrids.pi_text,
      .value_name = "LO:HI:N", .help = "the same at N values of pi (with --gamma-grid: every pair)"},
+    // Result files: they leave the screen and the log as they are, so they
+    // are not named among the options in force. (Not --svg: the letter
+    // options read --svg=1 as -S -V -G=1.)
+    {.name = "json", .kind = LongKind::OptionalText, .target = &result_files.json,
+     .value_name = "FILE", .help = "the results as JSON (default: the log's name with .json)",
+     .in_report = 0},
+    {.name = "csv-files", .kind = LongKind::OptionalText, .target = &result_files.csv_prefix,
+     .value_name = "PREFIX", .help = "the model and factor tables as PREFIX.models.csv and "
+                                     "PREFIX.factors.csv (default: the log's name)",
+     .in_report = 0},
+    {.name = "svg-file", .kind = LongKind::OptionalText, .target = &result_files.svg,
+     .value_name = "FILE",
+     .help = "a figure of the factor and model probabilities (default: the log's name with .svg)",
+     .in_report = 0},
     {},
 };
 
@@ -214,7 +230,7 @@ int bayescreen_main(int argc, char **argv) {
   set_run_signals();
   PlaceGuard place("Main");
   show_description();
-  printf("Program version %s\n", kVersion);
+  printf("Program version %s\n", kProgramVersion);
   program_path = argc > 0 ? argv[0] : nullptr;
   pgname = progname();
   show_command_line(pgname, argc, argv);
@@ -249,6 +265,7 @@ int bayescreen_main(int argc, char **argv) {
   }
   derive_file_names();
   refuse_log_over_input(outfile, infile);
+  prepare_result_files();
   readdat(infile);
   if (*extensions != '\0') logprintf("\nExtension options in force:%s\n", extensions);
   check_model_space();
@@ -265,6 +282,7 @@ int bayescreen_main(int argc, char **argv) {
   if (followup.runs > 0) run_follow_up();
   nl();
   closelog_file_name();
+  write_result_files();
   return log_failed ? 1 : 0;
 }
 

@@ -26,6 +26,7 @@ int32_t nv = 0;
 int32_t *rownum = nullptr;
 int32_t *ximat = nullptr;
 double *yy = nullptr;
+char *design_heading = nullptr;
 char **label = nullptr;
 int nlab = 0;
 char *factorstr = nullptr;
@@ -428,11 +429,10 @@ void readdat(const char *path) {
 
   char *line = lrs_lineread(file);
   if (line == nullptr) lr_fatal_errline("Can't read heading line");
-  char *heading = strxdup(line);
+  design_heading = strxdup(line);
   openlog_file(outfile, 0);
   logprintf("\nOutput of %s from input file %s\n", pgname, path);
-  bprintf("\nHEADING LINE in %s:\n  %s\n", path, heading);
-  free(heading);
+  bprintf("\nHEADING LINE in %s:\n  %s\n", path, design_heading);
 
   line = lrs_lineread(file);
   if (line == nullptr) lr_fatal_errline("Can't read parameter line");

@@ -26,6 +26,7 @@ enum ParmRow : int { PARM_NROWS = 0, PARM_NCOLS, PARM_NVARS, PARM_PI, PARM_GAMMA
 extern ParmEntry parmvar[];  // the parameter keywords, ended by a row with a null match1
 
 // The design.
+extern char *design_heading;  // the heading line as read
 extern int32_t nn;          // runs (Nrows)
 extern int32_t mm;          // design columns, one per factor (Ncols)
 extern int32_t nv;          // leading factors whose submodels are built (Nvars)

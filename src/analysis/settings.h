@@ -59,4 +59,14 @@ struct PriorGrids {
 };
 extern PriorGrids priorgrids;
 
+// The result files besides the log, from the extension options: each null
+// unless asked for; the driver gives those asked for without a name their
+// default names.
+struct ResultFiles {
+  const char *json = nullptr;        // --json: the results as one JSON document
+  const char *csv_prefix = nullptr;  // --csv-files: PREFIX of PREFIX.models.csv, PREFIX.factors.csv
+  const char *svg = nullptr;         // --svg-file: the figure of the factor probabilities
+};
+extern ResultFiles result_files;
+
 }  // namespace bayescreen

@@ -106,7 +106,7 @@ const char *given_long_options(const LongOption *table) {
   static std::string text;
   text.clear();
   for (const LongOption *row = table; row->name != nullptr; row++)
-    if (row->given) text += std::string(" ") + row->word;
+    if (row->given && row->in_report) text += std::string(" ") + row->word;
   return text.c_str();
 }
 

@@ -25,6 +25,8 @@ struct LongOption {
   const char *value_name = nullptr;  // placeholder of the value in the listing, e.g. "K"
   const char *help = nullptr;        // one line of the listing
   int64_t min = 0, max = 0;          // Int: the accepted range, inclusive
+  int32_t in_report = 1;             // 0: never named among the options in force (an option
+                                     //   that only asks for a result file changes no report)
   int32_t given = 0;                 // set when the word was used
   const char *word = nullptr;        // the word as typed (the last one, when repeated)
 };
@@ -41,8 +43,9 @@ void take_long_options(int *argc, char **argv, LongOption *table);
 // One line per row: "  --name=VALUE" padded to a column, then the help.
 void show_long_options(const LongOption *table, Printer printer);
 
-// The words of the rows that were given, in table order, each after a
-// blank ("" when none was given); the text lives until the next call.
+// The words of the rows that were given and are named in the report, in
+// table order, each after a blank ("" when there are none); the text lives
+// until the next call.
 const char *given_long_options(const LongOption *table);
 
 // The row of the table with this name, or null.

@@ -1,0 +1,159 @@
+#include "export/csvexport.h"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/calcmodels.h"
+#include "analysis/models.h"
+#include "analysis/readdat.h"
+#include "analysis/settings.h"
+#include "export/results.h"
+#include "support/atomicfile.h"
+
+namespace bayescreen {
+
+namespace {
+
+constexpr double kLn10 = 2.302585092994045684;
+constexpr size_t kPieceSize = 1 << 16;
+constexpr const char *kRecordEnd = "\r\n";
+
+// One record, field by field.
+class Record {
+ public:
+  explicit Record(std::string &out) : out_(out) {}
+  void text(const std::string &value) {
+    separate();
+    out_ += csv_field(value);
+  }
+  void number(double v) {
+    separate();
+    append_number(out_, v);  // empty when not available
+  }
+  void integer(long long v) {
+    separate();
+    out_ += std::to_string(v);
+  }
+  void empty() { separate(); }
+  void end() { out_ += kRecordEnd; }
+
+ private:
+  void separate() {
+    if (!first_) out_ += ',';
+    first_ = false;
+  }
+  std::string &out_;
+  bool first_ = true;
+};
+
+void put(const std::string &text) { atomic_write(text.data(), text.size()); }
+
+// The texts that each design column in set gives, separated by blanks
+// (labels hold no blanks).
+template <typename Piece>
+std::string joined(uint64_t set, Piece piece) {
+  std::string text;
+  for (uint64_t bits = set; bits != 0; bits &= bits - 1) {
+    if (!text.empty()) text += ' ';
+    text += piece(__builtin_ctzll(bits));
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string csv_field(const std::string &text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+void write_csv_models(const char *path) {
+  std::vector<std::string> names;
+  for (int c = 0; c < mm; c++) names.push_back(factor_name(c));
+  auto letter = [](int c) { return std::string(1, factorstr[c]); };
+  auto name = [&](int c) { return names[static_cast<size_t>(c)]; };
+  auto column = [](int c) { return std::to_string(c + 1); };
+
+  begin_atomic_file(path);
+  std::string piece =
+      "number,name,n_factors,factors,labels,columns,model_columns,valid,adjrsq,rmse,fstat,"
+      "loglik,likelihood,rmsec,log10_bval,postprob,alias_group,active";
+  piece += kRecordEnd;
+  for (int i = 0; i < nmod; i++) {
+    const ModelEntry &m = model[i];
+    const bool fitted = !m.invalid, weighted = has_posterior(m);
+    Record record(piece);
+    record.integer(m.num);
+    record.text(m.name);
+    record.integer(m.nf);
+    record.text(joined(m.fset, letter));
+    record.text(joined(m.fset, name));
+    record.text(joined(m.fset, column));
+    record.integer(m.neff + 1);
+    record.text(fitted ? "true" : "false");
+    record.number(fitted ? m.adjrsq : NAN);
+    record.number(fitted ? m.rmse : NAN);
+    record.number(fitted ? m.fstat : NAN);
+    record.number(fitted ? m.loglik : NAN);
+    record.number(fitted ? m.likelihood : NAN);
+    record.number(weighted ? m.rmsec : NAN);
+    record.number(weighted ? m.logb / kLn10 : NAN);
+    record.number(m.postprob);
+    if (m.alias != 0)
+      record.integer(m.alias);
+    else
+      record.empty();
+    record.text(joined(m.ivals, letter));
+    record.end();
+    if (piece.size() >= kPieceSize) {
+      put(piece);
+      piece.clear();
+    }
+  }
+  put(piece);
+  commit_atomic_file();
+}
+
+void write_csv_factors(const char *path) {
+  const FactorWeightTables &tables = factor_weight_tables();
+  std::string piece = "letter,column,label";
+  for (int w = 0; w < kWeightings; w++)
+    piece += std::string(",") + weighting_key(w) + "_sum," + weighting_key(w) + "_share";
+  piece += kRecordEnd;
+  for (int c = modelspace.blocks; c < nv; c++) {
+    Record record(piece);
+    record.text(std::string(1, factorstr[c]));
+    record.integer(c + 1);
+    record.text(factor_name(c));
+    for (int w = 0; w < kWeightings; w++) {
+      record.number(tables.sums[w][static_cast<size_t>(c)]);
+      record.number(tables.shares[w][static_cast<size_t>(c)]);
+    }
+    record.end();
+  }
+  if (!std::isnan(tables.none_active)) {
+    // The null model: only its posterior probability means anything.
+    Record record(piece);
+    record.text("(null)");
+    record.empty();
+    record.text("No factor active");
+    for (int w = 0; w < kWeightings; w++) {
+      const double p = w == static_cast<int>(Weighting::PostProb) ? tables.none_active : NAN;
+      record.number(p);
+      record.number(p);
+    }
+    record.end();
+  }
+  begin_atomic_file(path);
+  put(piece);
+  commit_atomic_file();
+}
+
+}  // namespace bayescreen

@@ -1,0 +1,22 @@
+// The model table and the factor table as CSV files (RFC 4180: fields
+// separated by commas, records ended by CR LF, a field holding a comma, a
+// double quote or a line break enclosed in double quotes with its quotes
+// doubled), one row per model and per factor, with the figures of the JSON
+// document. A value that is not available is an empty field.
+#pragma once
+#include <string>
+
+namespace bayescreen {
+
+// Writes the model table: one row per model in enumeration order.
+void write_csv_models(const char *path);
+// Writes the factor table: one row per factor screened with the sum and
+// share under every weighting, and with the null model a last row for "no
+// factor active".
+void write_csv_factors(const char *path);
+
+// The field as RFC 4180 writes it: as it is, or in double quotes with every
+// double quote doubled when it holds a comma, a quote, CR or LF.
+std::string csv_field(const std::string &text);
+
+}  // namespace bayescreen

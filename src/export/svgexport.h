@@ -1,0 +1,18 @@
+// One self-contained SVG figure of the results: the posterior probability
+// that each factor is active as a bar chart (factor labels where the design
+// gives them, else letters; the value on each bar) and the posterior
+// probabilities of the top models beside it. No scripts, no external fonts
+// or images: legible as it is at 100% in any browser or viewer.
+#pragma once
+#include <string>
+
+namespace bayescreen {
+
+// Writes the figure to path (whole or not at all).
+void write_svg(const char *path);
+
+// Text for an SVG text node or attribute: &, <, >, " and ' as entities, and
+// control characters that XML does not allow left out.
+std::string xml_text(const std::string &text);
+
+}  // namespace bayescreen

@@ -1,0 +1,376 @@
+#!/usr/bin/env python3
+"""Checks the result files of whole runs against the text report of the same
+run and against exact reference values.
+
+    check_results.py BAYESCREEN SOURCE_DIR
+
+For each case the program runs in a temporary directory with -R -D (every
+model in the ranking table, every factor table) and --json --csv-files
+--svg-file. Then:
+  - every model of the JSON, printed with the report's formats, gives the
+    report's line for that model; the CSV holds the same values as the JSON;
+  - every factor table of the report (five weightings, and the line for no
+    factor active) is the JSON's and the CSV's sums and shares so printed;
+  - every model's criteria, log10 Box-Meyer weight and posterior
+    probability, and the factor weights under every weighting, agree with
+    the exact rational reference (modelspace_reference.fit) to 1e-9;
+  - the SVG parses as XML, holds no script and no external reference, and
+    shows every factor's label and value and the top models.
+Run by CTest; prints one line per case and "N passed, M failed".
+"""
+import csv
+import json
+import math
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from modelspace_reference import fit  # noqa: E402
+
+SVG = "{http://www.w3.org/2000/svg}"
+WEIGHTINGS = ["fstat", "likelihood", "inv_rmse2", "inv_rmsec2", "postprob"]
+TABLE_TITLES = {
+    "fstat": "Weighting models by Fstat:",
+    "likelihood": "Weighting models by Likelihood:",
+    "inv_rmse2": "Weighting models by 1/rmse^2:",
+    "inv_rmsec2": "Weighting models by 1/rmsec^2",
+    "postprob": "Weighting models by Bayesian post.prob.",
+}
+# The report's columns: JSON field and printf format.
+COLUMNS = [("adjrsq", "%9.5f"), ("rmse", "%7.4f"), ("fstat", "%8.4f"),
+           ("likelihood", "%8.2g"), ("rmsec", "%7.4f"), ("postprob", "%.2g")]
+MODEL_FIELDS = ["number", "name", "n_factors", "factors", "labels", "columns", "model_columns",
+                "valid", "adjrsq", "rmse", "fstat", "loglik", "likelihood", "rmsec", "log10_bval",
+                "postprob", "alias_group", "active"]
+
+HALF_TWICE = """Half fraction twice: C = AB
+Nrows=8 Ncols=3
+Labels A=Left B=Right C=Product
+Data
+1. -1 -1  1 10
+2.  1 -1 -1 14
+3. -1  1 -1 19
+4.  1  1  1 31
+5. -1 -1  1 11
+6.  1 -1 -1 15
+7. -1  1 -1 18
+8.  1  1  1 30
+"""
+
+CASES = [
+    ("reactor12", None, []),
+    ("reactor12", None, ["--null", "--max-factors=5", "--order=1"]),
+    ("injection16", None, []),
+    ("injection16", None, ["--null", "--max-factors=4", "-G2"]),
+    ("half", HALF_TWICE, []),
+    ("half", HALF_TWICE, ["--keep-aliased"]),
+]
+
+
+class Failures:
+    def __init__(self):
+        self.messages = []
+
+    def check(self, ok, message):
+        if not ok:
+            self.messages.append(message)
+        return ok
+
+
+# ---- The design file and the text report ------------------------------------------
+
+def read_design(path):
+    """Runs (lists of column entries), responses and labels (by column: the
+    k-th word of the Labels block, whose letter counts I) of a design file."""
+    lines = [ln.strip() for ln in open(path, encoding="latin-1")]
+    lines = [ln for ln in lines if ln and ln[0] not in "#;%"]
+    at = next(i for i, ln in enumerate(lines) if ln.split()[0].startswith("Data"))
+    words = " ".join(ln for ln in lines[2:at]).split()[1:]
+    labels = [w[2:] for w in words]
+    rows, y = [], []
+    for ln in lines[at + 1:]:
+        words = ln.split()
+        if not words[0].rstrip(".").isdigit():
+            continue
+        rows.append([int(w) for w in words[1:-1]])
+        y.append(float(words[-1]))
+    return rows, y, labels
+
+
+def report_models(log):
+    """The overall BayesPostProb table: name -> the six printed fields."""
+    start = log.index("All models sorted together by BayesPostProb (n=")
+    lines = log[start:].split("\n")[3:]
+    table = {}
+    for line in lines:
+        if not line.strip():
+            break
+        words = line.split()
+        table[words[0]] = words[1:7]
+    return table
+
+
+def report_factor_tables(log):
+    """Every factor table: weighting -> {letter: (sum, share)}, and the line
+    for no factor active, if any."""
+    start = log.index("Posterior weights that factors are active:")
+    lines = log[start:].split("\n")
+    tables, current, none_active = {}, None, None
+    for line in lines:
+        for key, title in TABLE_TITLES.items():
+            if line.startswith(title):
+                current = tables.setdefault(key, {})
+        words = line.split()
+        if line.startswith("  No factor active:"):
+            none_active = (words[3], words[4])
+        elif current is not None and len(words) >= 3 and len(words[0]) == 2 and words[0][1] == ":":
+            current[words[0][0]] = (words[1], words[2])
+    return tables, none_active
+
+
+# ---- Exact reference -----------------------------------------------------------------
+
+def reference(rows, y, doc):
+    """Each model's reference values by name, and the factor weights of every
+    weighting by letter."""
+    settings = doc["settings"]
+    space = settings["model_space"]
+    pi, gam = settings["pi"], settings["gamma"]
+    gint = space["gamma_interactions"]
+    keep = space["keep_aliased"]
+    letters = {c["column"] - 1: c["letter"] for c in doc["design"]["design_columns"]}
+    models = {}
+    for m in doc["models"]:
+        factors = [c - 1 for c in m["columns"]]
+        r = fit(rows, y, space["blocks"], factors, space["order"], gam, gint, pi)
+        r["live"] = keep or not r["singular"]
+        models[m["name"]] = (r, factors)
+    top = max(r["logb"] for r, _ in models.values() if r["live"])
+    total = sum(math.exp(r["logb"] - top) for r, _ in models.values() if r["live"])
+    for r, _ in models.values():
+        r["postprob"] = math.exp(r["logb"] - top) / total if r["live"] else 0.0
+        r["likelihood"] = math.exp(r["loglik"]) if "loglik" in r else math.nan
+
+    def weight(r, key):
+        if not r["live"]:
+            return 0.0
+        value = {"fstat": r.get("fstat", math.nan) if not r["singular"] else math.nan,
+                 "likelihood": r["likelihood"] if not r["singular"] else math.nan,
+                 "inv_rmse2": r["rmse"] ** -2 if "rmse" in r and not r["singular"] else math.nan,
+                 "inv_rmsec2": r["rmsec"] ** -2 if "rmsec" in r else math.nan,
+                 "postprob": r["postprob"]}[key]
+        return value if math.isfinite(value) else 0.0
+
+    weights = {}
+    for key in WEIGHTINGS:
+        sums = {letter: 0.0 for letter in letters.values()}
+        total_w = 0.0
+        for r, factors in models.values():
+            w = weight(r, key)
+            total_w += w
+            for f in factors:
+                sums[letters[f]] += w
+        weights[key] = {k: (v, v / total_w if total_w > 0 else 0.0) for k, v in sums.items()}
+    return models, weights
+
+
+def close(a, b, rel=1e-9, absolute=1e-300):
+    return math.isclose(a, b, rel_tol=rel, abs_tol=absolute)
+
+
+# ---- The checks ----------------------------------------------------------------------
+
+def check_models(doc, log, rows_csv, ref, labels, fail):
+    printed = report_models(log)
+    fail.check(len(printed) == len(doc["models"]) == doc["model_set"]["count"],
+               "the report, the JSON and the count list different numbers of models")
+    fail.check(len(rows_csv) == len(doc["models"]), "the CSV has one row per model")
+    for m, row in zip(doc["models"], rows_csv):
+        name = m["name"]
+        # The report's line, printed from the JSON.
+        words = printed.get(name)
+        if not fail.check(words is not None, f"{name}: not in the report"):
+            continue
+        for (key, fmt), word in zip(COLUMNS, words):
+            value = m[key]
+            if value is None:
+                fail.check(word in ("-", "nan", "-nan", "inf") or (not m["valid"] and float(word) == 0),
+                           f"{name} {key}: null in the JSON, {word} in the report")
+            else:
+                fail.check((fmt % value).strip() == word,
+                           f"{name} {key}: JSON {value!r} prints {(fmt % value).strip()}, report {word}")
+        # The CSV row holds the same values.
+        for key in MODEL_FIELDS:
+            value, text = m[key], row[key]
+            if isinstance(value, list):
+                expected = " ".join(str(v) for v in value)
+            elif value is None:
+                expected = ""
+            elif isinstance(value, bool):
+                expected = "true" if value else "false"
+            elif isinstance(value, str):
+                expected = value
+            else:
+                expected = None
+                ok = (float(text) == value) if text else False
+                fail.check(ok, f"{name} {key}: CSV {text!r}, JSON {value!r}")
+            if expected is not None:
+                fail.check(text == expected, f"{name} {key}: CSV {text!r}, JSON {expected!r}")
+        # The exact reference.
+        r, factors = ref[name]
+        fail.check(m["valid"] == (not r["singular"]), f"{name}: valid")
+        fail.check(m["columns"] == [f + 1 for f in factors], f"{name}: columns")
+        letters = "ABCDEFGHJKLMNOPQRSTUVWXYZ"
+        names = [labels[f] if f < len(labels) and labels[f] else letters[f] for f in factors]
+        fail.check(m["labels"] == names, f"{name}: labels {m['labels']}, design {names}")
+        expect = {"rmse": r.get("rmse"), "adjrsq": r.get("adjrsq"), "fstat": r.get("fstat"),
+                  "loglik": r.get("loglik"), "likelihood": r["likelihood"],
+                  "rmsec": r.get("rmsec") if r["live"] else None,
+                  "log10_bval": r["logb"] / math.log(10) if r["live"] else None,
+                  "postprob": r["postprob"]}
+        if r["singular"]:
+            for key in ("rmse", "adjrsq", "fstat", "loglik", "likelihood"):
+                expect[key] = None
+        for key, want in expect.items():
+            if want is not None and not math.isfinite(want):
+                want = None
+            got = m[key]
+            if want is None:
+                fail.check(got is None, f"{name} {key}: {got!r}, the reference has none")
+            else:
+                fail.check(got is not None and close(got, want, absolute=1e-12 if key == "adjrsq" else 1e-300),
+                           f"{name} {key}: {got!r}, reference {want!r}")
+
+
+def check_factors(doc, log, rows_csv, weights, fail):
+    tables, none_active = report_factor_tables(log)
+    factors = doc["factor_weights"]["factors"]
+    fail.check(set(tables) == set(WEIGHTINGS), f"the report's factor tables: {sorted(tables)}")
+    csv_by_letter = {row["letter"]: row for row in rows_csv}
+    for f in factors:
+        letter = f["letter"]
+        for key in WEIGHTINGS:
+            s, share = f[key]["sum"], f[key]["share"]
+            word_sum, word_share = tables.get(key, {}).get(letter, ("?", "?"))
+            fail.check("%g" % s == word_sum and ("%7.5f" % share).strip() == word_share,
+                       f"{letter} {key}: JSON {s!r} {share!r}, report {word_sum} {word_share}")
+            row = csv_by_letter.get(letter, {})
+            fail.check(row.get(key + "_sum") and float(row[key + "_sum"]) == s
+                       and float(row[key + "_share"]) == share, f"{letter} {key}: CSV row")
+            want_sum, want_share = weights[key][letter]
+            fail.check(close(s, want_sum, absolute=1e-15) and close(share, want_share, absolute=1e-15),
+                       f"{letter} {key}: JSON {s!r} {share!r}, reference {want_sum!r} {want_share!r}")
+        fail.check(row.get("label") == f["label"], f"{letter}: CSV label")
+    p = doc["factor_weights"]["no_factor_active"]
+    if none_active is None:
+        fail.check(p is None and "(null)" not in csv_by_letter, "no null line, no null value")
+    else:
+        fail.check(p is not None and "%g" % p == none_active[0], f"no factor active: {p!r}, {none_active}")
+        fail.check(float(csv_by_letter["(null)"]["postprob_share"]) == p, "no factor active: CSV")
+
+
+def check_svg(doc, path, labels, fail):
+    text = open(path, encoding="utf-8").read()
+    root = ET.fromstring(text)
+    fail.check(root.tag == SVG + "svg" and root.get("width") and root.get("height"), "an svg root of fixed size")
+    for element in root.iter():
+        fail.check(element.tag not in (SVG + "script", SVG + "foreignObject", SVG + "image", SVG + "style"),
+                   f"no {element.tag}")
+        for attribute in element.attrib:
+            fail.check("href" not in attribute and not attribute.startswith("on"),
+                       f"no {attribute} attribute")
+    fail.check("url(" not in text and "@import" not in text, "no external reference")
+
+    def rows(kind):
+        found = []
+        for g in root.iter(SVG + "g"):
+            if g.get("class") == kind:
+                texts = {t.get("class"): t.text for t in g.iter(SVG + "text")}
+                found.append(texts)
+        return found
+
+    shown = {r.get("letter"): r for r in rows("factor") if r.get("letter")}
+    for f in doc["factor_weights"]["factors"]:
+        r = shown.get(f["letter"])
+        if not fail.check(r is not None, f"SVG: no row for factor {f['letter']}"):
+            continue
+        c = f["column"] - 1
+        want = labels[c] if c < len(labels) else ""
+        fail.check((r.get("name") or "") == want, f"SVG {f['letter']}: label {r.get('name')!r}, design {want!r}")
+        fail.check(r.get("value") == "%.3f" % f["postprob"]["share"], f"SVG {f['letter']}: value {r.get('value')}")
+    none = [r for r in rows("factor") if r.get("name") == "No factor active"]
+    p = doc["factor_weights"]["no_factor_active"]
+    fail.check(len(none) == (p is not None), "SVG: the null line with the null model")
+    if none and p is not None:
+        fail.check(none[0]["value"] == "%.3f" % p, "SVG: no factor active value")
+    # The models with a posterior (those with a Box-Meyer weight), best first.
+    live = [m for m in doc["models"] if m["log10_bval"] is not None]
+    best = sorted(live, key=lambda m: (-m["postprob"], m["number"]))[:10]
+    models = rows("model")
+    fail.check([r["name"] for r in models] == [m["name"] for m in best][:len(models)] and len(models) == min(10, len(best)),
+               f"SVG: top models {[r['name'] for r in models]}")
+    for r, m in zip(models, best):
+        fail.check(r["value"] == "%.3f" % m["postprob"], f"SVG model {m['name']}: value")
+
+
+def run_case(program, source, example, text, options):
+    fail = Failures()
+    with tempfile.TemporaryDirectory(prefix="bsc-results-") as tmp:
+        design = os.path.join(tmp, example + ".txt")
+        if text is None:
+            shutil.copy(os.path.join(source, "examples", example + ".txt"), design)
+        else:
+            with open(design, "w") as f:
+                f.write(text)
+        args = [program, example, "-R", "-D", "--json", "--csv-files", "--svg-file"] + options
+        run = subprocess.run(args, cwd=tmp, stdin=subprocess.DEVNULL, capture_output=True)
+        if not fail.check(run.returncode == 0, f"status {run.returncode}: {run.stderr[-400:]!r}"):
+            return fail
+        log = open(os.path.join(tmp, example + ".out.txt"), encoding="latin-1").read()
+        doc = json.load(open(os.path.join(tmp, example + ".json"), encoding="utf-8"),
+                        parse_constant=lambda word: fail.check(False, f"JSON holds {word}"))
+        fail.check(doc["schema_version"] == 1 and doc["schema"] == "bayescreen-results", "schema")
+        fail.check(doc["files"]["input"] == example + ".txt", "input file")
+        words = ["--json", "--csv-files", "--svg-file"] + [o for o in options if o.startswith("--")]
+        fail.check(sorted(doc["settings"]["extension_words"]) == sorted(words),
+                   "the extension words as given")
+        for name in ("models", "factors"):
+            raw = open(os.path.join(tmp, f"{example}.{name}.csv"), "rb").read()
+            fail.check(raw.endswith(b"\r\n") and raw.count(b"\r\n") == raw.count(b"\n"),
+                       f"{name}.csv: every record ends with CR LF")
+        with open(os.path.join(tmp, example + ".models.csv"), newline="", encoding="utf-8") as f:
+            models_csv = list(csv.DictReader(f))
+        with open(os.path.join(tmp, example + ".factors.csv"), newline="", encoding="utf-8") as f:
+            factors_csv = list(csv.DictReader(f))
+        rows, y, labels = read_design(design)
+        ref, weights = reference(rows, y, doc)
+        check_models(doc, log, models_csv, ref, labels, fail)
+        check_factors(doc, log, factors_csv, weights, fail)
+        check_svg(doc, os.path.join(tmp, example + ".svg"), labels, fail)
+    return fail
+
+
+def main():
+    program, source = os.path.abspath(sys.argv[1]), sys.argv[2]
+    passed = failed = 0
+    for example, text, options in CASES:
+        fail = run_case(program, source, example, text, options)
+        title = " ".join([example] + options)
+        if fail.messages:
+            failed += 1
+            print(f"FAILED {title}: {len(fail.messages)} differences")
+            for message in fail.messages[:20]:
+                print("   ", message)
+        else:
+            passed += 1
+            print(f"ok     {title}")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
