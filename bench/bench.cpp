@@ -141,6 +141,8 @@ int main(int argc, char **argv) {
       {{1024, 60}, {}, plain(60), "plain"},
       // Every main-effect model of up to 20 factors and the null model.
       {{96, 20}, {"--null", "--max-factors=20", "--order=1"}, 1L << 20, "main effects, K=20"},
+      // The same with every model written to the JSON document.
+      {{96, 20}, {"--null", "--max-factors=20", "--order=1", "--json"}, 1L << 20, "K=20, --json"},
       // Models of up to 4 factors with their two-factor interactions.
       {{80, 20}, {"--null", "--max-factors=4", "--order=2"}, 1 + 20 + 190 + 1140 + 4845, "K=4, R=2"},
       // Follow-up runs for the 32 leading models from the 64 level
