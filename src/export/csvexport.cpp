@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/calcmodels.h"
+#include "analysis/followup.h"
 #include "analysis/models.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
@@ -150,6 +151,27 @@ void write_csv_factors(const char *path) {
       record.number(p);
     }
     record.end();
+  }
+  begin_atomic_file(path);
+  put(piece);
+  commit_atomic_file();
+}
+
+void write_csv_follow_up(const char *path) {
+  const FollowUpResult &r = followup_result;
+  const CandidateRuns &c = r.candidates;
+  std::string piece = "run,candidate";
+  for (int32_t col : c.shown) piece += "," + csv_field(std::string(1, factorstr[col]));
+  piece += kRecordEnd;
+  if (!r.best.empty()) {
+    int number = 0;
+    for (int32_t k : r.best[0].runs) {
+      Record record(piece);
+      record.integer(++number);
+      record.integer(k + 1);
+      for (int32_t col : c.shown) record.integer(c.level(k, col));
+      record.end();
+    }
   }
   begin_atomic_file(path);
   put(piece);

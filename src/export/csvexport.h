@@ -14,6 +14,9 @@ void write_csv_models(const char *path);
 // share under every weighting, and with the null model a last row for "no
 // factor active".
 void write_csv_factors(const char *path);
+// Writes the best follow-up design of --follow-up: one row per run with its
+// candidate number and the levels of the factors shown.
+void write_csv_follow_up(const char *path);
 
 // The field as RFC 4180 writes it: as it is, or in double quotes with every
 // double quote doubled when it holds a comma, a quote, CR or LF.

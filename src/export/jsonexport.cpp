@@ -8,6 +8,7 @@
 
 #include "analysis/calcmodels.h"
 #include "analysis/driver.h"
+#include "analysis/followup.h"
 #include "analysis/models.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
@@ -49,6 +50,11 @@ void put_value(const Json &value) {
   put(indented);
 }
 
+// The design column of a factor as the result files name it.
+Json column_object(int c) {
+  return Json{{"column", c + 1}, {"letter", std::string(1, factorstr[c])}, {"label", factor_name(c)}};
+}
+
 // ---- Sections ---------------------------------------------------------------------
 
 Json program_section() {
@@ -61,6 +67,7 @@ Json files_section() {
               {"json", valid_utf8(result_files.json)},
               {"csv_models", csv_models_name() ? Json(valid_utf8(csv_models_name())) : Json()},
               {"csv_factors", csv_factors_name() ? Json(valid_utf8(csv_factors_name())) : Json()},
+              {"csv_follow_up", csv_follow_up_name() ? Json(valid_utf8(csv_follow_up_name())) : Json()},
               {"svg", result_files.svg ? Json(valid_utf8(result_files.svg)) : Json()}};
 }
 
@@ -159,9 +166,7 @@ Json factor_weights_section() {
   Json factors = Json::array();
   for (int c = modelspace.blocks; c < nv; c++) {
     const size_t f = static_cast<size_t>(c);
-    Json row = {{"letter", std::string(1, factorstr[c])},
-                {"column", c + 1},
-                {"label", factor_name(c)}};
+    Json row = column_object(c);
     for (int w = 0; w < kWeightings; w++)
       row[weighting_key(w)] = {{"sum", number_or_null(tables.sums[w][f])},
                                {"share", number_or_null(tables.shares[w][f])}};
@@ -171,6 +176,53 @@ Json factor_weights_section() {
               {"totals", totals},
               {"factors", factors},
               {"no_factor_active", number_or_null(tables.none_active)}};
+}
+
+// The follow-up runs of --follow-up: the models compared, the candidates,
+// the search, the best designs by their candidate numbers and the best
+// design run by run; null without a follow-up.
+Json follow_up_section() {
+  const FollowUpResult &r = followup_result;
+  if (r.runs == 0) return nullptr;
+  Json models = Json::array();
+  for (const FollowUpModel &m : r.models)
+    models.push_back({{"number", model[m.index].num},
+                      {"name", model[m.index].name},
+                      {"postprob", number_or_null(m.postprob)},
+                      {"s2", number_or_null(m.s2)}});
+  const CandidateRuns &c = r.candidates;
+  Json shown = Json::array();
+  for (int32_t col : c.shown) shown.push_back(column_object(col));
+  Json designs = Json::array();
+  for (const FollowUpDesign &d : r.best) {
+    Json runs = Json::array();
+    for (int32_t k : d.runs) runs.push_back(k + 1);
+    designs.push_back({{"md", number_or_null(d.md)}, {"candidates", runs}});
+  }
+  Json best = Json::array();
+  if (!r.best.empty())
+    for (int32_t k : r.best[0].runs) {
+      Json levels = Json::array();
+      for (int32_t col : c.shown) levels.push_back(c.level(k, col));
+      best.push_back({{"candidate", k + 1}, {"levels", levels}});
+    }
+  Json search = {{"exhaustive", r.exhaustive},
+                 {"designs", r.multisets <= kMaxExhaustiveDesigns ? Json(r.multisets) : Json()},
+                 {"evaluated", r.evaluated}};
+  if (!r.exhaustive) {
+    search["starts"] = r.starts;
+    search["seed"] = r.seed;
+    search["best_reached"] = r.best_reached;
+  }
+  return Json{{"runs", r.runs},
+              {"models", models},
+              {"candidates",
+               {{"count", c.count},
+                {"source", c.source != nullptr ? Json(valid_utf8(c.source)) : Json()},
+                {"columns", shown}}},
+              {"search", search},
+              {"designs", designs},
+              {"best_design", best}};
 }
 
 // ---- The models, one line each ------------------------------------------------------
@@ -287,8 +339,8 @@ struct Section {
 };
 
 // The sections of the document, in order. The results of later analyses
-// (a grid of prior values, a follow-up design) add their sections here,
-// after the factor weights.
+// (a grid of prior values) add their sections here, after the factor
+// weights.
 const Section kSections[] = {
     {"schema", [] { put_value("bayescreen-results"); }},
     {"schema_version", [] { put_value(kJsonSchemaVersion); }},
@@ -299,6 +351,7 @@ const Section kSections[] = {
     {"model_set", [] { put_value(model_set_section()); }},
     {"models", put_models},
     {"factor_weights", [] { put_value(factor_weights_section()); }},
+    {"follow_up", [] { put_value(follow_up_section()); }},
 };
 
 }  // namespace

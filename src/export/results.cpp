@@ -24,6 +24,7 @@ namespace {
 
 char *csv_models = nullptr;
 char *csv_factors = nullptr;
+char *csv_follow_up = nullptr;
 
 // The log's name without ".out.txt": the stem of the default names.
 char *log_stem() {
@@ -59,6 +60,7 @@ struct Named {
 
 const char *csv_models_name() { return csv_models; }
 const char *csv_factors_name() { return csv_factors; }
+const char *csv_follow_up_name() { return csv_follow_up; }
 
 void prepare_result_files() {
   char *stem = log_stem();
@@ -69,6 +71,7 @@ void prepare_result_files() {
   if (prefix != nullptr) {
     csv_models = add_extent(prefix, ".models.csv");
     csv_factors = add_extent(prefix, ".factors.csv");
+    if (followup.runs > 0) csv_follow_up = add_extent(prefix, ".followup.csv");
   }
   free(stem);
 
@@ -76,6 +79,7 @@ void prepare_result_files() {
   if (result_files.json != nullptr) files.push_back({result_files.json, "--json"});
   if (csv_models != nullptr) files.push_back({csv_models, "--csv-files"});
   if (csv_factors != nullptr) files.push_back({csv_factors, "--csv-files"});
+  if (csv_follow_up != nullptr) files.push_back({csv_follow_up, "--csv-files"});
   if (result_files.svg != nullptr) files.push_back({result_files.svg, "--svg-file"});
   for (size_t i = 0; i < files.size(); i++) {
     if (same_file(files[i].name, infile))
@@ -96,6 +100,7 @@ void write_result_files() {
   if (csv_models != nullptr) {
     write_csv_models(csv_models);
     write_csv_factors(csv_factors);
+    if (csv_follow_up != nullptr) write_csv_follow_up(csv_follow_up);
   }
   if (result_files.svg != nullptr) write_svg(result_files.svg);
 }

@@ -74,6 +74,19 @@ Data
 8 1 1 12
 """
 
+
+
+def injection_aceh(source):
+    """The 16 injection-moulding runs with factors A, C, E and H only,
+    labelled with their letters in the full design."""
+    rows, y, _ = read_design(os.path.join(source, "examples", "injection16.txt"))
+    text = ("Injection moulding: factors A, C, E and H of the 2^(8-4) design\n"
+            "Nrows=16 Ncols=4\nLabels A=A B=C C=E D=H\nData\n")
+    for r, (row, v) in enumerate(zip(rows, y)):
+        text += "%d. %d %d %d %d %s\n" % (r + 1, row[0], row[2], row[4], row[7], v)
+    return text
+
+
 # (name, design: a file under the source tree or the text itself, options,
 # whether to compare with the exact reference). The designs at the numeric
 # edges (weights below the normal doubles, infinite weights) are compared
@@ -88,6 +101,10 @@ CASES = [
     ("half", HALF_TWICE, ["--keep-aliased"], True),
     ("scale96", "tests/data/scale96.txt", [], True),
     ("exact", EXACT_FIT, [], False),
+    # The published follow-up example: the best 4 runs to tell the leading
+    # models apart.
+    ("inj", injection_aceh, ["--null", "--max-factors=4", "--keep-aliased", "-G2", "--md-models=5",
+                             "--follow-up=4"], True),
 ]
 
 
@@ -360,10 +377,39 @@ def check_svg(doc, path, labels, fail):
         fail.check(r["value"] == "%.3f" % m["postprob"], f"SVG model {m['name']}: value")
 
 
+def check_follow_up(doc, log, rows_csv, fail):
+    """The follow-up section of the JSON and the follow-up CSV against the
+    report's follow-up section."""
+    section = log[log.index("\nFollow-up runs:"):].split("\n")
+    fu = doc["follow_up"]
+    by_number = {m["number"]: m for m in doc["models"]}
+    names = {m["name"] for m in doc["models"]}
+    printed = {w[0]: w[1:] for w in (line.split() for line in section) if len(w) == 3 and w[0] in names}
+    for m in fu["models"]:
+        fail.check(by_number[m["number"]]["name"] == m["name"], f"follow-up model {m['name']}")
+        fail.check(printed.get(m["name"]) == [("%10.4g" % m["postprob"]).strip(), ("%10.6g" % m["s2"]).strip()],
+                   f"follow-up model {m['name']}: {printed.get(m['name'])}")
+    designs = [line.split() for line in section if ".  MD = " in line]
+    fail.check(len(designs) == len(fu["designs"]), "the number of follow-up designs")
+    for words, d in zip(designs, fu["designs"]):
+        fail.check(words[3] == ("%-11.6g" % d["md"]).strip() and words[4:] == [str(k) for k in d["candidates"]],
+                   f"follow-up design {words}: {d}")
+    at = next(i for i, line in enumerate(section) if line.startswith("  The best design, one run a line:"))
+    runs = [line.split() for line in section[at + 2:at + 2 + fu["runs"]]]
+    expected = [[str(r + 1), str(run["candidate"])] + [str(v) for v in run["levels"]]
+                for r, run in enumerate(fu["best_design"])]
+    fail.check(runs == expected, f"the best follow-up design: {runs} {expected}")
+    fail.check(rows_csv[0] == ["run", "candidate"] + [c["letter"] for c in fu["candidates"]["columns"]],
+               f"follow-up CSV header {rows_csv[0]}")
+    fail.check(rows_csv[1:] == expected, f"follow-up CSV rows {rows_csv[1:]}")
+
+
 def run_case(program, source, example, text, options, with_reference):
     fail = Failures()
     with tempfile.TemporaryDirectory(prefix="bsc-results-") as tmp:
         design = os.path.join(tmp, example + ".txt")
+        if callable(text):
+            text = text(source)
         if "\n" not in text:
             shutil.copy(os.path.join(source, text), design)
         else:
@@ -394,6 +440,12 @@ def run_case(program, source, example, text, options, with_reference):
         check_models(doc, log, models_csv, ref, labels, fail)
         check_factors(doc, log, factors_csv, weights, fail)
         check_svg(doc, os.path.join(tmp, example + ".svg"), labels, fail)
+        followup_csv = os.path.join(tmp, example + ".followup.csv")
+        fail.check(os.path.exists(followup_csv) == (doc["follow_up"] is not None),
+                   "a follow-up CSV file with --follow-up only")
+        if doc["follow_up"] is not None:
+            with open(followup_csv, newline="", encoding="utf-8") as f:
+                check_follow_up(doc, log, list(csv.reader(f)), fail)
     return fail
 
 
