@@ -8,6 +8,7 @@
 #include "analysis/calcmodels.h"
 #include "analysis/followup.h"
 #include "analysis/models.h"
+#include "analysis/priorgrid.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
 #include "export/results.h"
@@ -172,6 +173,32 @@ void write_csv_follow_up(const char *path) {
       for (int32_t col : c.shown) record.integer(c.level(k, col));
       record.end();
     }
+  }
+  begin_atomic_file(path);
+  put(piece);
+  commit_atomic_file();
+}
+
+void write_csv_prior_grid(const char *path) {
+  const PriorGridResults &g = prior_grid_results();
+  std::string piece = "gamma,pi";
+  for (int f = 0; f < g.nfactors; f++)
+    piece += "," + csv_field(std::string(1, factorstr[g.first_factor + f]));
+  if (g.with_null) piece += ",no_factor_active";
+  piece += ",support,log_support";
+  piece += kRecordEnd;
+  const size_t ngam = g.gammas.size();
+  for (int p = 0; p < g.points(); p++) {
+    const size_t at = static_cast<size_t>(p);
+    Record record(piece);
+    record.number(g.gammas[at % ngam]);
+    record.number(g.pis[at / ngam]);
+    for (int f = 0; f < g.nfactors; f++)
+      record.number(g.active[at * static_cast<size_t>(g.nfactors) + static_cast<size_t>(f)]);
+    if (g.with_null) record.number(g.none[at]);
+    record.number(g.support[at]);
+    record.number(g.log_support[at]);
+    record.end();
   }
   begin_atomic_file(path);
   put(piece);

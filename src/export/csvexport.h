@@ -17,6 +17,10 @@ void write_csv_factors(const char *path);
 // Writes the best follow-up design of --follow-up: one row per run with its
 // candidate number and the levels of the factors shown.
 void write_csv_follow_up(const char *path);
+// Writes the prior grid of --gamma-grid and --pi-grid: one row per grid
+// point with gamma, pi, the probability of each factor (and with the null
+// model of none) being active, the support and its natural log.
+void write_csv_prior_grid(const char *path);
 
 // The field as RFC 4180 writes it: as it is, or in double quotes with every
 // double quote doubled when it holds a comma, a quote, CR or LF.

@@ -10,6 +10,7 @@
 #include "analysis/driver.h"
 #include "analysis/followup.h"
 #include "analysis/models.h"
+#include "analysis/priorgrid.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
 #include "export/results.h"
@@ -67,6 +68,7 @@ Json files_section() {
               {"json", valid_utf8(result_files.json)},
               {"csv_models", csv_models_name() ? Json(valid_utf8(csv_models_name())) : Json()},
               {"csv_factors", csv_factors_name() ? Json(valid_utf8(csv_factors_name())) : Json()},
+              {"csv_prior_grid", csv_prior_grid_name() ? Json(valid_utf8(csv_prior_grid_name())) : Json()},
               {"csv_follow_up", csv_follow_up_name() ? Json(valid_utf8(csv_follow_up_name())) : Json()},
               {"svg", result_files.svg ? Json(valid_utf8(result_files.svg)) : Json()}};
 }
@@ -225,6 +227,46 @@ Json follow_up_section() {
               {"best_design", best}};
 }
 
+// The prior grids of --gamma-grid and --pi-grid: the values, and at every
+// grid point (pi by pi, gamma by gamma within each) the probability of each
+// factor being active, of none (with --null) and the support of the data;
+// null without a grid.
+Json prior_grid_section() {
+  if (!prior_grids_given()) return nullptr;
+  const PriorGridResults &g = prior_grid_results();
+  Json factors = Json::array();
+  for (int f = 0; f < g.nfactors; f++) factors.push_back(column_object(g.first_factor + f));
+  Json points = Json::array();
+  const size_t ngam = g.gammas.size();
+  for (int p = 0; p < g.points(); p++) {
+    const size_t at = static_cast<size_t>(p);
+    Json active = Json::object();
+    for (int f = 0; f < g.nfactors; f++)
+      active[std::string(1, factorstr[g.first_factor + f])] =
+          number_or_null(g.active[at * static_cast<size_t>(g.nfactors) + static_cast<size_t>(f)]);
+    points.push_back({{"gamma", number_or_null(g.gammas[at % ngam])},
+                      {"pi", number_or_null(g.pis[at / ngam])},
+                      {"active", active},
+                      {"no_factor_active", g.with_null ? number_or_null(g.none[at]) : Json()},
+                      {"support", number_or_null(g.support[at])},
+                      {"log_support", number_or_null(g.log_support[at])}});
+  }
+  Json best = nullptr;
+  if (g.best >= 0) {
+    const size_t at = static_cast<size_t>(g.best);
+    best = {{"gamma", number_or_null(g.gammas[at % ngam])},
+            {"pi", number_or_null(g.pis[at / ngam])},
+            {"support", number_or_null(g.support[at])}};
+  }
+  return Json{{"gamma_grid", g.gamma_grid},
+              {"pi_grid", g.pi_grid},
+              {"gammas", g.gammas},
+              {"pis", g.pis},
+              {"factors", factors},
+              {"points", points},
+              {"best", best}};
+}
+
 // ---- The models, one line each ------------------------------------------------------
 
 // One JSON object on one line, formatted directly: the keys are fixed
@@ -339,8 +381,7 @@ struct Section {
 };
 
 // The sections of the document, in order. The results of later analyses
-// (a grid of prior values) add their sections here, after the factor
-// weights.
+// add their sections here, after the factor weights.
 const Section kSections[] = {
     {"schema", [] { put_value("bayescreen-results"); }},
     {"schema_version", [] { put_value(kJsonSchemaVersion); }},
@@ -351,6 +392,7 @@ const Section kSections[] = {
     {"model_set", [] { put_value(model_set_section()); }},
     {"models", put_models},
     {"factor_weights", [] { put_value(factor_weights_section()); }},
+    {"prior_grid", [] { put_value(prior_grid_section()); }},
     {"follow_up", [] { put_value(follow_up_section()); }},
 };
 

@@ -11,6 +11,7 @@
 
 #include "analysis/driver.h"
 #include "analysis/models.h"
+#include "analysis/priorgrid.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
 #include "export/csvexport.h"
@@ -25,6 +26,7 @@ namespace {
 char *csv_models = nullptr;
 char *csv_factors = nullptr;
 char *csv_follow_up = nullptr;
+char *csv_prior_grid = nullptr;
 
 // The log's name without ".out.txt": the stem of the default names.
 char *log_stem() {
@@ -61,6 +63,7 @@ struct Named {
 const char *csv_models_name() { return csv_models; }
 const char *csv_factors_name() { return csv_factors; }
 const char *csv_follow_up_name() { return csv_follow_up; }
+const char *csv_prior_grid_name() { return csv_prior_grid; }
 
 void prepare_result_files() {
   char *stem = log_stem();
@@ -72,6 +75,7 @@ void prepare_result_files() {
     csv_models = add_extent(prefix, ".models.csv");
     csv_factors = add_extent(prefix, ".factors.csv");
     if (followup.runs > 0) csv_follow_up = add_extent(prefix, ".followup.csv");
+    if (prior_grids_given()) csv_prior_grid = add_extent(prefix, ".grid.csv");
   }
   free(stem);
 
@@ -80,6 +84,7 @@ void prepare_result_files() {
   if (csv_models != nullptr) files.push_back({csv_models, "--csv-files"});
   if (csv_factors != nullptr) files.push_back({csv_factors, "--csv-files"});
   if (csv_follow_up != nullptr) files.push_back({csv_follow_up, "--csv-files"});
+  if (csv_prior_grid != nullptr) files.push_back({csv_prior_grid, "--csv-files"});
   if (result_files.svg != nullptr) files.push_back({result_files.svg, "--svg-file"});
   for (size_t i = 0; i < files.size(); i++) {
     if (same_file(files[i].name, infile))
@@ -101,6 +106,7 @@ void write_result_files() {
     write_csv_models(csv_models);
     write_csv_factors(csv_factors);
     if (csv_follow_up != nullptr) write_csv_follow_up(csv_follow_up);
+    if (csv_prior_grid != nullptr) write_csv_prior_grid(csv_prior_grid);
   }
   if (result_files.svg != nullptr) write_svg(result_files.svg);
 }

@@ -12,7 +12,8 @@ namespace bayescreen {
 
 // Gives the result files asked for without a name their default names, from
 // the log's name NAME.out.txt: NAME.json, NAME.models.csv and
-// NAME.factors.csv (and NAME.followup.csv with --follow-up), NAME.svg. Ends the run (status 1, nothing changed) when
+// NAME.factors.csv (and NAME.grid.csv with a prior grid, NAME.followup.csv
+// with --follow-up), NAME.svg. Ends the run (status 1, nothing changed) when
 // a result file would replace the input, the log, another result file or a
 // directory. Runs before the log is opened.
 void prepare_result_files();
@@ -20,10 +21,11 @@ void prepare_result_files();
 // report. A failure ends the run with a message and status 1.
 void write_result_files();
 
-// The names of the CSV files of --csv-files, or null without it (the
-// follow-up file also without --follow-up).
+// The names of the CSV files of --csv-files, or null without it (the grid
+// file also without a prior grid, the follow-up file without --follow-up).
 const char *csv_models_name();
 const char *csv_factors_name();
+const char *csv_prior_grid_name();
 const char *csv_follow_up_name();
 
 // Text as valid UTF-8: every byte that is not part of a valid sequence

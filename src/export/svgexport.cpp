@@ -9,6 +9,7 @@
 
 #include "analysis/calcmodels.h"
 #include "analysis/models.h"
+#include "analysis/priorgrid.h"
 #include "analysis/rankmodels.h"
 #include "analysis/readdat.h"
 #include "analysis/settings.h"
@@ -146,6 +147,178 @@ std::vector<Row> model_rows() {
   return rows;
 }
 
+// ---- The panel of a prior grid ------------------------------------------------------
+
+constexpr int kGridPlotHeight = 220;
+constexpr int kGridAxisRoom = 48;   // left of the plot: the probability axis
+constexpr int kGridLegendGap = 8;
+constexpr int kGridLabelSpacing = 14;
+constexpr int kGridXTicks = 6;
+// Line colours, one per factor (cycled, dashed on the second round).
+constexpr const char *kLineColours[] = {"#4e79a7", "#f28e2b", "#e15759", "#76b7b2", "#59a14f",
+                                        "#edc948", "#b07aa1", "#ff9da7", "#9c755f", "#3f3f3f"};
+constexpr int kLineColourCount = sizeof kLineColours / sizeof kLineColours[0];
+
+// One curve of the panel: a name and a probability at each grid value.
+struct Curve {
+  std::string name, tip;
+  std::vector<double> values;
+  const char *colour;
+  const char *dash;  // stroke-dasharray, or "" for a solid line
+  const char *kind;  // the group's class
+};
+
+// The values the panel runs over (the gamma grid, else the pi grid), and
+// the point index of each: the other prior is held at the value of the
+// point the data support most (else the first).
+struct GridAxis {
+  const char *name;  // "gamma" or "pi"
+  std::vector<double> values;
+  std::vector<int> points;
+  std::string held;  // "pi = 0.25": the other prior's value
+};
+
+GridAxis grid_axis(const PriorGridResults &g) {
+  GridAxis axis;
+  const int ngam = static_cast<int>(g.gammas.size());
+  const int best = g.best >= 0 ? g.best : 0;
+  char held[64];
+  if (g.gamma_grid) {
+    axis.name = "gamma";
+    axis.values = g.gammas;
+    const int row = best / ngam;
+    for (int k = 0; k < ngam; k++) axis.points.push_back(row * ngam + k);
+    snprintf(held, sizeof held, "pi = %g", g.pis[static_cast<size_t>(row)]);
+  } else {
+    axis.name = "pi";
+    axis.values = g.pis;
+    const int column = best % ngam;
+    for (size_t k = 0; k < g.pis.size(); k++) axis.points.push_back(static_cast<int>(k) * ngam + column);
+    snprintf(held, sizeof held, "gamma = %g", g.gammas[static_cast<size_t>(column)]);
+  }
+  axis.held = held;
+  return axis;
+}
+
+std::vector<Curve> grid_curves(const PriorGridResults &g, const GridAxis &axis) {
+  std::vector<Curve> curves;
+  for (int f = 0; f < g.nfactors; f++) {
+    const int c = g.first_factor + f;
+    Curve curve;
+    curve.name = std::string(1, factorstr[c]);
+    if (column_label(c) != nullptr) curve.name += " " + cut(factor_name(c), kLabelChars);
+    curve.tip = std::string(1, factorstr[c]) + (column_label(c) != nullptr ? " " + factor_name(c) : "");
+    for (int p : axis.points)
+      curve.values.push_back(g.active[static_cast<size_t>(p) * static_cast<size_t>(g.nfactors) +
+                                      static_cast<size_t>(f)]);
+    curve.colour = kLineColours[f % kLineColourCount];
+    curve.dash = f / kLineColourCount % 2 == 1 ? "6 3" : "";
+    curve.kind = "grid-line";
+    curves.push_back(curve);
+  }
+  if (g.with_null) {
+    Curve none{"No factor active", "No factor active", {}, kNoneColour, "2 3", "grid-line"};
+    for (int p : axis.points) none.values.push_back(g.none[static_cast<size_t>(p)]);
+    curves.push_back(none);
+  }
+  // The support, relative to its largest value along the axis.
+  Curve support{"Support (relative)", "Support of the data, relative to its largest value here",
+                {}, kSoftColour, "8 4", "grid-support"};
+  double top = 0;
+  for (int p : axis.points) top = std::max(top, g.support[static_cast<size_t>(p)]);
+  for (int p : axis.points) support.values.push_back(top > 0 ? g.support[static_cast<size_t>(p)] / top : 0);
+  curves.push_back(support);
+  return curves;
+}
+
+// The panel below the bars: each factor's probability against the grid
+// values, with the support and the grid value the data support most.
+// Returns the height it takes.
+int grid_panel_height() { return kGridPlotHeight + 100; }
+
+void grid_panel(int top, int width) {
+  const PriorGridResults &g = prior_grid_results();
+  const GridAxis axis = grid_axis(g);
+  const std::vector<Curve> curves = grid_curves(g, axis);
+  size_t legend_chars = 0;
+  for (const Curve &c : curves) legend_chars = std::max(legend_chars, c.name.size());
+  const int x0 = kMargin + kGridAxisRoom, y0 = top + 34;
+  const int plot_w = width - x0 - kMargin - kGridLegendGap - static_cast<int>(legend_chars) * kCharWidth;
+  const double lo = axis.values.front(), hi = axis.values.back();
+  auto x_of = [&](double v) { return x0 + plot_w * (hi > lo ? (v - lo) / (hi - lo) : 0.5); };
+  auto y_of = [&](double p) { return y0 + kGridPlotHeight * (1 - clamp01(p)); };
+
+  atomic_printf("<text x=\"%d\" y=\"%d\" font-weight=\"bold\">Probability that each factor is "
+                "active against %s (%s)</text>\n",
+                kMargin, top + 14, axis.name, axis.held.c_str());
+  atomic_printf("<rect class=\"plot-area\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" "
+                "fill=\"#fafbfc\" stroke=\"%s\"/>\n",
+                x0, y0, plot_w, kGridPlotHeight, kGridColour);
+  static const char *const kTicks[] = {"0", "0.25", "0.5", "0.75", "1"};
+  for (int q = 0; q <= 4; q++) {
+    const double y = y_of(q / 4.0);
+    atomic_printf("<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\"/>\n", x0, y,
+                  x0 + plot_w, y, kGridColour);
+    atomic_printf("<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\" fill=\"%s\" font-size=\"11\">%s"
+                  "</text>\n", x0 - 6, y + 4, kSoftColour, kTicks[q]);
+  }
+  // Ticks at up to six of the grid values, the first and the last among them.
+  const int n = static_cast<int>(axis.values.size());
+  int last_tick = -1;
+  for (int t = 0; t < kGridXTicks; t++) {
+    const int k = static_cast<int>(std::lround(static_cast<double>(t) * (n - 1) / (kGridXTicks - 1)));
+    if (k == last_tick) continue;
+    last_tick = k;
+    const double x = x_of(axis.values[static_cast<size_t>(k)]);
+    atomic_printf("<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\" fill=\"%s\" font-size=\"11\">"
+                  "%g</text>\n", x, y0 + kGridPlotHeight + 16, kSoftColour,
+                  axis.values[static_cast<size_t>(k)]);
+  }
+  atomic_printf("<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", x0 + plot_w / 2.0,
+                y0 + kGridPlotHeight + 36, axis.name);
+  if (g.best >= 0) {
+    const size_t best = static_cast<size_t>(g.best), ngam = g.gammas.size();
+    const double v = g.gamma_grid ? g.gammas[best % ngam] : g.pis[best / ngam];
+    const double x = x_of(v);
+    atomic_printf("<g class=\"grid-best\">\n<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" "
+                  "stroke=\"%s\" stroke-dasharray=\"3 3\"/>\n<text x=\"%.1f\" y=\"%d\" "
+                  "text-anchor=\"middle\" fill=\"%s\" font-size=\"11\">most support: %s = %g</text>\n"
+                  "</g>\n",
+                  x, y0, x, y0 + kGridPlotHeight, kSoftColour, x, y0 - 6, kSoftColour, axis.name, v);
+  }
+  // The curves, and their names at their right ends, moved apart where
+  // they would overlap.
+  std::vector<double> label_y;
+  for (const Curve &c : curves) label_y.push_back(y_of(c.values.back()) + 4);
+  std::vector<size_t> order(curves.size());
+  for (size_t i = 0; i < order.size(); i++) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return label_y[a] < label_y[b]; });
+  for (size_t i = 1; i < order.size(); i++)
+    label_y[order[i]] = std::max(label_y[order[i]], label_y[order[i - 1]] + kGridLabelSpacing);
+  // Names pushed below the plot move up again, as far as the ones above allow.
+  const double bottom = y0 + kGridPlotHeight + 4;
+  for (size_t i = order.size(); i-- > 0;) {
+    const double limit = i + 1 < order.size() ? label_y[order[i + 1]] - kGridLabelSpacing : bottom;
+    label_y[order[i]] = std::min(label_y[order[i]], limit);
+  }
+  for (const Curve &c : curves) {
+    const size_t i = static_cast<size_t>(&c - curves.data());
+    std::string points;
+    char xy[48];
+    for (size_t k = 0; k < c.values.size(); k++) {
+      snprintf(xy, sizeof xy, "%s%.1f,%.1f", k == 0 ? "" : " ", x_of(axis.values[k]), y_of(c.values[k]));
+      points += xy;
+    }
+    atomic_printf("<g class=\"%s\">\n<title>%s</title>\n", c.kind, xml_text(c.tip).c_str());
+    atomic_printf("<polyline class=\"curve\" points=\"%s\" fill=\"none\" stroke=\"%s\" "
+                  "stroke-width=\"2\"%s%s%s/>\n",
+                  points.c_str(), c.colour, *c.dash ? " stroke-dasharray=\"" : "", c.dash,
+                  *c.dash ? "\"" : "");
+    atomic_printf("<text class=\"name\" x=\"%d\" y=\"%.1f\" fill=\"%s\">%s</text>\n</g>\n",
+                  x0 + plot_w + kGridLegendGap, label_y[i], c.colour, xml_text(c.name).c_str());
+  }
+}
+
 }  // namespace
 
 std::string xml_text(const std::string &text) {
@@ -169,8 +342,8 @@ void write_svg(const char *path) {
   const std::vector<Row> models = model_rows();
 
   // Left panel: letters and labels, then the bars; right panel: the model
-  // names, then their bars. A later panel (factor probabilities against a
-  // grid of prior values) goes below these two.
+  // names, then their bars; with a prior grid, the panel of the factor
+  // probabilities against it below these two.
   size_t label_chars = 0;
   for (const Row &row : factors) label_chars = std::max(label_chars, row.name.size());
   const int factor_bar_x =
@@ -181,7 +354,8 @@ void write_svg(const char *path) {
   const int model_bar_x = model_x + static_cast<int>(name_chars) * (kCharWidth + 1) + 12;
   const int width = model_bar_x + kModelBar + kValueRoom + kMargin;
   const int rows = static_cast<int>(std::max(factors.size(), models.size()));
-  const int height = kTop + rows * kRowHeight + 40;
+  const int bars_height = kTop + rows * kRowHeight + 40;
+  const int height = bars_height + (prior_grids_given() ? grid_panel_height() : 0);
 
   const size_t heading_chars = static_cast<size_t>((width - 2 * kMargin) / kHeadingCharWidth);
   char settings[160];
@@ -206,6 +380,7 @@ void write_svg(const char *path) {
                 "probability</text>\n", model_x);
   bars(factors, kMargin, factor_bar_x, kFactorBar, "factor");
   bars(models, model_x, model_bar_x, kModelBar, "model");
+  if (prior_grids_given()) grid_panel(bars_height, width);
   atomic_printf("</svg>\n");
   commit_atomic_file();
 }

@@ -101,6 +101,10 @@ CASES = [
     ("half", HALF_TWICE, ["--keep-aliased"], True),
     ("scale96", "tests/data/scale96.txt", [], True),
     ("exact", EXACT_FIT, [], False),
+    # Prior grids: the factor probabilities and the support over gamma and
+    # pi, and over one of them.
+    ("reactor12", "examples/reactor12.txt", ["--null", "--gamma-grid=0.5:5:10", "--pi-grid=0.1:0.4:3"], True),
+    ("reactor12", "examples/reactor12.txt", ["--pi-grid=0.1:0.4:4"], False),
     # The published follow-up example: the best 4 runs to tell the leading
     # models apart.
     ("inj", injection_aceh, ["--null", "--max-factors=4", "--keep-aliased", "-G2", "--md-models=5",
@@ -155,7 +159,9 @@ def report_factor_tables(log):
     """Every factor table: weighting -> {letter: (sum, share)}, and the line
     for no factor active, if any."""
     start = log.index("Posterior weights that factors are active:")
-    lines = log[start:].split("\n")
+    ends = [log.find(title, start) for title in ("Prior sensitivity:", "\nFollow-up runs:")]
+    end = min([e for e in ends if e >= 0], default=len(log))
+    lines = log[start:end].split("\n")
     tables, current, none_active = {}, None, None
     for line in lines:
         for key, title in TABLE_TITLES.items():
@@ -377,6 +383,94 @@ def check_svg(doc, path, labels, fail):
         fail.check(r["value"] == "%.3f" % m["postprob"], f"SVG model {m['name']}: value")
 
 
+def report_grid(log, doc):
+    """The report's prior-grid tables: (gamma, pi) as printed by %g ->
+    {row name: printed value}, and the line naming the best grid point."""
+    grid = doc["prior_grid"]
+    section = log[log.index("Prior sensitivity:"):].split("\n")
+    held_pi = "%g" % grid["pis"][0]
+    held_gamma = "%g" % grid["gammas"][0]
+    points, header, best = {}, None, None
+    for line in section:
+        words = line.split()
+        if line.startswith("pi=") and line.endswith(":"):
+            held_pi = line[3:-1]
+        elif line.startswith("The data support "):
+            best = line
+        elif words and words[0] in ("gamma:", "pi:"):
+            header = (words[0][:-1], words[1:])
+        elif line.startswith("Follow-up runs:"):
+            break
+        elif header and ":" in line and not line.startswith(("Support: p(y", "(")):
+            name, values = line.split(":")
+            for column, value in zip(header[1], values.split()):
+                key = (column, held_pi) if header[0] == "gamma" else (held_gamma, column)
+                points.setdefault(key, {})[name.strip()] = value
+    return points, best
+
+
+def check_grid(doc, log, rows_csv, svg_root, fail):
+    """The prior-grid section of the JSON, the grid CSV and the SVG panel
+    against the report's grid tables."""
+    grid = doc["prior_grid"]
+    printed, best_line = report_grid(log, doc)
+    fail.check(len(grid["points"]) == len(grid["gammas"]) * len(grid["pis"]) == len(printed),
+               f"grid points: {len(grid['points'])}, printed {len(printed)}")
+    letters = [f["letter"] for f in grid["factors"]]
+    fail.check(rows_csv[0] == ["gamma", "pi"] + letters
+               + (["no_factor_active"] if doc["settings"]["model_space"]["null_model"] else [])
+               + ["support", "log_support"], f"grid CSV header {rows_csv[0]}")
+    for point, row in zip(grid["points"], rows_csv[1:]):
+        key = ("%g" % point["gamma"], "%g" % point["pi"])
+        table = printed.get(key, {})
+        want = dict((letter, point["active"][letter]) for letter in letters)
+        want["Support"] = point["support"]
+        if point["no_factor_active"] is not None:
+            want["No factor active"] = point["no_factor_active"]
+        fail.check(set(table) == set(want), f"grid {key}: rows {sorted(table)}")
+        for name, value in want.items():
+            fail.check(table.get(name) == "%7.5f" % value, f"grid {key} {name}: JSON {value!r}, report {table.get(name)}")
+        values = [point["gamma"], point["pi"]] + [point["active"][letter] for letter in letters]
+        if point["no_factor_active"] is not None:
+            values.append(point["no_factor_active"])
+        values += [point["support"], point["log_support"]]
+        fail.check([float(v) for v in row] == values, f"grid CSV row {row}")
+    best = grid["best"]
+    words = []
+    if grid["gamma_grid"]:
+        words.append("gamma=%g" % best["gamma"])
+    if grid["pi_grid"]:
+        words.append("pi=%g" % best["pi"])
+    fail.check(best_line == "The data support %s most (support %.3g)." % (", ".join(words), best["support"]),
+               f"the best grid point: {best_line}")
+    # The SVG panel: one curve per factor over the grid values, drawn at the
+    # other prior's value of the best point.
+    area = next((r for r in svg_root.iter(SVG + "rect") if r.get("class") == "plot-area"), None)
+    if not fail.check(area is not None, "SVG: the grid panel"):
+        return
+    x0, y0, w, h = (float(area.get(k)) for k in ("x", "y", "width", "height"))
+    axis = grid["gammas"] if grid["gamma_grid"] else grid["pis"]
+    held = "pi" if grid["gamma_grid"] else "gamma"
+    along = [p for p in grid["points"] if p[held] == best[held]]
+    curves = {}
+    for g in svg_root.iter(SVG + "g"):
+        if g.get("class") == "grid-line":
+            name = next(t.text for t in g.iter(SVG + "text") if t.get("class") == "name")
+            points = next(p.get("points") for p in g.iter(SVG + "polyline"))
+            curves[name] = [tuple(map(float, xy.split(","))) for xy in points.split()]
+    labels = {c["letter"]: c["label"] for c in doc["design"]["design_columns"]}
+    for f in grid["factors"]:
+        name = f["letter"] + (" " + labels[f["letter"]] if labels[f["letter"]] else "")
+        drawn = curves.get(name)
+        if not fail.check(drawn is not None and len(drawn) == len(axis), f"SVG grid curve {name}"):
+            continue
+        for (x, y), v, p in zip(drawn, axis, along):
+            want_x = x0 + w * (v - axis[0]) / (axis[-1] - axis[0])
+            want_y = y0 + h * (1 - p["active"][f["letter"]])
+            fail.check(abs(x - want_x) <= 0.051 and abs(y - want_y) <= 0.051,
+                       f"SVG grid curve {name}: ({x}, {y}), expected ({want_x:.2f}, {want_y:.2f})")
+
+
 def check_follow_up(doc, log, rows_csv, fail):
     """The follow-up section of the JSON and the follow-up CSV against the
     report's follow-up section."""
@@ -440,6 +534,13 @@ def run_case(program, source, example, text, options, with_reference):
         check_models(doc, log, models_csv, ref, labels, fail)
         check_factors(doc, log, factors_csv, weights, fail)
         check_svg(doc, os.path.join(tmp, example + ".svg"), labels, fail)
+        grid_csv = os.path.join(tmp, example + ".grid.csv")
+        fail.check(os.path.exists(grid_csv) == (doc["prior_grid"] is not None),
+                   "a grid CSV file with a prior grid only")
+        if doc["prior_grid"] is not None:
+            with open(grid_csv, newline="", encoding="utf-8") as f:
+                svg_root = ET.parse(os.path.join(tmp, example + ".svg")).getroot()
+                check_grid(doc, log, list(csv.reader(f)), svg_root, fail)
         followup_csv = os.path.join(tmp, example + ".followup.csv")
         fail.check(os.path.exists(followup_csv) == (doc["follow_up"] is not None),
                    "a follow-up CSV file with --follow-up only")
