@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/models.h"
+#include "analysis/settings.h"
+#include "design_fixture.h"
 #include "export/csvexport.h"
 #include "export/results.h"
 #include "export/svgexport.h"
@@ -335,3 +338,38 @@ TEST(Export, ValuesThatDoNotExistAreNull) {
     for (const char *word : {"nan", "NaN", "inf", "Infinity"}) EXPECT_EQ(text.find(word), std::string::npos) << word;
   }
 }
+
+#if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer never lets the system refuse
+// Memory the system refuses while a result file is formed ends the run with
+// the CANNOT ALLOCATE report and status 1, as the counting allocators do,
+// and no file is left.
+TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
+  TempDir dir;
+  const std::string path = dir.file("d.svg");
+  auto r = testutil::run_child([&] {
+    using namespace bayescreen;
+    // The 131,071 main-effect models of 17 factors: the likelihood weights
+    // of the figure's factor probabilities take 1 MB, more than the limit
+    // leaves.
+    std::vector<std::vector<int>> rows(24, std::vector<int>(17));
+    std::vector<double> y(24);
+    for (size_t r2 = 0; r2 < rows.size(); r2++) {
+      for (size_t j = 0; j < 17; j++) rows[r2][j] = (r2 * 7 + j * 3) % 5 < 2 ? 1 : -1;
+      y[r2] = static_cast<double>(r2 % 4);
+    }
+    testutil::set_design(rows, y, 17);
+    modelspace.max_factors = 17;
+    modelspace.order = 1;
+    init_models();
+    infile = strxdup("d.txt");
+    outfile = strxdup("d.out.txt");
+    result_files.svg = path.c_str();
+    testutil::limit_address_space(256 << 10);
+    write_result_files();
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("\nCANNOT ALLOCATE the memory of the result files from the system.\n", 0), 0u)
+      << r.err;
+  EXPECT_TRUE(names_in(dir.path()).empty());
+}
+#endif

@@ -13,6 +13,7 @@
 #include "analysis/settings.h"
 #include "export/results.h"
 #include "support/atomicfile.h"
+#include "support/showplaces.h"
 
 namespace bayescreen {
 
@@ -77,6 +78,7 @@ std::string csv_field(const std::string &text) {
 }
 
 void write_csv_models(const char *path) {
+  PlaceGuard place("Write_Csv_Models");
   std::vector<std::string> names;
   for (int c = 0; c < mm; c++) names.push_back(factor_name(c));
   auto letter = [](int c) { return std::string(1, factorstr[c]); };
@@ -124,6 +126,7 @@ void write_csv_models(const char *path) {
 }
 
 void write_csv_factors(const char *path) {
+  PlaceGuard place("Write_Csv_Factors");
   const FactorWeightTables &tables = factor_weight_tables();
   std::string piece = "letter,column,label";
   for (int w = 0; w < kWeightings; w++)
@@ -159,6 +162,7 @@ void write_csv_factors(const char *path) {
 }
 
 void write_csv_follow_up(const char *path) {
+  PlaceGuard place("Write_Csv_Follow_Up");
   const FollowUpResult &r = followup_result;
   const CandidateRuns &c = r.candidates;
   std::string piece = "run,candidate";
@@ -180,6 +184,7 @@ void write_csv_follow_up(const char *path) {
 }
 
 void write_csv_prior_grid(const char *path) {
+  PlaceGuard place("Write_Csv_Prior_Grid");
   const PriorGridResults &g = prior_grid_results();
   std::string piece = "gamma,pi";
   for (int f = 0; f < g.nfactors; f++)

@@ -15,6 +15,7 @@
 #include "analysis/settings.h"
 #include "export/results.h"
 #include "support/atomicfile.h"
+#include "support/showplaces.h"
 
 namespace bayescreen {
 
@@ -399,6 +400,7 @@ const Section kSections[] = {
 }  // namespace
 
 void write_json(const char *path) {
+  PlaceGuard place("Write_Json");
   begin_atomic_file(path);
   put("{\n");
   bool first = true;

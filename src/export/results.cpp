@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <nlohmann/json.hpp>
 
 #include "analysis/driver.h"
@@ -18,6 +19,7 @@
 #include "export/jsonexport.h"
 #include "export/svgexport.h"
 #include "support/helpers.h"
+#include "support/showplaces.h"
 
 namespace bayescreen {
 
@@ -66,6 +68,7 @@ const char *csv_follow_up_name() { return csv_follow_up; }
 const char *csv_prior_grid_name() { return csv_prior_grid; }
 
 void prepare_result_files() {
+  PlaceGuard place("Prepare_Result_Files");
   char *stem = log_stem();
   result_files.json = name_or_default("json", result_files.json, stem, ".json");
   result_files.svg = name_or_default("svg-file", result_files.svg, stem, ".svg");
@@ -101,14 +104,27 @@ void prepare_result_files() {
 }
 
 void write_result_files() {
-  if (result_files.json != nullptr) write_json(result_files.json);
-  if (csv_models != nullptr) {
-    write_csv_models(csv_models);
-    write_csv_factors(csv_factors);
-    if (csv_follow_up != nullptr) write_csv_follow_up(csv_follow_up);
-    if (csv_prior_grid != nullptr) write_csv_prior_grid(csv_prior_grid);
+  PlaceGuard place("Write_Result_Files");
+  // The writers build their text in standard strings and the JSON library's
+  // objects: a block the system refuses there ends the run with the
+  // CANNOT ALLOCATE report and status 1, as the counting allocators do,
+  // and the file under way is removed at exit.
+  try {
+    if (result_files.json != nullptr) write_json(result_files.json);
+    if (csv_models != nullptr) {
+      write_csv_models(csv_models);
+      write_csv_factors(csv_factors);
+      if (csv_prior_grid != nullptr) write_csv_prior_grid(csv_prior_grid);
+      if (csv_follow_up != nullptr) write_csv_follow_up(csv_follow_up);
+    }
+    if (result_files.svg != nullptr) write_svg(result_files.svg);
+  } catch (const std::bad_alloc &) {
+    fprintf(stderr, "\nCANNOT ALLOCATE the memory of the result files from the system.\n"
+                    "Total successfully allocated so far:  %lu bytes.\n",
+            static_cast<unsigned long>(totalloc));
+    show_program_places();
+    exit(1);
   }
-  if (result_files.svg != nullptr) write_svg(result_files.svg);
 }
 
 std::string valid_utf8(const char *text) {

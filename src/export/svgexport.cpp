@@ -15,6 +15,7 @@
 #include "analysis/settings.h"
 #include "export/results.h"
 #include "support/atomicfile.h"
+#include "support/showplaces.h"
 
 namespace bayescreen {
 
@@ -338,6 +339,7 @@ std::string xml_text(const std::string &text) {
 }
 
 void write_svg(const char *path) {
+  PlaceGuard place("Write_Svg");
   const std::vector<Row> factors = factor_rows();
   const std::vector<Row> models = model_rows();
 

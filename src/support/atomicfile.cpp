@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "support/helpers.h"
+#include "support/showplaces.h"
 
 namespace bayescreen {
 
@@ -59,6 +60,7 @@ char *temporary_name(const char *path) {
 }  // namespace
 
 void begin_atomic_file(const char *path) {
+  PlaceGuard place("Begin_Atomic_File");
   static bool exit_hook = false;
   if (!exit_hook) {
     atexit(discard_atomic_file);
@@ -107,6 +109,7 @@ void atomic_printf(const char *fmt, ...) {
 }
 
 void commit_atomic_file() {
+  PlaceGuard place("Commit_Atomic_File");
   if (fflush(stream) != 0 || ferror(stream)) atomic_failed("WRITE", errno);
   if (fsync(fileno(stream)) != 0) atomic_failed("WRITE", errno);
   const int closed = fclose(stream);
