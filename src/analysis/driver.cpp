@@ -123,12 +123,10 @@ LongOption xopts[] = {
      .value_name = "FILE", .help = "the results as JSON (default: the log's name with .json)",
      .in_report = 0},
     {.name = "csv-files", .kind = LongKind::OptionalText, .target = &result_files.csv_prefix,
-     .value_name = "PREFIX", .help = "the model and factor tables as PREFIX.models.csv and "
-                                     "PREFIX.factors.csv (default: the log's name)",
+     .value_name = "PREFIX", .help = "the tables as CSV files PREFIX.models.csv, PREFIX.factors.csv ...",
      .in_report = 0},
     {.name = "svg-file", .kind = LongKind::OptionalText, .target = &result_files.svg,
-     .value_name = "FILE",
-     .help = "a figure of the factor and model probabilities (default: the log's name with .svg)",
+     .value_name = "FILE", .help = "an SVG figure of the probabilities (default: the log's name with .svg)",
      .in_report = 0},
     {},
 };
