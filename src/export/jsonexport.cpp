@@ -321,19 +321,36 @@ class ObjectLine {
 
 // The escaped letters and names of the design columns, made once.
 struct ColumnTexts {
-  std::vector<std::string> letter, name;
+  std::vector<std::string> letter, name, number;
 };
+
+// A model's name as a JSON string: its factor letters in column order (the
+// escaped letters without their quotes, side by side), or, for the null
+// model, its name escaped.
+void append_name(const ModelEntry &m, const ColumnTexts &texts, std::string &out) {
+  if (m.fset == 0) {
+    out += json_string(m.name);
+    return;
+  }
+  out += '"';
+  for (uint64_t bits = m.fset; bits != 0; bits &= bits - 1) {
+    const std::string &letter = texts.letter[static_cast<size_t>(__builtin_ctzll(bits))];
+    out.append(letter, 1, letter.size() - 2);
+  }
+  out += '"';
+}
 
 void model_line(const ModelEntry &m, const ColumnTexts &texts, std::string &out) {
   ObjectLine line(out);
   const bool fitted = !m.invalid;       // the classical criteria exist
   const bool weighted = has_posterior(m);  // the Box-Meyer weight exists
   line.integer("number", m.num);
-  line.raw("name", json_string(m.name));
+  line.key("name");
+  append_name(m, texts, out);
   line.integer("n_factors", m.nf);
   line.columns("factors", m.fset, [&](int c) { out += texts.letter[static_cast<size_t>(c)]; });
   line.columns("labels", m.fset, [&](int c) { out += texts.name[static_cast<size_t>(c)]; });
-  line.columns("columns", m.fset, [&](int c) { out += std::to_string(c + 1); });
+  line.columns("columns", m.fset, [&](int c) { out += texts.number[static_cast<size_t>(c)]; });
   line.integer("model_columns", m.neff + 1);
   line.boolean("valid", fitted);
   line.number("adjrsq", fitted ? m.adjrsq : NAN);
@@ -357,6 +374,7 @@ void put_models() {
   for (int c = 0; c < mm; c++) {
     texts.letter.push_back(json_string(std::string(1, factorstr[c])));
     texts.name.push_back(json_string(factor_name(c)));
+    texts.number.push_back(std::to_string(c + 1));
   }
   std::string piece;
   piece.reserve(kPieceSize + 4096);
