@@ -194,12 +194,31 @@ void distinct_rows(const ModelEntry &m, int nc) {
     }
     memcpy(scratch.xp, cached, sizeof(double) * static_cast<size_t>(scratch.npat * nc));
     for (int q = 0; q < scratch.npat; q++) scratch.count[q] = 0;
-    for (int r = 0; r < nn; r++) scratch.pat[r] = 0;
-    for (int p = 0; p < scratch.nbase; p++) {
-      const uint8_t *level = &scratch.level[scratch.base[p] * nn];
-      for (int r = 0; r < nn; r++) scratch.pat[r] |= level[r] << p;
+    // Each run's level combination in one pass; models of up to three base
+    // columns (every model of the plain set) read three fixed columns.
+    const uint8_t *level[kMaxPatternColumns] = {};
+    for (int p = 0; p < scratch.nbase; p++) level[p] = &scratch.level[scratch.base[p] * nn];
+    if (scratch.nbase == 0) {
+      for (int r = 0; r < nn; r++) scratch.pat[r] = 0;
+      scratch.count[0] = nn;
+    } else if (scratch.nbase <= 3) {
+      const uint8_t *l0 = level[0];
+      const uint8_t *l1 = scratch.nbase > 1 ? level[1] : l0;
+      const uint8_t *l2 = scratch.nbase > 2 ? level[2] : l0;
+      const int mask = scratch.npat - 1;
+      for (int r = 0; r < nn; r++) {
+        const int q = (l0[r] | l1[r] << 1 | l2[r] << 2) & mask;
+        scratch.pat[r] = q;
+        scratch.count[q]++;
+      }
+    } else {
+      for (int r = 0; r < nn; r++) {
+        int q = 0;
+        for (int p = 0; p < scratch.nbase; p++) q |= level[p][r] << p;
+        scratch.pat[r] = q;
+        scratch.count[q]++;
+      }
     }
-    for (int r = 0; r < nn; r++) scratch.count[scratch.pat[r]]++;
   } else {
     scratch.npat = nn;
     for (int r = 0; r < nn; r++) {
