@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/readdat.h"
+#include "analysis/settings.h"
 #include "support/helpers.h"
 
 namespace testutil {
@@ -29,6 +30,39 @@ inline void set_design(const std::vector<std::vector<int>> &rows, const std::vec
   std::string digits;
   for (int k = 0; k < mm; k++) digits += static_cast<char>('0' + k);
   digitstr = strxdup(digits.c_str());
+}
+
+// Runs of a full 2^k factorial in standard order (first factor fastest).
+inline std::vector<std::vector<int>> full_factorial(int k) {
+  std::vector<std::vector<int>> rows;
+  for (int r = 0; r < (1 << k); r++) {
+    std::vector<int> row;
+    for (int j = 0; j < k; j++) row.push_back((r >> j) & 1 ? 1 : -1);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The twelve runs of the reactor experiment (a Plackett-Burman subset of
+// the 2^5 factorial, examples/reactor12.txt) and their responses.
+inline const std::vector<std::vector<int>> kReactor12Rows = {
+    {1, -1, 1, -1, -1}, {1, 1, -1, 1, -1},   {-1, 1, 1, -1, 1}, {1, -1, 1, 1, -1},
+    {1, 1, -1, 1, 1},   {1, 1, 1, -1, 1},    {-1, 1, 1, 1, -1}, {-1, -1, 1, 1, 1},
+    {-1, -1, -1, 1, 1}, {1, -1, -1, -1, 1},  {-1, 1, -1, -1, -1}, {-1, -1, -1, -1, -1}};
+inline const std::vector<double> kReactor12Y = {56, 93, 67, 60, 77, 65, 95, 49, 44, 63, 63, 61};
+
+// A model space: blocks, K, R, the null model, kept singular models and the
+// interaction ratio (0: that of -G).
+inline bayescreen::ModelSpace model_space(int blocks, int kmax, int order, int with_null, int keep,
+                                          double gint) {
+  bayescreen::ModelSpace s;
+  s.blocks = blocks;
+  s.max_factors = kmax;
+  s.order = order;
+  s.with_null = with_null;
+  s.keep_aliased = keep;
+  s.gam_int = gint;
+  return s;
 }
 
 }  // namespace testutil

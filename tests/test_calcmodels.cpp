@@ -19,18 +19,12 @@
 using namespace bayescreen;
 using testutil::model_named;
 
-namespace {
+using testutil::full_factorial;
+using testutil::kReactor12Rows;
+using testutil::kReactor12Y;
+using testutil::model_space;
 
-// Runs of a full 2^k factorial in standard order (first factor fastest).
-std::vector<std::vector<int>> full_factorial(int k) {
-  std::vector<std::vector<int>> rows;
-  for (int r = 0; r < (1 << k); r++) {
-    std::vector<int> row;
-    for (int j = 0; j < k; j++) row.push_back((r >> j) & 1 ? 1 : -1);
-    rows.push_back(row);
-  }
-  return rows;
-}
+namespace {
 
 void fit_all(const std::vector<std::vector<int>> &rows, const std::vector<double> &y, int nvars) {
   testutil::set_design(rows, y, nvars);

@@ -12,6 +12,7 @@
 #include "testutil.h"
 
 using testutil::read_file;
+using testutil::run_example;
 using testutil::run_program;
 using testutil::TempDir;
 
@@ -56,14 +57,6 @@ std::string design_file(const std::string &heading, const std::vector<std::vecto
     text += buf;
   }
   return text;
-}
-
-testutil::Outcome run_example(const std::string &example, const std::vector<std::string> &options,
-                              const TempDir &dir) {
-  dir.write(example + ".txt", read_file(testutil::source_path("examples/" + example + ".txt")));
-  std::vector<std::string> args = {example};
-  args.insert(args.end(), options.begin(), options.end());
-  return run_program(args, dir.path());
 }
 
 }  // namespace

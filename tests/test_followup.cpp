@@ -22,8 +22,14 @@
 
 using namespace bayescreen;
 using testutil::read_file;
+using testutil::run_example;
 using testutil::run_program;
 using testutil::TempDir;
+
+using testutil::full_factorial;
+using testutil::kReactor12Rows;
+using testutil::kReactor12Y;
+using testutil::model_space;
 
 namespace {
 
@@ -49,32 +55,6 @@ struct CriterionCase {
   std::vector<Design> designs;
 };
 
-ModelSpace space(int blocks, int kmax, int order, int with_null, int keep, double gint) {
-  ModelSpace s;
-  s.blocks = blocks;
-  s.max_factors = kmax;
-  s.order = order;
-  s.with_null = with_null;
-  s.keep_aliased = keep;
-  s.gam_int = gint;
-  return s;
-}
-
-std::vector<std::vector<int>> full_factorial(int k) {
-  std::vector<std::vector<int>> rows;
-  for (int r = 0; r < (1 << k); r++) {
-    std::vector<int> row;
-    for (int j = 0; j < k; j++) row.push_back((r >> j) & 1 ? 1 : -1);
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-const std::vector<std::vector<int>> kPlackettBurman = {
-    {1, -1, 1, -1, -1}, {1, 1, -1, 1, -1},    {-1, 1, 1, -1, 1}, {1, -1, 1, 1, -1},
-    {1, 1, -1, 1, 1},   {1, 1, 1, -1, 1},     {-1, 1, 1, 1, -1}, {-1, -1, 1, 1, 1},
-    {-1, -1, -1, 1, 1}, {1, -1, -1, -1, 1},   {-1, 1, -1, -1, -1}, {-1, -1, -1, -1, -1}};
-const std::vector<double> kPlackettBurmanY = {56, 93, 67, 60, 77, 65, 95, 49, 44, 63, 63, 61};
 
 // Candidates with a centre run and a run outside the cube.
 const std::vector<std::vector<int>> kReactorCandidates = {
@@ -109,7 +89,7 @@ std::vector<CriterionCase> criterion_cases() {
   injection_design(&inj, &yinj);
   return {
       {"2^4, --blocks=1 --gamma-int=1.5 --md-models=4", full_factorial(4),
-       {20, 23, 19, 24, 22, 21, 20, 25, 21, 24, 20, 22, 23, 22, 19, 26}, space(1, 3, 3, 0, 0, 1.5),
+       {20, 23, 19, 24, 22, 21, 20, 25, 21, 24, 20, 22, 23, 22, 19, 26}, model_space(1, 3, 3, 0, 0, 1.5),
        2.5, 4, {},
        {{"C", 2.1770214521452145}, {"D", 2.2430280528052804}, {"B", 2.2760313531353136}, {"BC", 2.071544688252609}},
        {{{0, 1, 2}, 0.028737379749110347},
@@ -117,8 +97,8 @@ std::vector<CriterionCase> criterion_cases() {
         {{0, 0, 0}, 0.00040379792469474884},
         {{3, 6, 7}, 0.013006555397665206},
         {{1, 2, 4}, 0.043975999727929864}}},
-      {"reactor12, --null --max-factors=5 --order=1 --md-models=6, candidates", kPlackettBurman,
-       kPlackettBurmanY, space(0, 5, 1, 1, 0, 0), 2.5, 6, kReactorCandidates,
+      {"reactor12, --null --max-factors=5 --order=1 --md-models=6, candidates", kReactor12Rows,
+       kReactor12Y, model_space(0, 5, 1, 1, 0, 0), 2.5, 6, kReactorCandidates,
        {{"B", 119.86533094098884}, {"(null)", 240.4469696969697}, {"BE", 90.19278309409889}, {"BD", 106.0420653907496}, {"AB", 110.70713716108453}, {"E", 210.77442185007973}},
        {{{0, 1}, 0.07634037051566095},
         {{2, 3}, 0.29976709448522804},
@@ -126,7 +106,7 @@ std::vector<CriterionCase> criterion_cases() {
         {{0, 1, 2, 3, 5}, 0.5676082451959968},
         {{1, 1, 4, 5, 5}, 0.6047105543457597}}},
       {"injection A C E H, --null --max-factors=4 --keep-aliased -G2 --md-models=5", inj, yinj,
-       space(0, 4, 3, 1, 1, 0), 2.0, 5, {},
+       model_space(0, 4, 3, 1, 1, 0), 2.0, 5, {},
        {{"ABC", 0.5815384615384612}, {"ABD", 0.5815384615384612}, {"ACD", 0.5815384615384612}, {"BCD", 0.5815384615384612}, {"ABCD", 0.4411989664082684}},
        {{{8, 8, 11, 14}, 85.72626373665061},
         {{8, 11, 13, 14}, 84.89337154805334}}},
@@ -296,7 +276,7 @@ TEST_F(FollowUpTest, LeadingModelsAreThoseWithAPosterior) {
   const std::vector<std::vector<int>> half = {{-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1},
                                               {-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1}};
   for (int keep : {0, 1}) {
-    CriterionCase c{"half", half, {10, 14, 19, 31, 11, 15, 18, 30}, space(0, 3, 3, 0, keep, 0), 2.5, 100, {}, {}, {}};
+    CriterionCase c{"half", half, {10, 14, 19, 31, 11, 15, 18, 30}, model_space(0, 3, 3, 0, keep, 0), 2.5, 100, {}, {}, {}};
     CandidateRuns cands;
     std::vector<int32_t> lead = fit(c, &cands);
     EXPECT_EQ(lead.size(), keep ? 7u : 6u);
@@ -328,14 +308,6 @@ std::string injection_file() {
     text += buf;
   }
   return text;
-}
-
-testutil::Outcome run_example(const std::string &example, const std::vector<std::string> &options,
-                              const TempDir &dir) {
-  dir.write(example + ".txt", read_file(testutil::source_path("examples/" + example + ".txt")));
-  std::vector<std::string> args = {example};
-  args.insert(args.end(), options.begin(), options.end());
-  return run_program(args, dir.path());
 }
 
 double children_cpu_seconds() {

@@ -22,34 +22,13 @@ using testutil::read_file;
 using testutil::run_program;
 using testutil::TempDir;
 
+using testutil::full_factorial;
+using testutil::kReactor12Rows;
+using testutil::kReactor12Y;
+using testutil::model_space;
+
 namespace {
 
-std::vector<std::vector<int>> full_factorial(int k) {
-  std::vector<std::vector<int>> rows;
-  for (int r = 0; r < (1 << k); r++) {
-    std::vector<int> row;
-    for (int j = 0; j < k; j++) row.push_back((r >> j) & 1 ? 1 : -1);
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-const std::vector<std::vector<int>> kReactor12 = {
-    {1, -1, 1, -1, -1}, {1, 1, -1, 1, -1},   {-1, 1, 1, -1, 1}, {1, -1, 1, 1, -1},
-    {1, 1, -1, 1, 1},   {1, 1, 1, -1, 1},    {-1, 1, 1, 1, -1}, {-1, -1, 1, 1, 1},
-    {-1, -1, -1, 1, 1}, {1, -1, -1, -1, 1},  {-1, 1, -1, -1, -1}, {-1, -1, -1, -1, -1}};
-const std::vector<double> kY12 = {56, 93, 67, 60, 77, 65, 95, 49, 44, 63, 63, 61};
-
-ModelSpace space(int blocks, int kmax, int order, int with_null, int keep, double gint) {
-  ModelSpace s;
-  s.blocks = blocks;
-  s.max_factors = kmax;
-  s.order = order;
-  s.with_null = with_null;
-  s.keep_aliased = keep;
-  s.gam_int = gint;
-  return s;
-}
 
 GridSpec grid(double lo, double hi, int n) {
   GridSpec g;
@@ -165,25 +144,25 @@ TEST_F(PriorGridTest, FactorProbabilitiesAndSupportMatchTheExactReference) {
   const std::vector<std::vector<int>> half_twice = {{-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1},
                                                     {-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1}};
   const std::vector<Case> cases = {
-      {"reactor12 --null --gamma-grid=0.5:5:10", kReactor12, kY12, space(0, 3, 3, 1, 0, 0), grid(0.5, 5, 10), {},
+      {"reactor12 --null --gamma-grid=0.5:5:10", kReactor12Rows, kReactor12Y, model_space(0, 3, 3, 1, 0, 0), grid(0.5, 5, 10), {},
        {{0, {0.08881748610414056, 0.8064974976112973, 0.06413118594767864, 0.5550783058159738, 0.22438306326186827}, 0.08411501413577209}, {4, {0.002888641707523606, 0.9556284807393747, 0.0021141362441995295, 0.891744852639756, 0.6754638341209875}, 0.03615222582661245}, {9, {0.0053096408486910515, 0.7750819451025495, 0.004245527867055616, 0.5896419267616229, 0.37937618099925513}, 0.20244237076646934}},
        {0.05962207929003231, 0.15697068125366098, 0.19671227094988145, 0.18051766876670167, 0.1387220821848668, 0.0973638122877659, 0.06644905037664203, 0.04593317026458208, 0.03293614910322685, 0.024773035522639875}},
-      {"reactor12 --pi-grid=0.05:0.5:10", kReactor12, kY12, space(0, 3, 3, 0, 0, 0), {}, grid(0.05, 0.5, 10),
+      {"reactor12 --pi-grid=0.05:0.5:10", kReactor12Rows, kReactor12Y, model_space(0, 3, 3, 0, 0, 0), {}, grid(0.05, 0.5, 10),
        {{0, {0.014758679591678448, 0.9355996047634292, 0.011922079942509552, 0.43162455697148033, 0.16141750547378664}, 0.0}, {4, {0.0029969895505552787, 0.991472415401839, 0.0021934337567077427, 0.9251926253650705, 0.7007992882488908}, 0.0}, {9, {0.0013123186999760355, 0.9986367246812153, 0.0008340029583456399, 0.9885600765613657, 0.8918622675204751}, 0.0}},
        {0.0050787838229446195, 0.014604961141111242, 0.029878799155807916, 0.051036099277485016, 0.07725543085294626, 0.10696536489255472, 0.13805170779744846, 0.16806473508674602, 0.19442642512475683, 0.21463769284819886}},
       {"2^4 --blocks=1 --order=2 --gamma-int=1.5 --gamma-grid=1:4:4 --pi-grid=0.1:0.4:4", full_factorial(4),
-       {61, 53, 63, 61, 53, 56, 54, 61, 69, 61, 94, 93, 66, 60, 95, 98}, space(1, 3, 2, 0, 0, 1.5), grid(1, 4, 4), grid(0.1, 0.4, 4),
+       {61, 53, 63, 61, 53, 56, 54, 61, 69, 61, 94, 93, 66, 60, 95, 98}, model_space(1, 3, 2, 0, 0, 1.5), grid(1, 4, 4), grid(0.1, 0.4, 4),
        {{0, {0.9994631186790395, 0.006044881403099693, 0.9999121114877159}, 0.0}, {6, {0.9999960954410292, 0.0012817552999710438, 0.9999994651649055}, 0.0}, {15, {0.999998626024264, 0.0016531105002025484, 0.9999998138336073}, 0.0}},
        {0.0016454010488309756, 0.016726957819396947, 0.01639813049640677, 0.010068906382751774, 0.005892436592573619, 0.059580362141325345, 0.0583456892767907, 0.035812718235267244, 0.011711082807118614, 0.11757027974482337, 0.11497302794489916, 0.07053742000172876, 0.018071315868356776, 0.179706777408932, 0.17541049810447926, 0.10754899612631874}},
       {"half fraction twice --keep-aliased --gamma-grid=1:3:3", half_twice, {10, 14, 19, 31, 11, 15, 18, 30},
-       space(0, 3, 3, 0, 1, 0), grid(1, 3, 3), {},
+       model_space(0, 3, 3, 0, 1, 0), grid(1, 3, 3), {},
        {{0, {0.7070189500954207, 0.7587515479660691, 0.702185228331557}, 0.0}, {1, {0.7364132871226957, 0.7416513785165414, 0.736057314416922}, 0.0}, {2, {0.7222462817857433, 0.7236727042112038, 0.7221560931327802}, 0.0}},
        {0.030547087422266514, 0.2584890058042735, 0.7109639067734601}},
       {"2^3 and two centre runs --gamma-grid=1:4:4", centre, {20, 31, 22, 35, 19, 33, 24, 36, 27, 28},
-       space(0, 3, 3, 0, 0, 0), grid(1, 4, 4), {},
+       model_space(0, 3, 3, 0, 0, 0), grid(1, 4, 4), {},
        {{0, {0.998953081490653, 0.1849827262818463, 0.035536731507290684}, 0.0}, {2, {0.9999636481274656, 0.5244161548011683, 0.003697821257763054}, 0.0}, {3, {0.9999742355822322, 0.5680396215186079, 0.0024027350568203904}, 0.0}},
        {0.035567578963103065, 0.2218296334740246, 0.36023055844352725, 0.3823722291193451}},
-      {"reactor12 --null --max-factors=5 --order=1 --gamma-grid=0.5:5:4", kReactor12, kY12, space(0, 5, 1, 1, 0, 0),
+      {"reactor12 --null --max-factors=5 --order=1 --gamma-grid=0.5:5:4", kReactor12Rows, kReactor12Y, model_space(0, 5, 1, 1, 0, 0),
        grid(0.5, 5, 4), {},
        {{0, {0.1766311180560211, 0.7299338530149995, 0.1448768500518842, 0.19657256927693356, 0.2771201505288761}, 0.12360510380896271}, {1, {0.06624584031574512, 0.7100424347910199, 0.0465586919391561, 0.08100045273195809, 0.1583352591811502}, 0.22318035801848832}, {3, {0.02649267242423465, 0.5006619312693089, 0.01925932463691003, 0.03194368825329459, 0.06340262332709927}, 0.4480095198246134}},
        {0.4584087296900482, 0.2538828198114968, 0.16123422146319874, 0.1264742290352562}},
@@ -216,7 +195,7 @@ TEST_F(PriorGridTest, BestSupportedGammaOfAFineGridIsTheReferencesBest) {
   // The exact reference's support over 100 values of gamma from 0.2 to 6
   // peaks at point 23 (gamma 1.5495), 0.0223871 against 0.0223142 and
   // 0.0223747 at its neighbours.
-  const PriorGridResults &r = run_grid(kReactor12, kY12, space(0, 3, 3, 1, 0, 0), grid(0.2, 6, 100), {});
+  const PriorGridResults &r = run_grid(kReactor12Rows, kReactor12Y, model_space(0, 3, 3, 1, 0, 0), grid(0.2, 6, 100), {});
   EXPECT_EQ(r.best, 23);
   EXPECT_NEAR(r.support[23], 0.02238709514257101, 1e-11);
 }
@@ -247,7 +226,7 @@ TEST_F(PriorGridTest, BestSupportedGammaFindsTheRatioEffectsWereDrawnWith) {
         for (int c = 0; c < 6; c++) v += beta[c] * row[static_cast<size_t>(c)];
         y.push_back(v);
       }
-      const PriorGridResults &r = run_grid(rows, y, space(0, 6, 1, 1, 0, 0), grid(0.1, 8, 80), {});
+      const PriorGridResults &r = run_grid(rows, y, model_space(0, 6, 1, 1, 0, 0), grid(0.1, 8, 80), {});
       best.push_back(r.gammas[static_cast<size_t>(r.best)]);
     }
     std::sort(best.begin(), best.end());
@@ -264,13 +243,13 @@ TEST_F(PriorGridTest, EveryPointAgreesWithARunAtThatPrior) {
     ModelSpace space;
     double alpha;
   };
-  const Setting settings[] = {{space(0, 3, 3, 0, 0, 0), 2.0}, {space(0, 3, 3, 1, 0, 0), 0.1},
-                              {space(1, 3, 2, 1, 1, 1.5), 2.0}};
+  const Setting settings[] = {{model_space(0, 3, 3, 0, 0, 0), 2.0}, {model_space(0, 3, 3, 1, 0, 0), 0.1},
+                              {model_space(1, 3, 2, 1, 1, 1.5), 2.0}};
   for (const Setting &s : settings) {
     alpha = s.alpha;
     pi = 0.25;
     gam = 2.5;
-    const PriorGridResults r = run_grid(kReactor12, kY12, s.space, grid(0.5, 4.5, 5), grid(0.1, 0.5, 3));
+    const PriorGridResults r = run_grid(kReactor12Rows, kReactor12Y, s.space, grid(0.5, 4.5, 5), grid(0.1, 0.5, 3));
     for (int p = 0; p < r.points(); p++) {
       SCOPED_TRACE(p);
       gam = r.gammas[static_cast<size_t>(p % 5)];
@@ -305,7 +284,7 @@ TEST_F(PriorGridTest, WeightsThousandsOfLogUnitsApartKeepTheirPrecision) {
     state = state * 6364136223846793005ULL + 1442695040888963407ULL;
     y.push_back(100 + 5.0 * row[8] + static_cast<double>(state >> 40) / 16777216.0);
   }
-  const PriorGridResults r = run_grid(rows, y, space(0, 2, 1, 1, 0, 0), grid(1, 3, 3), {});
+  const PriorGridResults r = run_grid(rows, y, model_space(0, 2, 1, 1, 0, 0), grid(1, 3, 3), {});
   for (int g = 0; g < 3; g++) {
     gam = r.gammas[static_cast<size_t>(g)];
     calc_model_fields();
@@ -323,9 +302,9 @@ TEST_F(PriorGridTest, WeightsThousandsOfLogUnitsApartKeepTheirPrecision) {
 TEST_F(PriorGridTest, NoModelWithAWeightLeavesEveryPointWithoutSupport) {
   // Three runs: every model of two or three factors is singular, and so
   // are the 1-factor models of the constant column B.
-  const PriorGridResults &r = run_grid({{1, 1}, {-1, 1}, {1, 1}}, {1, 2, 4}, space(0, 2, 2, 0, 0, 0), {}, grid(0.1, 0.5, 2));
+  const PriorGridResults &r = run_grid({{1, 1}, {-1, 1}, {1, 1}}, {1, 2, 4}, model_space(0, 2, 2, 0, 0, 0), {}, grid(0.1, 0.5, 2));
   EXPECT_GE(r.best, 0);  // model A still has a weight
-  const PriorGridResults &none = run_grid({{1, 1}, {1, 1}}, {1, 2}, space(0, 2, 2, 0, 0, 0), grid(1, 2, 2), {});
+  const PriorGridResults &none = run_grid({{1, 1}, {1, 1}}, {1, 2}, model_space(0, 2, 2, 0, 0, 0), grid(1, 2, 2), {});
   EXPECT_EQ(none.best, -1);
   for (double s : none.support) EXPECT_EQ(s, 0);
   for (double a : none.active) EXPECT_EQ(a, 0);

@@ -82,6 +82,18 @@ Outcome run_child(const std::function<void()> &fn, const std::string &input) {
       input);
 }
 
+// In a child: replaces the process by the built program with the arguments.
+[[noreturn]] static void exec_program(const std::vector<std::string> &args) {
+  std::vector<char *> argv;
+  std::string bin = BAYESCREEN_BIN;
+  argv.push_back(bin.data());
+  std::vector<std::string> copy = args;
+  for (auto &a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(bin.c_str(), argv.data());
+  _exit(121);
+}
+
 Outcome run_program(const std::vector<std::string> &args, const std::string &dir,
                     const std::string &input, size_t address_space) {
   return run_forked(
@@ -91,14 +103,7 @@ Outcome run_program(const std::vector<std::string> &args, const std::string &dir
           const struct rlimit limit = {address_space, address_space};
           if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(122);
         }
-        std::vector<char *> argv;
-        std::string bin = BAYESCREEN_BIN;
-        argv.push_back(bin.data());
-        std::vector<std::string> copy = args;
-        for (auto &a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(bin.c_str(), argv.data());
-        _exit(121);
+        exec_program(args);
       },
       input);
 }
@@ -132,14 +137,7 @@ Outcome run_program_signalled(const std::vector<std::string> &args, const std::s
     close(out);
     close(err);
     if (chdir(dir.c_str()) != 0) _exit(120);
-    std::vector<char *> argv;
-    std::string bin = BAYESCREEN_BIN;
-    argv.push_back(bin.data());
-    std::vector<std::string> copy = args;
-    for (auto &a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(bin.c_str(), argv.data());
-    _exit(121);
+    exec_program(args);
   }
   close(keys[0]);
   for (int waited = 0; waited < 1000; waited++) {
@@ -230,6 +228,14 @@ void fresh_places() {
   bayescreen::nxpg = 0;
   bayescreen::max_prdepth = 100;
   bayescreen::program_place_verbose = 0;
+}
+
+Outcome run_example(const std::string &example, const std::vector<std::string> &options,
+                    const TempDir &dir) {
+  dir.write(example + ".txt", read_file(source_path("examples/" + example + ".txt")));
+  std::vector<std::string> args = {example};
+  args.insert(args.end(), options.begin(), options.end());
+  return run_program(args, dir.path());
 }
 
 }  // namespace testutil

@@ -63,6 +63,11 @@ class TempDir {
 };
 
 std::string read_file(const std::string &path);
+
+// Copies examples/<example>.txt into dir and runs the program there on it
+// with the options.
+Outcome run_example(const std::string &example, const std::vector<std::string> &options,
+                    const TempDir &dir);
 bool file_exists(const std::string &path);
 // Path of a file under the source tree (examples/, tests/data/ ...).
 std::string source_path(const std::string &relative);
