@@ -11,16 +11,13 @@
 #include "analysis/driver.h"
 #include "testutil.h"
 
+using testutil::contains;
 using testutil::read_file;
 using testutil::run_example;
 using testutil::run_program;
 using testutil::TempDir;
 
 namespace {
-
-bool has_text(const std::string &text, const std::string &part) {
-  return text.find(part) != std::string::npos;
-}
 
 // FNV-1a, 64 bits: a compact fingerprint of a run's bytes.
 uint64_t fingerprint(const std::string &bytes) {
@@ -207,7 +204,7 @@ TEST(Extensions, BadValuesAndImpossibleModelSetsEndTheRun) {
   dir.write("wide.txt", design_file("Wide", rows, y));
   r = run_program({"wide", "--max-factors=11", "--order=11", "--max-models=5000"}, dir.path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(has_text(r.out, "\nTOO MANY COLUMNS: the largest model matrix would have 2048 columns, "
+  EXPECT_TRUE(contains(r.out, "\nTOO MANY COLUMNS: the largest model matrix would have 2048 columns, "
                               "at most 1024 are allowed !\n(Lower --max-factors or --order.)\n"));
 }
 
@@ -222,14 +219,14 @@ TEST(Extensions, NullModelGivesThePublishedReactorProbabilities) {
                            "  D:    0.891745    0.89174  ***************************\n",
                            "  E:    0.675464    0.67546  ********************\n",
                            "  No factor active:  0.0361522    0.03615  *\n"})
-    EXPECT_TRUE(has_text(bayes, line)) << line;
+    EXPECT_TRUE(contains(bayes, line)) << line;
   // The report names the extensions: on the screen after the option listing,
   // and in the log.
-  EXPECT_TRUE(has_text(r.out, "   -V - Verbose output\nwith extension options: --null\n"));
-  EXPECT_TRUE(has_text(read_file(dir.file("reactor12.out.txt")), "\nExtension options in force: --null\n"));
+  EXPECT_TRUE(contains(r.out, "   -V - Verbose output\nwith extension options: --null\n"));
+  EXPECT_TRUE(contains(read_file(dir.file("reactor12.out.txt")), "\nExtension options in force: --null\n"));
   // The null model has no F statistic: a dash, never nan.
-  EXPECT_TRUE(has_text(r.out, "\n (null)    0.00000   15.5064         -     3.5e-22   15.5064  0.036\n"));
-  EXPECT_FALSE(has_text(r.out, "nan"));
+  EXPECT_TRUE(contains(r.out, "\n (null)    0.00000   15.5064         -     3.5e-22   15.5064  0.036\n"));
+  EXPECT_FALSE(contains(r.out, "nan"));
 }
 
 TEST(Extensions, MainEffectModelsOfManyFactorsFindFiveActiveFactors) {
@@ -274,23 +271,23 @@ TEST(Extensions, ModelsWithIdenticalFitsAreListedAsAliases) {
   dir.write("half.txt", design_file("Half fraction twice", rows, {10, 14, 19, 31, 11, 15, 18, 30}));
   auto r = run_program({"half", "--keep-aliased"}, dir.path());
   ASSERT_EQ(r.status, 0);
-  EXPECT_TRUE(has_text(r.out, "THE DESIGN MATRIX for model ABC is NOT INVERTIBLE.\n"));
-  EXPECT_TRUE(has_text(r.out, "\nAlias groups among the models listed (identical fits):\n  AB = AC = BC\n"));
-  EXPECT_TRUE(has_text(read_file(dir.file("half.out.txt")), "\n  AB = AC = BC\n"));
+  EXPECT_TRUE(contains(r.out, "THE DESIGN MATRIX for model ABC is NOT INVERTIBLE.\n"));
+  EXPECT_TRUE(contains(r.out, "\nAlias groups among the models listed (identical fits):\n  AB = AC = BC\n"));
+  EXPECT_TRUE(contains(read_file(dir.file("half.out.txt")), "\n  AB = AC = BC\n"));
   // The singular model ranks by its posterior, its classical criteria dashes.
-  EXPECT_TRUE(has_text(r.out, "\n ABC           -         -         -           -         -  0.19\n"));
+  EXPECT_TRUE(contains(r.out, "\n ABC           -         -         -           -         -  0.19\n"));
   // Without any extension option no alias groups are reported.
   r = run_program({"half"}, dir.path());
-  EXPECT_FALSE(has_text(r.out, "Alias groups"));
+  EXPECT_FALSE(contains(r.out, "Alias groups"));
 }
 
 TEST(Extensions, StepThroughShowsEveryModelOfTheSet) {
   TempDir dir;
   auto r = run_example("reactor12", {"--null", "--max-factors=4", "--order=2", "-S"}, dir);
   ASSERT_EQ(r.status, 0);
-  EXPECT_TRUE(has_text(r.out, "1. Model (null) (nf=0, nc=1, moff=`')\n"));
-  EXPECT_TRUE(has_text(r.out, ". Model BCDE (nf=4, nc=11, moff=`1234')\n"));
-  EXPECT_FALSE(has_text(r.out + r.err, "MISMATCH"));
+  EXPECT_TRUE(contains(r.out, "1. Model (null) (nf=0, nc=1, moff=`')\n"));
+  EXPECT_TRUE(contains(r.out, ". Model BCDE (nf=4, nc=11, moff=`1234')\n"));
+  EXPECT_FALSE(contains(r.out + r.err, "MISMATCH"));
   // One pause per model.
   size_t pauses = 0;
   for (size_t at = 0; (at = r.err.find("Press any key", at)) != std::string::npos; at++) pauses++;
@@ -301,10 +298,10 @@ TEST(Extensions, HelpListsEveryExtensionOptionAndStops) {
   TempDir dir;
   auto r = run_program({"--help"}, dir.path());
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(has_text(r.out, "Extension options (opt-in; each a word of its own):\n"));
+  EXPECT_TRUE(contains(r.out, "Extension options (opt-in; each a word of its own):\n"));
   for (const bayescreen::LongOption *row = bayescreen::xopts; row->name != nullptr; row++)
-    EXPECT_TRUE(has_text(r.out, std::string("\n  --") + row->name)) << row->name;
-  EXPECT_FALSE(has_text(r.out, "Need a file name"));
+    EXPECT_TRUE(contains(r.out, std::string("\n  --") + row->name)) << row->name;
+  EXPECT_FALSE(contains(r.out, "Need a file name"));
 }
 
 TEST(Extensions, LargeModelSetsListTheirSizesInsteadOfEveryName) {
@@ -325,8 +322,8 @@ TEST(Extensions, LargeModelSetsListTheirSizesInsteadOfEveryName) {
   dir.write("wide.txt", design_file("Fourteen factors", rows, y));
   auto r = run_program({"wide", "--null", "--max-factors=14", "--order=1"}, dir.path());
   ASSERT_EQ(r.status, 0);
-  EXPECT_TRUE(has_text(r.out, "Models and submodels (n=16384):\n  the null model\n"
+  EXPECT_TRUE(contains(r.out, "Models and submodels (n=16384):\n  the null model\n"
                               "  14 models of 1 factor\n  91 models of 2 factors\n"));
-  EXPECT_TRUE(has_text(r.out, "  1 model of 14 factors\n"));
-  EXPECT_TRUE(has_text(r.out, "All models sorted together by BayesPostProb (best 15 out of 16,384):"));
+  EXPECT_TRUE(contains(r.out, "  1 model of 14 factors\n"));
+  EXPECT_TRUE(contains(r.out, "All models sorted together by BayesPostProb (best 15 out of 16,384):"));
 }
