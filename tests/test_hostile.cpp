@@ -163,7 +163,7 @@ TEST(Hostile, NumbersBeyondTheIntRangeAndImpossibleCounts) {
   auto too_large = [&](int j, const std::string &word, const std::string &row) {
     const std::string m = "\nNUMBER TOO LARGE in design matrix!\nj=" + std::to_string(j) +
                           "  word=" + word +
-                          "\nShould be at most 10 digits long and at most 2147483647 !\n";
+                          "\nShould be at most 10 digits long, from -2147483648 to 2147483647 !\n";
     return m + "  " + row + "\nLine #4 in d.txt\n";
   };
   const std::string rows = "2 1 -1 6\n3 -1 1 7\n4 -1 -1 8\n5 1 1 9\n6 1 -1 5\n7 -1 1 4\n";
@@ -312,7 +312,7 @@ TEST(Hostile, HugeLinesAndManyRows) {
       {"10 MB of blanks inside a data row", wide_row, 0, kComplete, {"d"}, limit},
       {"a 10 MB design entry", "H\nNrows=8 Ncols=2\nData\n1 1 " + mb10 + " 5\n", 1,
        "\nNUMBER TOO LARGE in design matrix!\nj=2  word=" + mb10 +
-           " 5\nShould be at most 10 digits long and at most 2147483647 !\n  1 1 " + mb10 +
+           " 5\nShould be at most 10 digits long, from -2147483648 to 2147483647 !\n  1 1 " + mb10 +
            " 5\nLine #4 in d.txt\n",
        {"d"}, limit},
       {"a text line of 1,501 characters among the rows", long_text, 0, kComplete, {"d"}, limit},

@@ -319,10 +319,10 @@ TEST(ReadDat, EveryRefusalHasItsMessageChannelAndStatus) {
                 "Should be only digits and signs !\n"},
       {"entry beyond an int", std::string(kHead) + "1 1 -12345678901 5\n",
        "\nNUMBER TOO LARGE in design matrix!\nj=2  word=-12345678901 5\n"
-       "Should be at most 10 digits long and at most 2147483647 !\n"
+       "Should be at most 10 digits long, from -2147483648 to 2147483647 !\n"
        "  1 1 -12345678901 5\nLine #4 in d.txt\n",
        values + "\nNUMBER TOO LARGE in design matrix!\nj=2  word=-12345678901 5\n"
-                "Should be at most 10 digits long and at most 2147483647 !\n"},
+                "Should be at most 10 digits long, from -2147483648 to 2147483647 !\n"},
       {"run number beyond an int", std::string(kHead) + "99999999999. 1 1 5\n",
        "\nRUN NUMBER TOO LARGE in data row!\nRow #1:  word=99999999999\n"
        "Run numbers must be at most 2147483647 !\n  99999999999. 1 1 5\nLine #4 in d.txt\n",

@@ -307,7 +307,7 @@ static char *read_labels(FILE *file, char *line) {
 [[noreturn]] static void entry_too_large(int j, bool minus, const char *digits) {
   bprintf("\nNUMBER TOO LARGE in design matrix!\n");
   bprintf("j=%d  word=%s%s\n", j + 1, minus ? "-" : "", digits);
-  bprintf("Should be at most %d digits long and at most %d !\n", 10, INT_MAX);
+  bprintf("Should be at most %d digits long, from %d to %d !\n", 10, INT_MIN, INT_MAX);
   lr_fatal_errline(nullptr);
 }
 
