@@ -6,8 +6,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "testutil.h"
 
 using namespace bayescreen;
+using testutil::contains;
 using testutil::read_file;
 using testutil::run_example;
 using testutil::run_program;
@@ -33,15 +35,8 @@ using testutil::model_space;
 
 namespace {
 
-struct Design {
-  std::vector<int32_t> runs;
-  double md;
-};
-
-struct ModelVariance {
-  const char *name;
-  double s2;
-};
+struct Design { std::vector<int32_t> runs; double md; };
+struct ModelVariance { const char *name; double s2; };
 
 struct CriterionCase {
   const char *title;
@@ -55,7 +50,6 @@ struct CriterionCase {
   std::vector<Design> designs;
 };
 
-
 // Candidates with a centre run and a run outside the cube.
 const std::vector<std::vector<int>> kReactorCandidates = {
     {0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}, {-1, 1, -1, 1, -1}, {1, -1, -1, 1, 1}, {2, -1, 1, 0, -1},
@@ -63,22 +57,14 @@ const std::vector<std::vector<int>> kReactorCandidates = {
 
 // Factors A, C, E and H of the injection-moulding runs (examples/injection16.txt).
 void injection_design(std::vector<std::vector<int>> *rows, std::vector<double> *y) {
-  std::string text = read_file(testutil::source_path("examples/injection16.txt"));
-  size_t at = text.find("\nData\n") + 6;
-  for (int r = 0; r < 16; r++) {
-    size_t end = text.find('\n', at);
-    std::vector<double> words;
-    std::string line = text.substr(at, end - at);
-    for (size_t p = 0; p < line.size();) {
-      size_t q = line.find_first_of(" ", p);
-      if (q == std::string::npos) q = line.size();
-      if (q > p) words.push_back(std::stod(line.substr(p, q - p)));
-      p = q + 1;
-    }
-    rows->push_back({static_cast<int>(words[1]), static_cast<int>(words[3]),
-                     static_cast<int>(words[5]), static_cast<int>(words[8])});
-    y->push_back(words[9]);
-    at = end + 1;
+  const std::string text = read_file(testutil::source_path("examples/injection16.txt"));
+  const char *line = text.c_str() + text.find("\nData\n") + 6;
+  for (int r = 0; r < 16; r++, line = strchr(line, '\n') + 1) {
+    int a, c, e, h;
+    double response;
+    ASSERT_EQ(sscanf(line, "%*d. %d %*d %d %*d %d %*d %*d %d %lf", &a, &c, &e, &h, &response), 5) << line;
+    rows->push_back({a, c, e, h});
+    y->push_back(response);
   }
 }
 
@@ -180,34 +166,29 @@ TEST_F(FollowUpTest, CriterionMatchesTheExactPairwiseReference) {
 }
 
 TEST(FollowUp, MultisetCountsAndTheirCap) {
-  struct Count {
-    int64_t candidates;
-    int runs;
-    uint64_t expected;
-  };
+  struct Count { int64_t candidates; int runs; uint64_t cap, expected; };
   const Count counts[] = {
-      {16, 4, 3876},         // the injection-moulding search
-      {1, 5, 1},             // one candidate, taken five times
-      {6, 2, 21},
-      {0, 3, 0},
-      {1999, 2, 1999000},    // just under the cap
-      {2000, 2, UINT64_MAX}, // 2,001,000: over it
-      {64, 8, UINT64_MAX},
-      {4096, 64, UINT64_MAX},
+      {16, 4, kMaxExhaustiveDesigns, 3876},           // the injection-moulding search
+      {1, 5, kMaxExhaustiveDesigns, 1},               // one candidate, taken five times
+      {6, 2, kMaxExhaustiveDesigns, 21},
+      {0, 3, kMaxExhaustiveDesigns, 0},
+      {1999, 2, kMaxExhaustiveDesigns, 1999000},      // just under the cap
+      {2000, 2, kMaxExhaustiveDesigns, UINT64_MAX},   // 2,001,000: over it
+      {64, 8, kMaxExhaustiveDesigns, UINT64_MAX},
+      {4096, 64, kMaxExhaustiveDesigns, UINT64_MAX},
+      {64, 8, UINT64_MAX - 1, 10639125640ULL},        // under a higher cap
   };
   for (const Count &c : counts) {
     SCOPED_TRACE(std::to_string(c.candidates) + " choose " + std::to_string(c.runs));
-    EXPECT_EQ(multiset_count(c.candidates, c.runs, kMaxExhaustiveDesigns), c.expected);
+    EXPECT_EQ(multiset_count(c.candidates, c.runs, c.cap), c.expected);
   }
-  EXPECT_EQ(multiset_count(64, 8, UINT64_MAX - 1), 10639125640ULL);
 }
 
 TEST_F(FollowUpTest, ExhaustiveSearchFindsTheBestOfEveryDesign) {
   // The three best of all 21 designs of 2 runs from the reactor candidates,
   // by brute force in the reference.
-  const CriterionCase c = criterion_cases()[1];
   CandidateRuns cands;
-  MdCriterion crit(fit(c, &cands), cands, 2);
+  MdCriterion crit(fit(criterion_cases()[1], &cands), cands, 2);
   uint64_t evaluated = 0;
   std::vector<FollowUpDesign> best = search_exhaustive(crit, 2, 3, &evaluated);
   EXPECT_EQ(evaluated, 21u);
@@ -239,9 +220,7 @@ TEST_F(FollowUpTest, ExhaustiveAndExchangeSearchesAgree) {
   EXPECT_GE(reached, 1);
   for (size_t d = 0; d < exact.size(); d++) {
     // Best first, distinct, each a sorted multiset whose value is its MD.
-    if (d > 0) {
-      EXPECT_GE(exact[d - 1].md, exact[d].md);
-    }
+    if (d > 0) { EXPECT_GE(exact[d - 1].md, exact[d].md); }
     EXPECT_TRUE(std::is_sorted(exact[d].runs.begin(), exact[d].runs.end()));
     for (size_t e = 0; e < d; e++) EXPECT_NE(exact[d].runs, exact[e].runs);
     EXPECT_NEAR(crit.evaluate(exact[d].runs.data(), 3), exact[d].md, 1e-12 * exact[d].md);
@@ -251,22 +230,19 @@ TEST_F(FollowUpTest, ExhaustiveAndExchangeSearchesAgree) {
 }
 
 TEST_F(FollowUpTest, TheSameSeedGivesTheSameDesigns) {
-  CriterionCase c = criterion_cases()[0];
   CandidateRuns cands;
-  MdCriterion crit(fit(c, &cands), cands, 6);
-  std::vector<std::vector<FollowUpDesign>> runs;
-  std::vector<uint64_t> counts;
+  MdCriterion crit(fit(criterion_cases()[0], &cands), cands, 6);
+  uint64_t counts[2] = {0, 0};
+  std::vector<FollowUpDesign> designs[2];
   for (int again = 0; again < 2; again++) {
-    uint64_t evaluated = 0;
     int32_t reached = 0;
-    runs.push_back(search_exchange(crit, 6, 4, 5, 12345, &evaluated, &reached));
-    counts.push_back(evaluated);
+    designs[again] = search_exchange(crit, 6, 4, 5, 12345, &counts[again], &reached);
   }
   EXPECT_EQ(counts[0], counts[1]);
-  ASSERT_EQ(runs[0].size(), runs[1].size());
-  for (size_t d = 0; d < runs[0].size(); d++) {
-    EXPECT_EQ(runs[0][d].runs, runs[1][d].runs);
-    EXPECT_EQ(runs[0][d].md, runs[1][d].md);
+  ASSERT_EQ(designs[0].size(), designs[1].size());
+  for (size_t d = 0; d < designs[0].size(); d++) {
+    EXPECT_EQ(designs[0][d].runs, designs[1][d].runs);
+    EXPECT_EQ(designs[0][d].md, designs[1][d].md);
   }
 }
 
@@ -288,10 +264,6 @@ TEST_F(FollowUpTest, LeadingModelsAreThoseWithAPosterior) {
 // ---- Whole runs -------------------------------------------------------------------
 
 namespace {
-
-bool has_text(const std::string &text, const std::string &part) {
-  return text.find(part) != std::string::npos;
-}
 
 // The 16 runs of the injection-moulding design with factors A, C, E and H
 // only, labelled with their letters in the full design.
@@ -324,6 +296,16 @@ std::string follow_up_section(const std::string &out) {
   return out.substr(from, to == std::string::npos ? std::string::npos : to - from);
 }
 
+// The follow-up section of a run on reactor12 that must succeed.
+std::string reactor12_follow_up(const std::vector<std::string> &options, const TempDir &dir) {
+  auto r = run_example("reactor12", options, dir);
+  EXPECT_EQ(r.status, 0) << r.out;
+  return follow_up_section(r.out);
+}
+
+// The last characters of a long output, for failure messages.
+std::string tail(const std::string &out, size_t n) { return out.substr(out.size() > n ? out.size() - n : 0); }
+
 }  // namespace
 
 TEST(FollowUpRun, PublishedInjectionMouldingDesign) {
@@ -335,36 +317,33 @@ TEST(FollowUpRun, PublishedInjectionMouldingDesign) {
   TempDir dir;
   dir.write("inj.txt", injection_file());
   const double before = children_cpu_seconds();
-  auto r = run_program({"inj", "--null", "--max-factors=4", "--keep-aliased", "-G2", "--md-models=5",
-                        "--follow-up=4"},
+  auto r = run_program({"inj", "--null", "--max-factors=4", "--keep-aliased", "-G2", "--md-models=5", "--follow-up=4"},
                        dir.path());
   const double cpu = children_cpu_seconds() - before;
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_LT(cpu, 0.2);
   const std::string section = follow_up_section(r.out);
-  EXPECT_TRUE(has_text(section,
+  EXPECT_TRUE(contains(section,
       "  Search: exhaustive, every one of the 3,876 designs (a candidate may be chosen\n"
       "  more than once); the best design is certain.\n"
       "  The 5 best designs (MD, larger is better; the runs as candidate numbers):\n"
       "     1.  MD = 85.7263      9 9 12 15\n"
       "     2.  MD = 84.8934      9 12 14 15\n")) << section;
-  EXPECT_TRUE(has_text(section,
+  EXPECT_TRUE(contains(section,
       "  The best design, one run a line:\n"
       "     Run  Candidate  A=A  B=C  C=E  D=H\n"
       "       1          9   -1   -1   -1    1\n"
       "       2          9   -1   -1   -1    1\n"
       "       3         12    1    1   -1    1\n"
       "       4         15   -1    1    1    1\n")) << section;
-  EXPECT_TRUE(has_text(section, "    ABCD      0.05661    0.441199\n")) << section;
+  EXPECT_TRUE(contains(section, "    ABCD      0.05661    0.441199\n")) << section;
   // The log holds the same section.
-  EXPECT_EQ(follow_up_section(read_file(dir.file("inj.out.txt")) + "\nClosing the log file"),
-            section);
+  EXPECT_EQ(follow_up_section(read_file(dir.file("inj.out.txt")) + "\nClosing the log file"), section);
   // Without the singular model the four three-factor models share the
   // probability; the best design stays the same.
-  r = run_program({"inj", "--null", "--max-factors=4", "-G2", "--md-models=5", "--follow-up=4"},
-                  dir.path());
+  r = run_program({"inj", "--null", "--max-factors=4", "-G2", "--md-models=5", "--follow-up=4"}, dir.path());
   ASSERT_EQ(r.status, 0);
-  EXPECT_TRUE(has_text(r.out, "     1.  MD = 89.7318      9 9 12 15\n")) << follow_up_section(r.out);
+  EXPECT_TRUE(contains(r.out, "     1.  MD = 89.7318      9 9 12 15\n")) << follow_up_section(r.out);
 }
 
 TEST(FollowUpRun, CandidateFileRunsAreSearched) {
@@ -372,21 +351,19 @@ TEST(FollowUpRun, CandidateFileRunsAreSearched) {
   // a comment, a text line and responses on some lines only; the best of
   // the 21 designs of two runs is candidates 3 and 4 (the reference).
   TempDir dir;
-  const std::string file =
-      "Candidate runs for the reactor\nNrows=6 Ncols=5 Pi=0.5\nLabels A=a B=b\nC=c\nData\n"
-      "# centre run first\n1. 0 0 0 0 0\n2. 1 1 1 1 1 77.5\nouter runs\n3. -1 1 -1 1 -1\n"
-      "4. 1 -1 -1 1 1 60\n5. 2 -1 1 0 -1\n6. -1 -1 1 1 -1\n";
-  dir.write("cand.txt", file);
-  auto r = run_example("reactor12", {"--null", "--max-factors=5", "--order=1", "--md-models=6",
-                                     "--follow-up=2", "--candidates=cand.txt", "--top=3"}, dir);
-  ASSERT_EQ(r.status, 0) << r.out;
-  const std::string section = follow_up_section(r.out);
-  EXPECT_TRUE(has_text(section, "  Candidate runs: the 6 runs of cand.txt, numbered in file order.\n"));
-  EXPECT_TRUE(has_text(section,
+  dir.write("cand.txt",
+            "Candidate runs for the reactor\nNrows=6 Ncols=5 Pi=0.5\nLabels A=a B=b\nC=c\nData\n"
+            "# centre run first\n1. 0 0 0 0 0\n2. 1 1 1 1 1 77.5\nouter runs\n3. -1 1 -1 1 -1\n"
+            "4. 1 -1 -1 1 1 60\n5. 2 -1 1 0 -1\n6. -1 -1 1 1 -1\n");
+  const std::string section = reactor12_follow_up(
+      {"--null", "--max-factors=5", "--order=1", "--md-models=6", "--follow-up=2", "--candidates=cand.txt", "--top=3"},
+      dir);
+  EXPECT_TRUE(contains(section, "  Candidate runs: the 6 runs of cand.txt, numbered in file order.\n"));
+  EXPECT_TRUE(contains(section,
       "     1.  MD = 0.299767     3 4\n"
       "     2.  MD = 0.267768     2 6\n"
       "     3.  MD = 0.262222     2 5\n")) << section;
-  EXPECT_TRUE(has_text(section,
+  EXPECT_TRUE(contains(section,
       "     Run  Candidate  A=FeedRate  B=Catalyst  C=Agitation  D=Temperature  E=Concentration\n"
       "       1          3          -1           1           -1              1               -1\n"
       "       2          4           1          -1           -1              1                1\n")) << section;
@@ -402,52 +379,34 @@ TEST(FollowUpRun, BlockColumnsOfTheCandidatesDoNotMatter) {
     const char *runs[] = {"1 1 1 -1", "-1 1 -1 1", "1 -1 1 1", "-1 -1 -1 -1"};
     for (int k = 0; k < 4; k++) file += std::to_string(k + 1) + ". " + std::to_string(level) + " " + runs[k] + "\n";
     dir.write("cand.txt", file);
-    auto r = run_example("reactor12", {"--blocks=1", "--follow-up=3", "--candidates=cand.txt"}, dir);
-    ASSERT_EQ(r.status, 0) << r.out;
-    section[level > 0] = follow_up_section(r.out);
+    section[level > 0] = reactor12_follow_up({"--blocks=1", "--follow-up=3", "--candidates=cand.txt"}, dir);
   }
-  EXPECT_FALSE(section[0].empty());
   EXPECT_EQ(section[0], section[1]);
-  EXPECT_TRUE(has_text(section[0], "     Run  Candidate  B=Catalyst  C=Agitation  D=Temperature  E=Concentration\n"));
+  EXPECT_TRUE(contains(section[0], "     Run  Candidate  B=Catalyst  C=Agitation  D=Temperature  E=Concentration\n"));
 }
 
 TEST(FollowUpRun, HeuristicSearchRepeatsWithTheSameSeed) {
   // 7 runs from the 32 level combinations of the reactor's five factors:
   // too many designs for the exhaustive search.
   TempDir dir;
-  const std::vector<std::string> options = {"--null", "--max-factors=5", "--order=1", "--md-models=8",
-                                            "--follow-up=7", "--starts=4"};
-  std::string first;
-  for (int again = 0; again < 2; again++) {
-    auto r = run_example("reactor12", options, dir);
-    ASSERT_EQ(r.status, 0) << r.out;
-    const std::string section = follow_up_section(r.out);
-    EXPECT_TRUE(has_text(section,
-        "  Search: coordinate exchange from 4 random starts (--random-seed=1) among\n"
-        "  about 1.26e+07 designs: HEURISTIC, a better design may exist.")) << section;
-    if (again == 0) {
-      first = section;
-    } else {
-      EXPECT_EQ(section, first);
-    }
-  }
-  std::vector<std::string> seeded = options;
-  seeded.push_back("--random-seed=99");
-  auto r = run_example("reactor12", seeded, dir);
-  ASSERT_EQ(r.status, 0);
-  EXPECT_TRUE(has_text(r.out, "(--random-seed=99)"));
-  EXPECT_TRUE(has_text(read_file(dir.file("reactor12.out.txt")),
+  std::vector<std::string> options = {"--null", "--max-factors=5", "--order=1", "--md-models=8",
+                                      "--follow-up=7", "--starts=4"};
+  const std::string section[2] = {reactor12_follow_up(options, dir), reactor12_follow_up(options, dir)};
+  EXPECT_TRUE(contains(section[0],
+      "  Search: coordinate exchange from 4 random starts (--random-seed=1) among\n"
+      "  about 1.26e+07 designs: HEURISTIC, a better design may exist.")) << section[0];
+  EXPECT_EQ(section[1], section[0]);
+  options.push_back("--random-seed=99");
+  EXPECT_TRUE(contains(reactor12_follow_up(options, dir), "(--random-seed=99)"));
+  EXPECT_TRUE(contains(read_file(dir.file("reactor12.out.txt")),
                        "\nExtension options in force: --null --max-factors=5 --order=1 --follow-up=7 "
                        "--md-models=8 --starts=4 --random-seed=99\n"));
 }
 
 TEST(FollowUpRun, RefusedRequestsEndTheRun) {
-  struct Bad {
-    std::vector<std::string> options;
-    std::string message;  // the end of the screen output
-  };
+  struct Bad { std::vector<std::string> options; std::string message; };  // message: the end of the screen output
   const std::string needs = "it shapes the follow-up runs, so it needs --follow-up=N !\n";
-  const Bad bad[] = {
+  std::vector<Bad> bad = {
       {{"--candidates=c.txt"}, "\nILLEGAL VALUE in option `--candidates=c.txt': " + needs},
       {{"--top=3"}, "\nILLEGAL VALUE in option `--top=3': " + needs},
       {{"--random-seed=4"}, "\nILLEGAL VALUE in option `--random-seed=4': " + needs},
@@ -455,36 +414,37 @@ TEST(FollowUpRun, RefusedRequestsEndTheRun) {
       {{"--follow-up=65"}, "\nILLEGAL VALUE in option `--follow-up=65': must lie between 1 and 64 !\n"},
       {{"--follow-up=2", "--md-models=1"}, "\nILLEGAL VALUE in option `--md-models=1': must lie between 2 and 1024 !\n"},
       {{"--follow-up=2", "--starts=0"}, "\nILLEGAL VALUE in option `--starts=0': must lie between 1 and 1000000 !\n"},
-      {{"--follow-up=2", "--candidates=wide.txt"},
+  };
+  // Faulty candidate files, each given to --follow-up=2 --candidates=NAME.
+  struct BadFile { const char *name, *text; std::string message; };
+  const BadFile bad_files[] = {
+      {"wide.txt", "Wide\nNrows=2 Ncols=6\nData\n1. 1 1 1 1 1 1\n2. 1 1 1 1 1 1\n",
        "\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=6, the design has 5 columns !\n"
        "  Nrows=2 Ncols=6\nLine #2 in wide.txt\n"},
-      {{"--follow-up=2", "--candidates=short.txt"},
+      {"short.txt", "Short\nNrows=3 Ncols=5\nData\n1. 1 1 1 1 1\n2. 1 1 1 1 -1\n",
        "\nSHORT FILE: CANNOT READ 3 candidate runs !\nRead only 2.\n  NULL\nLine #6 in short.txt\n"},
-      {{"--follow-up=2", "--candidates=real.txt"},
+      {"real.txt", "Real\nNrows=1 Ncols=5\nData\n1. 1 0.5 1 1 1\n",
        "\nILLEGAL CHARACTER in candidate run #1, column 2: levels are whole numbers\n"
        "  1. 1 0.5 1 1 1\nLine #4 in real.txt\n"},
-      {{"--follow-up=2", "--candidates=count.txt"},
+      {"count.txt", "No count\nRuns=2 Ncols=5\nData\n1. 1 1 1 1 1\n",
        "\nThe parameter line of the candidate runs needs Nrows= and Ncols=!\n  Runs=2 Ncols=5\n"
        "Line #2 in count.txt\n"},
-      {{"--follow-up=2", "--candidates=cut.txt"},
+      {"cut.txt", "Cut\nNrows=2 Ncols=5\nData\n1. 1 1 1 1 1\n2. 1 -1 1\n",
        "\nSHORT LINE for candidate run #2: read 3 levels, need 5\n  2. 1 -1 1\nLine #5 in cut.txt\n"},
   };
+  for (const BadFile &f : bad_files) bad.push_back({{"--follow-up=2", std::string("--candidates=") + f.name}, f.message});
   for (const Bad &b : bad) {
     SCOPED_TRACE(b.message);
     TempDir dir;
-    dir.write("wide.txt", "Wide\nNrows=2 Ncols=6\nData\n1. 1 1 1 1 1 1\n2. 1 1 1 1 1 1\n");
-    dir.write("short.txt", "Short\nNrows=3 Ncols=5\nData\n1. 1 1 1 1 1\n2. 1 1 1 1 -1\n");
-    dir.write("real.txt", "Real\nNrows=1 Ncols=5\nData\n1. 1 0.5 1 1 1\n");
-    dir.write("count.txt", "No count\nRuns=2 Ncols=5\nData\n1. 1 1 1 1 1\n");
-    dir.write("cut.txt", "Cut\nNrows=2 Ncols=5\nData\n1. 1 1 1 1 1\n2. 1 -1 1\n");
+    for (const BadFile &f : bad_files) dir.write(f.name, f.text);
     auto r = run_example("reactor12", b.options, dir);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.out.ends_with(b.message)) << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);
+    EXPECT_TRUE(r.out.ends_with(b.message)) << tail(r.out, 300);
   }
   TempDir dir;
   auto r = run_example("reactor12", {"--follow-up=2", "--candidates=missing.txt"}, dir);
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(has_text(r.err, "CANNOT OPEN the file  `missing.txt'")) << r.err;
+  EXPECT_TRUE(contains(r.err, "CANNOT OPEN the file  `missing.txt'")) << r.err;
 }
 
 TEST(FollowUpRun, RequestsThatNeedTheFitsEndTheRunWithAMessageInTheLog) {
@@ -510,7 +470,7 @@ TEST(FollowUpRun, RequestsThatNeedTheFitsEndTheRunWithAMessageInTheLog) {
       "\nNO FOLLOW-UP RUNS: the 13 leading models hold 13 factors, and a full factorial of candidate\n"
       "runs is built for at most 12. Give the candidate runs in a file with\n"
       "--candidates=FILE, or compare fewer models with --md-models=M.\n";
-  EXPECT_TRUE(r.out.ends_with(message)) << r.out.substr(r.out.size() > 400 ? r.out.size() - 400 : 0);
+  EXPECT_TRUE(r.out.ends_with(message)) << tail(r.out, 400);
   EXPECT_TRUE(read_file(dir.file("wide.out.txt")).ends_with(message));
   // A model set of one model leaves nothing to discriminate.
   dir.write("one.txt", "One factor\nNrows=4 Ncols=1\nData\n1. -1 3\n2. 1 5\n3. -1 4\n4. 1 7\n");

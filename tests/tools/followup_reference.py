@@ -23,24 +23,22 @@ import math
 import os
 
 from fit_reference import inverse_and_det
-from modelspace_reference import fit, model_columns, model_set
+from grid_reference import PB12, Y12
+from modelspace_reference import LETTERS, fit, full_factorial, model_columns, model_set
 
 NEW_BLOCK = "new block"
 
 
-def posteriors(xrows, y, blocks, kmax, order, null, keep, gam, gint, pi):
+def leading(xrows, y, blocks, kmax, order, null, keep, gam, gint, pi, m):
+    """The m models of highest posterior probability (ties by model order) and that probability."""
     sets = model_set(blocks, len(xrows[0]), kmax, null)
     fits = [fit(xrows, y, blocks, list(fs), order, gam, gint, pi) for fs in sets]
     live = [keep or not r["singular"] for r in fits]
     top = max(r["logb"] for r, ok in zip(fits, live) if ok)
     total = sum(math.exp(r["logb"] - top) for r, ok in zip(fits, live) if ok)
     probs = [math.exp(r["logb"] - top) / total if ok else 0.0 for r, ok in zip(fits, live)]
-    return sets, probs
-
-
-def leading(sets, probs, m):
-    order = sorted((i for i in range(len(sets)) if probs[i] > 0), key=lambda i: (-probs[i], i))
-    return [(sets[i], probs[i]) for i in order[:m]]
+    ranked = sorted((i for i in range(len(sets)) if probs[i] > 0), key=lambda i: (-probs[i], i))
+    return [(sets[i], probs[i]) for i in ranked[:m]]
 
 
 def column_value(row, col, blocks):
@@ -81,9 +79,7 @@ def md(models, design, candidates, blocks):
         yhat = [sum(Z[a][i] * b[i] for i in range(nc)) for a in range(N)]
         parts.append((p, V, Vi, yhat, s2))
     total = 0.0
-    for i, j in combinations(range(len(parts)), 2):
-        pi_, Vi_, Ai, yi, si = parts[i]
-        pj, Vj, Aj, yj, sj = parts[j]
+    for (pi_, Vi_, Ai, yi, si), (pj, Vj, Aj, yj, sj) in combinations(parts, 2):
         d = [yi[a] - yj[a] for a in range(N)]
         tr_ij = sum(Ai[a][c] * Vj[c][a] for a in range(N) for c in range(N))
         tr_ji = sum(Aj[a][c] * Vi_[c][a] for a in range(N) for c in range(N))
@@ -96,10 +92,12 @@ def md(models, design, candidates, blocks):
 
 def full_factorial_candidates(factors):
     """Standard order: the factor of the lowest column changes fastest."""
-    cands = []
-    for q in range(1 << len(factors)):
-        cands.append({f: (1 if (q >> p) & 1 else -1) for p, f in enumerate(factors)})
-    return cands
+    return [{f: (1 if (q >> p) & 1 else -1) for p, f in enumerate(factors)} for q in range(1 << len(factors))]
+
+
+def print_designs(designs):
+    for value, design in designs:
+        print(f"    {{{{{', '.join(str(k) for k in design)}}}, {value!r}}},")
 
 
 def report(title, xrows, y, designs, m, blocks=0, kmax=3, order=3, null=False, keep=False,
@@ -107,29 +105,21 @@ def report(title, xrows, y, designs, m, blocks=0, kmax=3, order=3, null=False, k
     """Prints the s^2 of the leading models, the MD of each design and, with
     best_of = (N, T), the T best of all designs of N runs, by brute force."""
     gint = gam if gint is None else gint
-    sets, probs = posteriors(xrows, y, blocks, kmax, order, null, keep, gam, gint, pi)
-    lead = leading(sets, probs, m)
-    models = []
-    for fs, p in lead:
-        cols, g, b, s2 = refit_with_new_block(xrows, y, blocks, fs, order, gam, gint)
-        models.append((p, cols, g, b, s2))
+    lead = leading(xrows, y, blocks, kmax, order, null, keep, gam, gint, pi, m)
+    models = [(p, *refit_with_new_block(xrows, y, blocks, fs, order, gam, gint)) for fs, p in lead]
     if candidates is None:
-        factors = sorted(set(f for fs, _ in lead for f in fs))
-        candidates = full_factorial_candidates(factors)
+        candidates = full_factorial_candidates(sorted(set(f for fs, _ in lead for f in fs)))
     print("//", title)
-    names = ["".join("ABCDEFGHJKLMNOPQRSTUVWXYZ"[f] for f in fs) or "(null)" for fs, _ in lead]
+    names = ["".join(LETTERS[f] for f in fs) or "(null)" for fs, _ in lead]
     print("    {" + ", ".join(f'{{"{name}", {float(m[4])!r}}}' for name, m in zip(names, models)) + "},")
-    for design in designs:
-        value = md(models, design, candidates, blocks)
-        print(f"    {{{{{', '.join(str(k) for k in design)}}}, {value!r}}},")
+    print_designs((md(models, design, candidates, blocks), design) for design in designs)
     if best_of is not None:
         n, top = best_of
         every = [(md(models, list(d), candidates, blocks), list(d))
                  for d in combinations_with_replacement(range(len(candidates)), n)]
         every.sort(key=lambda t: -t[0])
         print(f"//   the {top} best of all {len(every)} designs of {n} runs:")
-        for value, design in every[:top]:
-            print(f"    {{{{{', '.join(str(k) for k in design)}}}, {value!r}}},")
+        print_designs(every[:top])
 
 
 def rows_of(table):
@@ -138,19 +128,14 @@ def rows_of(table):
 
 if __name__ == "__main__":
     # 2^4 full factorial, the first column a block.
-    f4 = [{j: (1 if (r >> j) & 1 else -1) for j in range(4)} for r in range(16)]
-    y16 = [20, 23, 19, 24, 22, 21, 20, 25, 21, 24, 20, 22, 23, 22, 19, 26]
-    report("2^4, --blocks=1 --gamma-int=1.5 --md-models=4", f4, y16,
+    report("2^4, --blocks=1 --gamma-int=1.5 --md-models=4", full_factorial(4),
+           [20, 23, 19, 24, 22, 21, 20, 25, 21, 24, 20, 22, 23, 22, 19, 26],
            [[0, 1, 2], [5, 5, 7], [0, 0, 0], [3, 6, 7], [1, 2, 4]], 4, blocks=1, gint=1.5)
     # The Plackett-Burman reactor runs, main-effect models, with candidates
     # that include a centre run and a run outside the cube.
-    pb = [(1, -1, 1, -1, -1), (1, 1, -1, 1, -1), (-1, 1, 1, -1, 1), (1, -1, 1, 1, -1),
-          (1, 1, -1, 1, 1), (1, 1, 1, -1, 1), (-1, 1, 1, 1, -1), (-1, -1, 1, 1, 1),
-          (-1, -1, -1, 1, 1), (1, -1, -1, -1, 1), (-1, 1, -1, -1, -1), (-1, -1, -1, -1, -1)]
-    ypb = [56, 93, 67, 60, 77, 65, 95, 49, 44, 63, 63, 61]
     cands = rows_of([(0, 0, 0, 0, 0), (1, 1, 1, 1, 1), (-1, 1, -1, 1, -1), (1, -1, -1, 1, 1),
                      (2, -1, 1, 0, -1), (-1, -1, 1, 1, -1)])
-    report("reactor12, --null --max-factors=5 --order=1 --md-models=6, candidates", rows_of(pb), ypb,
+    report("reactor12, --null --max-factors=5 --order=1 --md-models=6, candidates", rows_of(PB12), Y12,
            [[0, 1], [2, 3], [4, 4], [0, 1, 2, 3, 5], [1, 1, 4, 5, 5]], 6, kmax=5, order=1,
            null=True, candidates=cands, best_of=(2, 3))
     # The injection-moulding example of Meyer, Steinberg and Box: factors
@@ -158,13 +143,11 @@ if __name__ == "__main__":
     # null model, gamma 2; H = ACE in these runs, so the four-factor model is
     # singular and takes part with its Box-Meyer posterior (--keep-aliased).
     inj, yinj = [], []
-    here = os.path.dirname(os.path.abspath(__file__))
-    with open(os.path.join(here, "..", "..", "examples", "injection16.txt")) as design:
-        for line in design:
-            words = line.split()
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
+                           "injection16.txt")) as design:
+        for words in (line.split() for line in design):
             if len(words) == 10 and words[0].rstrip(".").isdigit():
-                levels = [int(w) for w in words[1:9]]
-                inj.append((levels[0], levels[2], levels[4], levels[7]))
+                inj.append((int(words[1]), int(words[3]), int(words[5]), int(words[8])))
                 yinj.append(float(words[9]))
     report("injection A C E H, --null --max-factors=4 --keep-aliased -G2 --md-models=5",
            rows_of(inj), yinj, [[8, 8, 11, 14], [8, 11, 13, 14]], 5, kmax=4, null=True,

@@ -22,18 +22,20 @@ by the build.
 """
 import math
 
-from modelspace_reference import LETTERS, fit, model_set
+from modelspace_reference import fit, full_factorial, model_set
+
+PB12 = [(1, -1, 1, -1, -1), (1, 1, -1, 1, -1), (-1, 1, 1, -1, 1), (1, -1, 1, 1, -1),
+        (1, 1, -1, 1, 1), (1, 1, 1, -1, 1), (-1, 1, 1, 1, -1), (-1, -1, 1, 1, 1),
+        (-1, -1, -1, 1, 1), (1, -1, -1, -1, 1), (-1, 1, -1, -1, -1), (-1, -1, -1, -1, -1)]
+Y12 = [56, 93, 67, 60, 77, 65, 95, 49, 44, 63, 63, 61]
 
 
 def grid_values(lo, hi, n):
-    values = [min(lo + (hi - lo) * i / (n - 1), hi) for i in range(n)]
-    values[-1] = hi
-    return values
+    return [min(lo + (hi - lo) * i / (n - 1), hi) for i in range(n - 1)] + [hi]
 
 
 def point(xrows, y, g, p, blocks, kmax, order, null, keep, gam, gint):
     nv = len(xrows[0])
-    k = nv - blocks
     gi = gint * (g / gam) if gint else g
     logbs = []
     for fs in model_set(blocks, nv, kmax, null):
@@ -44,20 +46,15 @@ def point(xrows, y, g, p, blocks, kmax, order, null, keep, gam, gint):
     total = sum(math.exp(v - top) for _, v in logbs)
     active = [sum(math.exp(v - top) for fs, v in logbs if f in fs) / total for f in range(blocks, nv)]
     none = sum(math.exp(v - top) for fs, v in logbs if not fs) / total
-    log_support = k * math.log(1 - p) + top + math.log(total)
-    return active, none, log_support
+    return active, none, (nv - blocks) * math.log(1 - p) + top + math.log(total)
 
 
-def grid(xrows, y, gammas, pis, blocks=0, kmax=3, order=3, null=False, keep=False,
-         gam=2.5, gint=None):
-    """Every point, pi outermost: index = i * len(gammas) + j."""
-    points = [point(xrows, y, g, p, blocks, kmax, order, null, keep, gam, gint)
-              for p in pis for g in gammas]
+def grid(xrows, y, gammas, pis, blocks=0, kmax=3, order=3, null=False, keep=False, gam=2.5, gint=None):
+    """Every point, pi outermost: index = i * len(gammas) + j; and the support of each."""
+    points = [point(xrows, y, g, p, blocks, kmax, order, null, keep, gam, gint) for p in pis for g in gammas]
     top = max(ls for _, _, ls in points)
     weights = [math.exp(ls - top) for _, _, ls in points]
-    total = sum(weights)
-    support = [w / total for w in weights]
-    return points, support
+    return points, [w / sum(weights) for w in weights]
 
 
 def report(title, xrows, y, gammas, pis, checked, **space):
@@ -75,33 +72,19 @@ def best(title, xrows, y, gammas, pis, **space):
           f"neighbours {support[max(i - 1, 0)]!r} {support[min(i + 1, len(support) - 1)]!r}")
 
 
-PB12 = [(1, -1, 1, -1, -1), (1, 1, -1, 1, -1), (-1, 1, 1, -1, 1), (1, -1, 1, 1, -1),
-        (1, 1, -1, 1, 1), (1, 1, 1, -1, 1), (-1, 1, 1, 1, -1), (-1, -1, 1, 1, 1),
-        (-1, -1, -1, 1, 1), (1, -1, -1, -1, 1), (-1, 1, -1, -1, -1), (-1, -1, -1, -1, -1)]
-Y12 = [56, 93, 67, 60, 77, 65, 95, 49, 44, 63, 63, 61]
-Y16 = [61, 53, 63, 61, 53, 56, 54, 61, 69, 61, 94, 93, 66, 60, 95, 98]
-
-
-def full_factorial(k):
-    return [tuple(1 if (r >> j) & 1 else -1 for j in range(k)) for r in range(1 << k)]
-
-
 if __name__ == "__main__":
     pb = [dict(enumerate(r)) for r in PB12]
     report("reactor12 --null --gamma-grid=0.5:5:10", pb, Y12, grid_values(0.5, 5, 10), [0.25],
            [0, 4, 9], null=True)
     report("reactor12 --pi-grid=0.05:0.5:10", pb, Y12, [2.5], grid_values(0.05, 0.5, 10), [0, 4, 9])
-    f4 = [dict(enumerate(r)) for r in full_factorial(4)]
     report("2^4 --blocks=1 --order=2 --gamma-int=1.5 --gamma-grid=1:4:4 --pi-grid=0.1:0.4:4",
-           f4, Y16, grid_values(1, 4, 4), grid_values(0.1, 0.4, 4), [0, 6, 15],
-           blocks=1, order=2, gint=1.5)
+           full_factorial(4), [61, 53, 63, 61, 53, 56, 54, 61, 69, 61, 94, 93, 66, 60, 95, 98],
+           grid_values(1, 4, 4), grid_values(0.1, 0.4, 4), [0, 6, 15], blocks=1, order=2, gint=1.5)
     half = [{0: a, 1: b, 2: a * b} for a, b in [(-1, -1), (1, -1), (-1, 1), (1, 1)]] * 2
     report("half fraction twice --keep-aliased --gamma-grid=1:3:3", half,
            [10, 14, 19, 31, 11, 15, 18, 30], grid_values(1, 3, 3), [0.25], [0, 1, 2], keep=True)
-    centre = [dict(enumerate(r)) for r in full_factorial(3) + [(0, 0, 0), (0, 0, 0)]]
-    report("2^3 and two centre runs --gamma-grid=1:4:4", centre,
+    report("2^3 and two centre runs --gamma-grid=1:4:4", full_factorial(3) + [{0: 0, 1: 0, 2: 0}] * 2,
            [20, 31, 22, 35, 19, 33, 24, 36, 27, 28], grid_values(1, 4, 4), [0.25], [0, 2, 3])
     report("reactor12 --null --max-factors=5 --order=1 --gamma-grid=0.5:5:4", pb, Y12,
            grid_values(0.5, 5, 4), [0.25], [0, 1, 3], null=True, kmax=5, order=1)
-    best("reactor12 --null --gamma-grid=0.2:6:100", pb, Y12, grid_values(0.2, 6, 100), [0.25],
-         null=True)
+    best("reactor12 --null --gamma-grid=0.2:6:100", pb, Y12, grid_values(0.2, 6, 100), [0.25], null=True)
