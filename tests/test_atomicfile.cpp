@@ -28,144 +28,104 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The names in a directory.
 std::set<std::string> names_in(const std::string &dir) {
   std::set<std::string> names;
   for (const auto &entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
   return names;
 }
 
-std::string sys_text(int err) { return std::string(strerror(err)) + "\n"; }
-
-std::string refusal(const char *verb, const std::string &path, int err) {
-  return "\nCANNOT " + std::string(verb) + " the file  `" + path + "'\n" + sys_text(err) +
-         "Nothing was written to `" + path + "'; what stood at that name is left as it was.\n";
-}
-
 }  // namespace
 
+// The new text replaces the old file only at the commit, with the
+// permissions of a new file; a link at the name is replaced, never followed.
 TEST(AtomicFile, WritesTheWholeFileUnderItsNameAndNothingElse) {
   TempDir dir;
   const std::string path = dir.file("r.json");
   dir.write("r.json", "the old results\n");
-  auto r = run_child([&] {
-    umask(022);
-    begin_atomic_file(path.c_str());
-    // Until the rename the old file stands and the new text is elsewhere.
-    atomic_printf("%s %d\n", "new", 1);
-    atomic_write("rest\n", 5);
-    printf("%zu %s\n", names_in(dir.path()).size(), read_file(path).c_str());
-    commit_atomic_file();
-  });
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "2 the old results\n\n");
-  EXPECT_EQ(read_file(path), "new 1\nrest\n");
-  EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"r.json"});
-  struct stat st;
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);  // 0666 less the umask, not mkstemp's 0600
-}
-
-TEST(AtomicFile, ALinkAtTheNameIsReplacedNeverFollowed) {
-  TempDir dir;
   dir.write("elsewhere.txt", "someone else's file\n");
   fs::create_symlink("elsewhere.txt", dir.file("r.svg"));
   auto r = run_child([&] {
+    umask(022);
+    begin_atomic_file(path.c_str());
+    atomic_printf("%s %d\n", "new", 1);
+    atomic_write("rest\n", 5);
+    // Until the rename the old file stands; the new text is in a fourth name.
+    printf("%zu %s\n", names_in(dir.path()).size(), read_file(path).c_str());
+    commit_atomic_file();
     begin_atomic_file(dir.file("r.svg").c_str());
     atomic_write("<svg/>\n", 7);
     commit_atomic_file();
   });
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "4 the old results\n\n");
+  EXPECT_EQ(read_file(path), "new 1\nrest\n");
   EXPECT_FALSE(fs::is_symlink(dir.file("r.svg")));
   EXPECT_EQ(read_file(dir.file("r.svg")), "<svg/>\n");
   EXPECT_EQ(read_file(dir.file("elsewhere.txt")), "someone else's file\n");
+  EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"r.json", "r.svg", "elsewhere.txt"}));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);  // 0666 less the umask, not mkstemp's 0600
 }
 
-// Each failure: status 1, the message, the old file as it was and no
-// temporary file left.
-TEST(AtomicFile, FailuresLeaveTheOldFileAndNoTemporaryFile) {
-  struct Failure {
-    const char *what;
-    std::function<void(const TempDir &)> prepare;
-    std::string name;                     // the file written, in the directory
-    std::function<void()> write;          // between begin and commit
-    std::string message;                  // on standard error, after the directory's name
-    int err;
-    std::set<std::string> left;           // the names in the directory afterwards
+// Every end before the rename, a failure or the run ending early by exit,
+// interrupt or discard, leaves r.json as it was and no temporary file; a
+// failure ends with status 1 and its message.
+TEST(AtomicFile, AnEndBeforeTheRenameLeavesTheOldFileAndNoTemporaryFile) {
+  const auto old_file = [](const TempDir &dir) { dir.write("r.json", "the old results\n"); };
+  const auto half_a_file = [] {
+    atomic_write("half a file", 11);
+    fflush(nullptr);
   };
   const std::string text(100000, 'x');
-  const std::vector<Failure> failures = {
-      {"a directory that does not exist", [](const TempDir &) {}, "none/r.json", [] {}, "CREATE",
-       ENOENT, {}},
-      {"a directory at the name",
-       [](const TempDir &dir) { fs::create_directory(dir.file("r.json")); }, "r.json", [] {},
-       "CREATE", EISDIR, {"r.json"}},
-      {"a file-size limit reached while writing",
-       [](const TempDir &dir) { dir.write("r.json", "the old results\n"); }, "r.json",
+  struct Case {
+    const char *what;
+    std::function<void(const TempDir &)> prepare;
+    std::string name;            // the file begun, in the directory
+    std::function<void()> rest;  // after the begin
+    int status;
+    const char *verb;  // CANNOT <verb> the file, with the system's text of err; or not checked
+    int err;
+    std::set<std::string> left;  // the names in the directory afterwards
+  };
+  const std::vector<Case> cases = {
+      {"a directory that does not exist", [](const TempDir &) {}, "none/r.json", commit_atomic_file,
+       1, "CREATE", ENOENT, {}},
+      {"a directory at the name", [](const TempDir &dir) { fs::create_directory(dir.file("r.json")); },
+       "r.json", commit_atomic_file, 1, "CREATE", EISDIR, {"r.json"}},
+      {"a file-size limit reached while writing", old_file, "r.json",
        [&] {
          rlimit limit = {4096, 4096};
          setrlimit(RLIMIT_FSIZE, &limit);
          signal(SIGXFSZ, SIG_IGN);
          for (int k = 0; k < 20; k++) atomic_write(text.data(), text.size());
+         commit_atomic_file();
        },
-       "WRITE", EFBIG, {"r.json"}},
+       1, "WRITE", EFBIG, {"r.json"}},
+      {"exit", old_file, "r.json", [&] { half_a_file(); exit(3); }, 3, nullptr, 0, {"r.json"}},
+      {"SIGTERM", old_file, "r.json", [&] { half_a_file(); set_run_signals(); raise(SIGTERM); },
+       128 + SIGTERM, nullptr, 0, {"r.json"}},
+      {"SIGINT", old_file, "r.json", [&] { half_a_file(); set_run_signals(); raise(SIGINT); },
+       128 + SIGINT, nullptr, 0, {"r.json"}},
+      {"discarded", old_file, "r.json", [&] { half_a_file(); discard_atomic_file(); }, 0, nullptr, 0,
+       {"r.json"}},
   };
-  for (const Failure &f : failures) {
-    SCOPED_TRACE(f.what);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
     TempDir dir;
-    f.prepare(dir);
+    c.prepare(dir);
     const std::string before = read_file(dir.file("r.json"));
-    const std::string path = dir.file(f.name);
+    const std::string path = dir.file(c.name);
     auto r = run_child([&] {
       begin_atomic_file(path.c_str());
-      f.write();
-      commit_atomic_file();
+      c.rest();
     });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, refusal(f.message.c_str(), path, f.err));
-    EXPECT_EQ(names_in(dir.path()), f.left);
+    EXPECT_EQ(r.status, c.status);
+    if (c.verb != nullptr) {
+      EXPECT_EQ(r.err, "\nCANNOT " + std::string(c.verb) + " the file  `" + path + "'\n" + strerror(c.err) +
+                           "\nNothing was written to `" + path + "'; what stood at that name is left as it was.\n");
+    }
+    EXPECT_EQ(names_in(dir.path()), c.left);
     EXPECT_EQ(read_file(dir.file("r.json")), before);
-  }
-}
-
-// A run that ends before the rename, by exit or by an interrupt, takes the
-// temporary file with it.
-TEST(AtomicFile, ARunEndedEarlyLeavesNoTemporaryFile) {
-  struct Ending {
-    const char *what;
-    std::function<void()> end;
-    int status;
-  };
-  const std::vector<Ending> endings = {
-      {"exit", [] { exit(3); }, 3},
-      {"SIGTERM", [] {
-         set_run_signals();
-         raise(SIGTERM);
-       },
-       128 + SIGTERM},
-      {"SIGINT", [] {
-         set_run_signals();
-         raise(SIGINT);
-       },
-       128 + SIGINT},
-      {"discarded", [] {
-         discard_atomic_file();
-         printf("discarded\n");
-       },
-       0},
-  };
-  for (const Ending &e : endings) {
-    SCOPED_TRACE(e.what);
-    TempDir dir;
-    dir.write("r.csv", "old\n");
-    auto r = run_child([&] {
-      begin_atomic_file(dir.file("r.csv").c_str());
-      atomic_write("half a file", 11);
-      fflush(nullptr);
-      e.end();
-    });
-    EXPECT_EQ(r.status, e.status);
-    EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"r.csv"});
-    EXPECT_EQ(read_file(dir.file("r.csv")), "old\n");
   }
 }
