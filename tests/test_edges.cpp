@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -46,29 +45,29 @@ std::vector<std::string> block(const std::string &out, const std::string &title)
 
 // A factor table as printed; without the sums column when `sums` is false
 // (the sums of likelihoods and reciprocal squares change with the units).
-std::string factor_table(const std::string &out, const std::string &weighting, bool sums) {
+std::string factor_table(const std::string &out, const std::string &weighting, bool sums = true) {
   std::string table;
   for (const std::string &line : block(out, "Weighting models by " + weighting)) {
-    if (sums) {
-      table += line + "\n";
-      continue;
-    }
     std::vector<std::string> w = words(line);
-    table += "  " + w[0] + "  " + w[2] + "  " + (w.size() > 3 ? w[3] : "") + "\n";
+    w.resize(4);  // a share without stars leaves w[3] empty
+    table += sums ? line + "\n" : "  " + w[0] + "  " + w[2] + "  " + w[3] + "\n";
   }
   return table;
 }
 
-// Model name and the columns that do not depend on the units (adjusted
-// R-squared, F statistic, posterior probability) of a ranking table.
-std::string unit_free_columns(const std::string &out, const std::string &title) {
-  std::string columns;
-  for (const std::string &line : block(out, title)) {
+// Of each model of a ranking table, the columns `picked` (0 the name, 1
+// adjusted R-squared, 3 F statistic, 6 posterior probability) joined by `glue`.
+std::vector<std::string> ranking(const std::string &out, const std::string &title,
+                                 std::vector<size_t> picked, const char *glue = " ") {
+  std::vector<std::string> rows;
+  for (const std::string &line : block(out, "All models sorted together by " + title)) {
     std::vector<std::string> w = words(line);
-    if (w.size() == 7 && w[0] != "Model")
-      columns += w[0] + " " + w[1] + " " + w[3] + " " + w[6] + "\n";
+    if (w.size() != 7 || w[0] == "Model") continue;
+    std::string row = w[picked[0]];
+    for (size_t k = 1; k < picked.size(); k++) row += glue + w[picked[k]];
+    rows.push_back(row);
   }
-  return columns;
+  return rows;
 }
 
 // A design file with every response replaced by f(response).
@@ -90,12 +89,11 @@ std::string with_responses(const std::string &design, F f) {
   return result;
 }
 
-testutil::Outcome run_design(const std::string &design, const std::vector<std::string> &options) {
+testutil::Outcome run_design(const std::string &design, std::vector<std::string> options) {
   TempDir dir;
   dir.write("d.txt", design);
-  std::vector<std::string> args = {"d"};
-  args.insert(args.end(), options.begin(), options.end());
-  return run_program(args, dir.path());
+  options.insert(options.begin(), "d");
+  return run_program(options, dir.path());
 }
 
 }  // namespace
@@ -106,69 +104,61 @@ testutil::Outcome run_design(const std::string &design, const std::vector<std::s
 // subnormal range; the scales take them through underflow and overflow.
 TEST(Edges, PosteriorsAndFactorWeightsDoNotDependOnTheUnits) {
   const std::string base = read_file(testutil::source_path("tests/data/scale96.txt"));
-  const std::string posteriors =
+  const std::vector<std::string> posteriors = words(
       "A=0.87 B=0.0041 C=8.7e-05 D=6.3e-05 E=6.9e-05 AB=0.12 AC=0.0029 AD=0.0005 AE=0.00057 "
       "BC=3.4e-06 BD=2.2e-05 BE=8e-06 CD=5.4e-08 CE=6.2e-08 DE=4.1e-08 ABC=9e-07 ABD=2.6e-06 "
       "ABE=9.6e-06 ACD=3.3e-09 ACE=9e-09 ADE=7.6e-10 BCD=3.4e-11 BCE=1.4e-11 BDE=1.1e-10 "
-      "CDE=9.5e-14";
-  const std::map<std::string, std::pair<std::string, bool>> tables = {
-      {"Fstat:",
-       {"  A:  82.6262    0.74632  **********************\n"
-        "  B:  55.3646    0.50008  ***************\n"
-        "  C:   29.525    0.26668  ********\n"
-        "  D:  28.7479    0.25967  ********\n"
-        "  E:  28.9974    0.26192  ********\n",
-        true}},
-      {"Likelihood:",
-       {"  A:  0.99999  ******************************\n"
-        "  B:  0.99882  ******************************\n"
-        "  C:  0.06750  **\n"
-        "  D:  0.19470  ******\n"
-        "  E:  0.73050  **********************\n",
-        false}},
-      {"1/rmse^2:",
-       {"  A:  0.48836  ***************\n"
-        "  B:  0.46075  **************\n"
-        "  C:  0.42722  *************\n"
-        "  D:  0.42711  *************\n"
-        "  E:  0.42815  *************\n",
-        false}},
-      {"1/rmsec^2",
-       {"  A:  0.48825  ***************\n"
-        "  B:  0.46070  **************\n"
-        "  C:  0.42723  *************\n"
-        "  D:  0.42713  *************\n"
-        "  E:  0.42816  *************\n",
-        false}},
-      {"Bayesian",
-       {"  A:     0.995651    0.99565  ******************************\n"
-        "  B:     0.128149    0.12815  ****\n"
-        "  C:    0.0029639    0.00296  \n"
-        "  D:  0.000584001    0.00058  \n"
-        "  E:  0.000657343    0.00066  \n",
-        true}},
+      "CDE=9.5e-14");
+  const struct {
+    const char *weighting;
+    bool sums;
+    const char *table;
+  } tables[] = {
+      {"Fstat:", true,
+       "  A:  82.6262    0.74632  **********************\n"
+       "  B:  55.3646    0.50008  ***************\n"
+       "  C:   29.525    0.26668  ********\n"
+       "  D:  28.7479    0.25967  ********\n"
+       "  E:  28.9974    0.26192  ********\n"},
+      {"Likelihood:", false,
+       "  A:  0.99999  ******************************\n"
+       "  B:  0.99882  ******************************\n"
+       "  C:  0.06750  **\n"
+       "  D:  0.19470  ******\n"
+       "  E:  0.73050  **********************\n"},
+      {"1/rmse^2:", false,
+       "  A:  0.48836  ***************\n"
+       "  B:  0.46075  **************\n"
+       "  C:  0.42722  *************\n"
+       "  D:  0.42711  *************\n"
+       "  E:  0.42815  *************\n"},
+      {"1/rmsec^2", false,
+       "  A:  0.48825  ***************\n"
+       "  B:  0.46070  **************\n"
+       "  C:  0.42723  *************\n"
+       "  D:  0.42713  *************\n"
+       "  E:  0.42816  *************\n"},
+      {"Bayesian", true,
+       "  A:     0.995651    0.99565  ******************************\n"
+       "  B:     0.128149    0.12815  ****\n"
+       "  C:    0.0029639    0.00296  \n"
+       "  D:  0.000584001    0.00058  \n"
+       "  E:  0.000657343    0.00066  \n"},
   };
-  std::map<std::string, std::string> expected_posterior;
-  for (const std::string &item : words(posteriors))
-    expected_posterior[item.substr(0, item.find('='))] = item.substr(item.find('=') + 1);
-
-  std::string first_fstat_ranking;
+  std::vector<std::string> first_fstat_ranking;
   for (int k = -8; k <= 6; k++) {
     SCOPED_TRACE("responses times 10^" + std::to_string(k));
     const double scale = std::pow(10.0, k), shift = 37.0 * (k + 10);
     auto r = run_design(with_responses(base, [&](double y) { return scale * (y + shift); }),
                         {"-R", "-D"});
     ASSERT_EQ(r.status, 0);
-    for (const auto &[weighting, table] : tables)
-      EXPECT_EQ(factor_table(r.out, weighting, table.second), table.first) << weighting;
-    std::map<std::string, std::string> posterior;
-    for (const std::string &line : block(r.out, "All models sorted together by BayesPostProb")) {
-      std::vector<std::string> w = words(line);
-      if (w.size() == 7 && w[0] != "Model") posterior[w[0]] = w[6];
-    }
-    EXPECT_EQ(posterior, expected_posterior);
-    const std::string fstat =
-        unit_free_columns(r.out, "All models sorted together by Fstat");
+    for (const auto &t : tables) EXPECT_EQ(factor_table(r.out, t.weighting, t.sums), t.table);
+    // Each model once, with its posterior probability.
+    std::vector<std::string> posterior = ranking(r.out, "BayesPostProb", {0, 6}, "=");
+    EXPECT_EQ(std::multiset<std::string>(posterior.begin(), posterior.end()),
+              std::multiset<std::string>(posteriors.begin(), posteriors.end()));
+    // Name, adjusted R-squared, F statistic and posterior, in the order of F.
+    const std::vector<std::string> fstat = ranking(r.out, "Fstat", {0, 1, 3, 6});
     if (first_fstat_ranking.empty()) first_fstat_ranking = fstat;
     EXPECT_EQ(fstat, first_fstat_ranking);
   }
@@ -196,7 +186,7 @@ TEST(Edges, DroppedRunPlackettBurmanReportsEverySingularTriple) {
   EXPECT_EQ(reported, std::set<std::string>(names.begin(), names.end()));
   EXPECT_NE(r.out.find("\n55 models out of 231 were invalid.\n"), std::string::npos);
   EXPECT_EQ(words(block(r.out, "All models sorted together by BayesPostProb")[2])[0], "G");
-  EXPECT_EQ(factor_table(r.out, "Fstat", true),
+  EXPECT_EQ(factor_table(r.out, "Fstat"),
             "  A:  80.2305    0.25621  ********\n"
             "  B:  63.9113    0.20409  ******\n"
             "  C:  53.7815    0.17175  *****\n"
@@ -208,7 +198,7 @@ TEST(Edges, DroppedRunPlackettBurmanReportsEverySingularTriple) {
             "  J:  71.8435    0.22942  *******\n"
             "  K:  58.3249    0.18625  ******\n"
             "  L:  59.3559    0.18955  ******\n");
-  EXPECT_EQ(factor_table(r.out, "Bayesian", true),
+  EXPECT_EQ(factor_table(r.out, "Bayesian"),
             "  A:  0.0817456    0.08175  **\n"
             "  B:  0.0337547    0.03375  *\n"
             "  C:  0.0366042    0.03660  *\n"
@@ -232,13 +222,12 @@ TEST(Edges, ExactFitsShareTheirInfiniteWeights) {
   ASSERT_EQ(r.status, 0);
   const std::string infinite = "  A:  inf    1.00000  ******************************\n"
                                "  B:  inf    0.50000  ***************\n";
-  EXPECT_EQ(factor_table(r.out, "Fstat", true), infinite);
-  EXPECT_EQ(factor_table(r.out, "Likelihood", true), infinite);
-  EXPECT_EQ(factor_table(r.out, "1/rmse^2", true), infinite);
-  EXPECT_EQ(factor_table(r.out, "1/rmsec^2", true),
+  for (const char *weighting : {"Fstat", "Likelihood", "1/rmse^2"})
+    EXPECT_EQ(factor_table(r.out, weighting), infinite) << weighting;
+  EXPECT_EQ(factor_table(r.out, "1/rmsec^2"),
             "  A:  15.9375    0.98837  ******************************\n"
             "  B:   6.5625    0.40698  ************\n");
-  EXPECT_EQ(factor_table(r.out, "Bayesian", true),
+  EXPECT_EQ(factor_table(r.out, "Bayesian"),
             "  A:    0.999999    1.00000  ******************************\n"
             "  B:  0.00649455    0.00649  \n");
 }
@@ -247,21 +236,20 @@ TEST(Edges, ExactFitsShareTheirInfiniteWeights) {
 // underflows to 0, the shares come from the log likelihoods.
 TEST(Edges, LikelihoodsBelowTheLeastDoubleStillGiveShares) {
   std::string design = "Reactor experiment, every run 16 times\nNrows=512 Ncols=5\nData\n";
-  const std::vector<std::string> lines =
-      split_lines(read_file(testutil::source_path("examples/reactor.txt")));
-  std::vector<std::string> runs;
-  for (const std::string &line : lines) {
-    std::vector<std::string> w = words(line);
+  std::vector<std::string> runs;  // the 32 data lines without their run numbers
+  const std::string reactor = read_file(testutil::source_path("examples/reactor.txt"));
+  for (const std::string &line : split_lines(reactor)) {
+    const std::vector<std::string> w = words(line);
     if (w.size() == 7 && std::isdigit(static_cast<unsigned char>(w[0][0])))
-      runs.push_back(w[1] + " " + w[2] + " " + w[3] + " " + w[4] + " " + w[5] + " " + w[6]);
+      runs.push_back(line.substr(line.find('.') + 1));
   }
   ASSERT_EQ(runs.size(), 32u);
   for (int copy = 0; copy < 16; copy++)
     for (size_t i = 0; i < runs.size(); i++)
-      design += std::to_string(copy * 32 + static_cast<int>(i) + 1) + " " + runs[i] + "\n";
+      design += std::to_string(copy * 32 + static_cast<int>(i) + 1) + runs[i] + "\n";
   auto r = run_design(design, {"-D"});
   ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(factor_table(r.out, "Likelihood", true),
+  EXPECT_EQ(factor_table(r.out, "Likelihood"),
             "  A:  0    0.00000  \n"
             "  B:  0    1.00000  ******************************\n"
             "  C:  0    0.00000  \n"
