@@ -76,6 +76,14 @@ TEST(Models, ColumnListsAsLettersAndDigits) {
   const int32_t empty[5] = {-1, 0, 0, 0, 0};
   EXPECT_STREQ(show_char_moff(empty), "");
   init_one_mod(nullptr, 0, 1, 2);  // a missing entry is ignored
+  // An entry filled after the model set was built gets its own name, past
+  // the names of the set, which stay as they were.
+  init_models();
+  ModelEntry extra{};
+  init_one_mod(&extra, 0, 2, 3);
+  EXPECT_STREQ(extra.name, "ACD");
+  EXPECT_EQ(extra.fset, 0b1101u);
+  EXPECT_STREQ(model[nmod - 1].name, "BCD");
 }
 
 TEST(Models, NameListingWrapsAndGoesToScreenAndLog) {

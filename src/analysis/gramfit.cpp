@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <vector>
 
 #include "analysis/calcmodels.h"
 #include "analysis/models.h"

@@ -27,29 +27,11 @@ constexpr int kMaxListedNames = 10000;
 // The model names, one after another with their terminators.
 char *namepool = nullptr;
 size_t namepool_used = 0;
+size_t namepool_size = 0;
 
-uint64_t saturating_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-
-int largest_size() {
-  const int k = screened_factors();
-  return modelspace.max_factors < k ? modelspace.max_factors : k;
+constexpr uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
-
-// Stores the letters of the factor set in the name pool.
-const char *pool_name(uint64_t set) {
-  char *name = namepool + namepool_used;
-  size_t n = 0;
-  for (uint64_t bits = set; bits != 0; bits &= bits - 1) name[n++] = factorstr[__builtin_ctzll(bits)];
-  name[n] = '\0';
-  namepool_used += n + 1;
-  return name;
-}
-
-}  // namespace
-
-namespace {
-
-constexpr uint64_t saturating_sum(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 // Pascal's triangle up to row 64, saturating, built at compile time.
 struct BinomialTable {
@@ -57,11 +39,34 @@ struct BinomialTable {
   constexpr BinomialTable() {
     for (int i = 0; i <= 64; i++) {
       c[i][0] = c[i][i] = 1;
-      for (int j = 1; j < i; j++) c[i][j] = saturating_sum(c[i - 1][j - 1], c[i - 1][j]);
+      for (int j = 1; j < i; j++) c[i][j] = saturating_add(c[i - 1][j - 1], c[i - 1][j]);
     }
   }
 };
 constexpr BinomialTable kBinomial;
+
+int largest_size() {
+  const int k = screened_factors();
+  return modelspace.max_factors < k ? modelspace.max_factors : k;
+}
+
+// Stores the letters of the factor set in the name pool; a name given
+// outside the enumeration that sized the pool gets a block of its own.
+const char *pool_name(uint64_t set) {
+  const size_t length = static_cast<size_t>(__builtin_popcountll(set));
+  if (namepool_used + length + 1 > namepool_size) {
+    char *own = static_cast<char *>(mxalloc(length + 1));
+    size_t n = 0;
+    for (uint64_t bits = set; bits != 0; bits &= bits - 1) own[n++] = factorstr[__builtin_ctzll(bits)];
+    return own;
+  }
+  char *name = namepool + namepool_used;
+  size_t n = 0;
+  for (uint64_t bits = set; bits != 0; bits &= bits - 1) name[n++] = factorstr[__builtin_ctzll(bits)];
+  name[n] = '\0';
+  namepool_used += n + 1;
+  return name;
+}
 
 }  // namespace
 
@@ -120,6 +125,7 @@ void init_models() {
   for (int f = 1; f <= largest; f++) pool += binomial(k, f) * static_cast<uint64_t>(f + 1);
   free(namepool);
   namepool = static_cast<char *>(cxalloc(static_cast<size_t>(pool) + 3, 1));
+  namepool_size = static_cast<size_t>(pool);
   namepool_used = 0;
 
   int i = 0;
