@@ -34,6 +34,20 @@ static int decode_status(int wstatus) {
   return -1;
 }
 
+// Waits for the child and returns its status and the two output streams,
+// removing the files that held them.
+static Outcome child_outcome(pid_t pid, const std::string &out_path, const std::string &err_path) {
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  Outcome o;
+  o.status = decode_status(wstatus);
+  o.out = read_file(out_path);
+  o.err = read_file(err_path);
+  fs::remove(out_path);
+  fs::remove(err_path);
+  return o;
+}
+
 // Forks; in the child, standard input comes from `input` and the two output
 // streams go to temporary files, then `body` runs.
 static Outcome run_forked(const std::function<void()> &body, const std::string &input) {
@@ -60,14 +74,7 @@ static Outcome run_forked(const std::function<void()> &body, const std::string &
     fflush(nullptr);
     _exit(0);
   }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  Outcome o;
-  o.status = decode_status(wstatus);
-  o.out = read_file(out_path);
-  o.err = read_file(err_path);
-  fs::remove(out_path);
-  fs::remove(err_path);
+  Outcome o = child_outcome(pid, out_path, err_path);
   fs::remove(in_path);
   return o;
 }
@@ -145,15 +152,8 @@ Outcome run_program_signalled(const std::vector<std::string> &args, const std::s
     usleep(10000);
   }
   kill(pid, sig);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  close(keys[1]);
-  Outcome o;
-  o.status = decode_status(wstatus);
-  o.out = read_file(out_path);
-  o.err = read_file(err_path);
-  fs::remove(out_path);
-  fs::remove(err_path);
+  Outcome o = child_outcome(pid, out_path, err_path);
+  close(keys[1]);  // only now: the child must not read the end of its keys before the signal
   return o;
 }
 
