@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "analysis/calcmodels.h"
-#include "analysis/models.h"
-#include "analysis/readdat.h"
+#include "engine/calcmodels.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
 #include "support/helpers.h"
 
 using namespace bayescreen;

@@ -28,9 +28,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/driver.h"
-#include "analysis/readdat.h"
-#include "options/setflags.h"
+#include "cli/driver.h"
+#include "engine/readdat.h"
+#include "cli/setflags.h"
 #include "support/showplaces.h"
 
 using namespace bayescreen;

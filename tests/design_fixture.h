@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
 #include "support/helpers.h"
 
 namespace testutil {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "support/atomicfile.h"
-#include "support/errsignals.h"
+#include "cli/atomicfile.h"
+#include "cli/errsignals.h"
 #include "testutil.h"
 
 using namespace bayescreen;

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/calcmodels.h"
-#include "analysis/driver.h"
-#include "analysis/models.h"
-#include "analysis/readdat.h"
+#include "engine/calcmodels.h"
+#include "cli/driver.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
 #include "numeric/matrix.h"
 #include "design_fixture.h"
 #include "testutil.h"

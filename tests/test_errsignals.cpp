@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "support/errsignals.h"
+#include "cli/errsignals.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/models.h"
-#include "analysis/settings.h"
+#include "engine/models.h"
+#include "engine/settings.h"
 #include "design_fixture.h"
 #include "export/csvexport.h"
 #include "export/results.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/driver.h"
+#include "cli/driver.h"
 #include "testutil.h"
 
 using testutil::contains;

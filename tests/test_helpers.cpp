@@ -17,7 +17,7 @@
 #include <tuple>
 #include <vector>
 
-#include "support/backup.h"
+#include "cli/backup.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"
 #include "testutil.h"

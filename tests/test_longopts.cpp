@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "options/longopts.h"
+#include "cli/longopts.h"
 #include "testutil.h"
 
 using namespace bayescreen;

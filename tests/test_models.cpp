@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/models.h"
-#include "analysis/readdat.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
 #include "design_fixture.h"
 #include "support/logfile.h"
 #include "testutil.h"

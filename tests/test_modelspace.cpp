@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/calcmodels.h"
-#include "analysis/models.h"
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
+#include "engine/calcmodels.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
 #include "design_fixture.h"
 #include "testutil.h"
 

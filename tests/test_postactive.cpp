@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/driver.h"
-#include "analysis/models.h"
-#include "analysis/postactive.h"
+#include "cli/driver.h"
+#include "engine/models.h"
+#include "engine/postactive.h"
 #include "design_fixture.h"
 #include "testutil.h"
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/calcmodels.h"
-#include "analysis/models.h"
-#include "analysis/priorgrid.h"
-#include "analysis/settings.h"
+#include "engine/calcmodels.h"
+#include "engine/models.h"
+#include "engine/priorgrid.h"
+#include "engine/settings.h"
 #include "design_fixture.h"
 #include "testutil.h"
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/driver.h"
-#include "analysis/models.h"
-#include "analysis/rankmodels.h"
+#include "cli/driver.h"
+#include "engine/models.h"
+#include "engine/rankmodels.h"
 #include "design_fixture.h"
 #include "support/logfile.h"
 #include "testutil.h"

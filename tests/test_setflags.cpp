@@ -16,9 +16,9 @@
 #include <tuple>
 #include <vector>
 
-#include "analysis/driver.h"
-#include "analysis/readdat.h"
-#include "options/setflags.h"
+#include "cli/driver.h"
+#include "engine/readdat.h"
+#include "cli/setflags.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"
 #include "testutil.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "options/strlist.h"
+#include "support/strlist.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "testutil.h"

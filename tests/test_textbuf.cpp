@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "options/toklist.h"
+#include "cli/toklist.h"
 #include "support/textbuf.h"
 #include "testutil.h"
 

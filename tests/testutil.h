@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/models.h"
-#include "options/setflags.h"
+#include "engine/models.h"
+#include "cli/setflags.h"
 
 namespace testutil {
 

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "analysis/calcmodels.h"
-#include "analysis/followup.h"
-#include "analysis/models.h"
-#include "analysis/priorgrid.h"
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
+#include "engine/calcmodels.h"
+#include "engine/followup.h"
+#include "engine/models.h"
+#include "engine/priorgrid.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
 #include "export/results.h"
-#include "support/atomicfile.h"
+#include "cli/atomicfile.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {

@@ -10,11 +10,11 @@
 #include <new>
 #include <nlohmann/json.hpp>
 
-#include "analysis/driver.h"
-#include "analysis/models.h"
-#include "analysis/priorgrid.h"
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
+#include "cli/driver.h"
+#include "engine/models.h"
+#include "engine/priorgrid.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
 #include "export/csvexport.h"
 #include "export/jsonexport.h"
 #include "export/svgexport.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/postactive.h"
+#include "engine/postactive.h"
 
 namespace bayescreen {
 

@@ -1,3 +1,3 @@
-#include "analysis/driver.h"
+#include "cli/driver.h"
 
 int main(int argc, char **argv) { return bayescreen::bayescreen_main(argc, argv); }

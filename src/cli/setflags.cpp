@@ -1,4 +1,4 @@
-#include "options/setflags.h"
+#include "cli/setflags.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "options/toklist.h"
+#include "cli/toklist.h"
 #include "support/commnum.h"
 #include "support/helpers.h"
 #include "support/lineread.h"

@@ -1,13 +1,13 @@
-#include "analysis/models.h"
+#include "engine/models.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
-#include "options/strlist.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
+#include "support/strlist.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"

@@ -1,4 +1,4 @@
-#include "analysis/readdat.h"
+#include "engine/readdat.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "analysis/settings.h"
-#include "options/strlist.h"
+#include "engine/settings.h"
+#include "support/strlist.h"
 #include "support/helpers.h"
 #include "support/lineread.h"
 #include "support/logfile.h"

@@ -1,4 +1,4 @@
-#include "options/longopts.h"
+#include "cli/longopts.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,10 +1,10 @@
-#include "options/strlist.h"
+#include "support/strlist.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
-#include "options/toklist.h"
+#include "cli/toklist.h"
 #include "support/helpers.h"
 
 namespace bayescreen {

@@ -27,8 +27,8 @@
 #pragma once
 #include <functional>
 
-#include "analysis/calcmodels.h"
-#include "analysis/models.h"
+#include "engine/calcmodels.h"
+#include "engine/models.h"
 
 namespace bayescreen {
 

@@ -1,4 +1,4 @@
-#include "options/toklist.h"
+#include "cli/toklist.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "support/errsignals.h"
+#include "cli/errsignals.h"
 
 #include <cerrno>
 #include <csignal>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "support/atomicfile.h"
+#include "cli/atomicfile.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"

@@ -1,4 +1,4 @@
-#include "analysis/candidates.h"
+#include "engine/candidates.h"
 
 #include <cctype>
 #include <cerrno>
@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/models.h"
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
 #include "support/helpers.h"
 #include "support/lineread.h"
 

@@ -24,7 +24,7 @@
 #pragma once
 #include <vector>
 
-#include "analysis/settings.h"
+#include "engine/settings.h"
 
 namespace bayescreen {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis/models.h"
+#include "engine/models.h"
 
 namespace bayescreen {
 

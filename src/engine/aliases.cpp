@@ -1,13 +1,13 @@
-#include "analysis/aliases.h"
+#include "engine/aliases.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/calcmodels.h"
-#include "analysis/models.h"
-#include "analysis/readdat.h"
+#include "engine/calcmodels.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"

@@ -1,4 +1,4 @@
-#include "support/backup.h"
+#include "cli/backup.h"
 
 #include <sys/stat.h>
 

@@ -2,9 +2,9 @@
 // the options write are declared in analysis/settings.h.
 #pragma once
 
-#include "analysis/settings.h"
-#include "options/longopts.h"
-#include "options/setflags.h"
+#include "engine/settings.h"
+#include "cli/longopts.h"
+#include "cli/setflags.h"
 
 namespace bayescreen {
 

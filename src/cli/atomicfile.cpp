@@ -1,4 +1,4 @@
-#include "support/atomicfile.h"
+#include "cli/atomicfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

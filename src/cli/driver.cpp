@@ -1,22 +1,22 @@
-#include "analysis/driver.h"
+#include "cli/driver.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
-#include "analysis/calcmodels.h"
-#include "analysis/candidates.h"
-#include "analysis/followup.h"
-#include "analysis/models.h"
-#include "analysis/postactive.h"
-#include "analysis/priorgrid.h"
-#include "analysis/rankmodels.h"
-#include "analysis/readdat.h"
+#include "engine/calcmodels.h"
+#include "engine/candidates.h"
+#include "engine/followup.h"
+#include "engine/models.h"
+#include "engine/postactive.h"
+#include "engine/priorgrid.h"
+#include "engine/rankmodels.h"
+#include "engine/readdat.h"
 #include "export/results.h"
-#include "options/longopts.h"
-#include "options/toklist.h"
-#include "support/errsignals.h"
+#include "cli/longopts.h"
+#include "cli/toklist.h"
+#include "cli/errsignals.h"
 #include "support/helpers.h"
 #include "support/lineread.h"
 #include "support/logfile.h"

@@ -1,4 +1,4 @@
-#include "analysis/calcmodels.h"
+#include "engine/calcmodels.h"
 
 #include <cfloat>
 #include <cmath>
@@ -8,10 +8,10 @@
 #include <initializer_list>
 #include <vector>
 
-#include "analysis/gramfit.h"
-#include "analysis/models.h"
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
+#include "engine/gramfit.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
 #include "numeric/exactrank.h"
 #include "numeric/lanes.h"
 #include "numeric/matrix.h"

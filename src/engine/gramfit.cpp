@@ -1,4 +1,4 @@
-#include "analysis/gramfit.h"
+#include "engine/gramfit.h"
 
 #include <cfloat>
 #include <cmath>
@@ -7,10 +7,10 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "analysis/calcmodels.h"
-#include "analysis/models.h"
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
+#include "engine/calcmodels.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
 #include "numeric/cholesky.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"

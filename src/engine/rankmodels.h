@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "analysis/models.h"
+#include "engine/models.h"
 
 namespace bayescreen {
 

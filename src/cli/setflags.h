@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "options/strlist.h"
+#include "support/strlist.h"
 #include "support/logfile.h"
 
 namespace bayescreen {

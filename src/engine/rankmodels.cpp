@@ -1,13 +1,13 @@
-#include "analysis/rankmodels.h"
+#include "engine/rankmodels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis/aliases.h"
-#include "analysis/calcmodels.h"
-#include "analysis/settings.h"
+#include "engine/aliases.h"
+#include "engine/calcmodels.h"
+#include "engine/settings.h"
 #include "support/commnum.h"
 #include "support/helpers.h"
 #include "support/logfile.h"

@@ -1,4 +1,4 @@
-#include "analysis/postactive.h"
+#include "engine/postactive.h"
 
 #include <cfloat>
 #include <cmath>
@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "analysis/calcmodels.h"
-#include "analysis/models.h"
-#include "analysis/readdat.h"
-#include "analysis/settings.h"
+#include "engine/calcmodels.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
+#include "engine/settings.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"

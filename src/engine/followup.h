@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "analysis/candidates.h"
+#include "engine/candidates.h"
 
 namespace bayescreen {
 

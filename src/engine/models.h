@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "analysis/settings.h"
+#include "engine/settings.h"
 
 namespace bayescreen {
 

@@ -1,4 +1,4 @@
-#include "analysis/priorgrid.h"
+#include "engine/priorgrid.h"
 
 #include <cerrno>
 #include <cmath>
@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "analysis/calcmodels.h"
-#include "analysis/gramfit.h"
-#include "analysis/models.h"
-#include "analysis/readdat.h"
-#include "options/longopts.h"
+#include "engine/calcmodels.h"
+#include "engine/gramfit.h"
+#include "engine/models.h"
+#include "engine/readdat.h"
+#include "cli/longopts.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"
 
