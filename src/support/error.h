@@ -1,0 +1,55 @@
+// The one error type of the program. Code below the front end never prints
+// a message nor ends the process: it throws an Error holding the message
+// exactly as the report shows it, where it goes, and, for an error found
+// in a line of an input file, that line. The front end prints it and ends
+// the run with status 1; a library host turns it into its own exception.
+#pragma once
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace bayescreen {
+
+// Where a message is printed.
+enum class Channel {
+  Screen,        // standard output only
+  ScreenAndLog,  // standard output and the log file (when it is open)
+  StdErr,        // standard error
+};
+
+// The input line an error was found in: its text, its physical line number
+// and the file's name. Printed after the message, on the screen, as
+//   "  <text>\nLine #<number> in <file>\n".
+struct LineContext {
+  std::string text;
+  unsigned number = 0;
+  std::string file;
+};
+
+class Error : public std::exception {
+ public:
+  // message: the text as printed, newlines included.
+  explicit Error(std::string message, Channel channel = Channel::Screen)
+      : message_(std::move(message)), channel_(channel) {}
+
+  // The same error, found in a line of an input file.
+  Error &at_line(LineContext line) {
+    line_ = std::move(line);
+    return *this;
+  }
+
+  const std::string &message() const { return message_; }
+  Channel channel() const { return channel_; }
+  const std::optional<LineContext> &line() const { return line_; }
+  // The message without its leading and trailing line breaks, for hosts
+  // that show it as one text.
+  const char *what() const noexcept override;
+
+ private:
+  std::string message_;
+  Channel channel_;
+  std::optional<LineContext> line_;
+  mutable std::string trimmed_;
+};
+
+}  // namespace bayescreen
