@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "numeric/matrix.h"
+#include "support/error.h"
 #include "testutil.h"
 
 using namespace bayescreen;
@@ -24,36 +25,45 @@ static void expect_entries(const double *got, std::initializer_list<double> want
   }
 }
 
-// A failed check inside a child process shows as exit status 3.
-static void child_check(bool ok) {
-  if (!ok) exit(3);
+// The factors, pivot rows and exchanges croutp leaves for a.
+struct Lu {
+  std::vector<double> lu;
+  std::vector<int> piv;
+  int swaps = -1;
+};
+static Lu decompose(std::vector<double> a) {
+  Lu f;
+  f.piv.assign(static_cast<size_t>(std::sqrt(static_cast<double>(a.size()))), -1);
+  f.lu = std::move(a);
+  EXPECT_EQ(croutp(f.lu.data(), f.piv.data(), static_cast<int>(f.piv.size()), &f.swaps), 0);
+  return f;
 }
 
 TEST(MatrixInverse, KnownInversesAndDeterminants) {
-  double a1[1] = {4}, i1[1];
-  ASSERT_EQ(matinv(i1, a1, 1), 0);
+  double a1[1] = {4}, i1[1], det = 0;
+  ASSERT_EQ(matinv(i1, a1, 1, &det), 0);
   EXPECT_EQ(i1[0], 0.25);
-  EXPECT_EQ(get_gmat_det(1), 4.0);
+  EXPECT_EQ(det, 4.0);
 
   double p[4] = {0, 1, 1, 0}, pinv[4];
-  ASSERT_EQ(matinv(pinv, p, 2), 0);
+  ASSERT_EQ(matinv(pinv, p, 2, &det), 0);
   expect_entries(pinv, {0, 1, 1, 0});
-  EXPECT_EQ(nswaps, 1);
-  EXPECT_EQ(get_gmat_det(2), -1.0);
+  EXPECT_EQ(det, -1.0);
+  EXPECT_EQ(decompose({0, 1, 1, 0}).swaps, 1);
 
   // det 16, inverse [[0, 1/4, 3/8], [-1/2, 1/2, 1/2], [-1/2, 0, 1/4]];
   // column 0 pivots on row 2, column 1 on its diagonal row; U diagonal 4, 2, -2.
   double a[9] = {2, -1, -1, -2, 3, -3, 4, -2, 2};
-  double *inv = matinvx2(nullptr, a, 3, nullptr, "A");  // allocated
+  double *inv = matinvx(nullptr, a, 3, nullptr, "A");  // allocated
   expect_entries(inv, {0, 0.25, 0.375, -0.5, 0.5, 0.5, -0.5, 0, 0.25, 0, 0, 0});
-  EXPECT_EQ(nswaps, 1);
-  EXPECT_EQ(indx[0], 2);
-  EXPECT_EQ(indx[1], 1);
-  expect_entries(gmat, {4, -2, 2, -0.5, 2, -2, 0.5, 0, -2});
   free(inv);
+  const Lu f = decompose({2, -1, -1, -2, 3, -3, 4, -2, 2});
+  EXPECT_EQ(f.swaps, 1);
+  EXPECT_EQ(f.piv[0], 2);
+  EXPECT_EQ(f.piv[1], 1);
+  expect_entries(f.lu.data(), {4, -2, 2, -0.5, 2, -2, 0.5, 0, -2});
 
-  double det = 0;
-  EXPECT_EQ(matinvx2(a, a, 3, &det, "A"), a);  // in place
+  EXPECT_EQ(matinvx(a, a, 3, &det, "A"), a);  // in place
   expect_entries(a, {0, 0.25, 0.375, -0.5, 0.5, 0.5, -0.5, 0, 0.25});
   EXPECT_EQ(det, 16.0);
   ASSERT_EQ(matinv(a, a, 3), 0);  // and back
@@ -62,20 +72,22 @@ TEST(MatrixInverse, KnownInversesAndDeterminants) {
 
 // Equal magnitudes of opposite sign: the first of them becomes the pivot.
 TEST(MatrixInverse, PivotTiesGoToTheLowerRow) {
-  double a[4] = {1, 2, -1, 3}, ainv[4];  // diagonal row wins: no exchange
-  ASSERT_EQ(matinv(ainv, a, 2), 0);
-  EXPECT_EQ(nswaps, 0);
-  EXPECT_EQ(indx[0], 0);
-  EXPECT_DOUBLE_EQ(get_gmat_det(2), 5.0);
+  double a[4] = {1, 2, -1, 3}, ainv[4], det = 0;  // diagonal row wins: no exchange
+  ASSERT_EQ(matinv(ainv, a, 2, &det), 0);
+  const Lu f = decompose({1, 2, -1, 3});
+  EXPECT_EQ(f.swaps, 0);
+  EXPECT_EQ(f.piv[0], 0);
+  EXPECT_DOUBLE_EQ(det, 5.0);
   const double want[4] = {0.6, -0.4, 0.2, 0.2};  // (1/5) [[3, -2], [1, 1]]
   for (int k = 0; k < 4; k++) EXPECT_NEAR(ainv[k], want[k], 1e-15);
 
   // Rows 1 and 2 tie (-2, 2): row 1 is taken. Inverse [[0,-1/2,0],[1,0,0],[0,1,1]].
   double b[9] = {0, 1, 0, -2, 0, 0, 2, 0, 1};
-  ASSERT_EQ(matinv(b, b, 3), 0);
-  EXPECT_EQ(indx[0], 1);
-  EXPECT_EQ(nswaps, 1);
-  EXPECT_EQ(get_gmat_det(3), 2.0);
+  const Lu g = decompose({0, 1, 0, -2, 0, 0, 2, 0, 1});
+  EXPECT_EQ(g.piv[0], 1);
+  EXPECT_EQ(g.swaps, 1);
+  ASSERT_EQ(matinv(b, b, 3, &det), 0);
+  EXPECT_EQ(det, 2.0);
   expect_entries(b, {0, -0.5, 0, 1, 0, 0, 0, 1, 1});
 }
 
@@ -84,20 +96,19 @@ TEST(MatrixInverse, PivotTiesGoToTheLowerRow) {
 TEST(MatrixInverse, ArithmeticOrder) {
   // det [[1,0,1e16],[0,1,-1e16],[1,1,1]] = 1: the last pivot is
   // 1 - (1e16 + -1e16) = 1; subtracting term by term gives 0 (singular).
-  double a[9] = {1, 0, 1e16, 0, 1, -1e16, 1, 1, 1}, w[16];
-  ASSERT_EQ(matinv(w, a, 3), 0);
-  EXPECT_EQ(get_gmat_det(3), 1.0);
+  double a[9] = {1, 0, 1e16, 0, 1, -1e16, 1, 1, 1}, w[16], det = 0;
+  ASSERT_EQ(matinv(w, a, 3, &det), 0);
+  EXPECT_EQ(det, 1.0);
   // L = I plus a last row of ones, U = I with last column (1e16,-1e16,0.5,1):
   // the last pivot is 1.5 - ((1e16 + -1e16) + 0.5) = 1 (from k = 0 upward);
   // from the other end, or term by term, it would be 1.5.
   double b[16] = {1, 0, 0, 1e16, 0, 1, 0, -1e16, 0, 0, 1, 0.5, 1, 1, 1, 1.5};
-  ASSERT_EQ(matinv(w, b, 4), 0);
-  EXPECT_EQ(get_gmat_det(4), 1.0);
+  ASSERT_EQ(matinv(w, b, 4, &det), 0);
+  EXPECT_EQ(det, 1.0);
   // Below the pivot: 5 times the reciprocal of 6, one bit below 5/6.
-  double c[4] = {6, 0, 5, 1};
-  ASSERT_EQ(matinv(w, c, 2), 0);
-  EXPECT_EQ(gmat[2], 0x1.aaaaaaaaaaaaap-1);
-  EXPECT_NE(gmat[2], 5.0 / 6.0);
+  const Lu f = decompose({6, 0, 5, 1});
+  EXPECT_EQ(f.lu[2], 0x1.aaaaaaaaaaaaap-1);
+  EXPECT_NE(f.lu[2], 5.0 / 6.0);
 }
 
 // A factor that holds an infinity: the inverse is formed by the plain
@@ -118,33 +129,21 @@ TEST(MatrixInverse, AnInfiniteFactorFallsBackToThePlainSubstitutions) {
 }
 
 TEST(MatrixInverse, Failures) {
-  auto sing = testutil::run_child([] {
-    double a[4] = {1, 2, 2, 4}, ainv[4] = {7, 7, 7, 7};
-    child_check(matinv(ainv, a, 2) == -1);
-    for (double v : ainv) child_check(v == 7);  // untouched
-    child_check(matinv(nullptr, a, 2) == -1 && matinv(ainv, nullptr, 2) == -1 &&
-                matinv(ainv, a, 0) == -1);
-  });
-  EXPECT_EQ(sing.status, 0);
-  EXPECT_EQ(sing.out,
-            "CROUTP: All potential pivot elements are zero!\n"
-            "MATINV: A or AINV is NULL or nn<1!\n"
-            "MATINV: A or AINV is NULL or nn<1!\n"
-            "MATINV: A or AINV is NULL or nn<1!\n");
-
-  auto named = testutil::run_child([] {
-    double a[4] = {1, 2, 2, 4}, det = 0;
-    matinvx2(nullptr, a, 2, &det, "XTXG");
-  });
-  EXPECT_EQ(named.status, 1);
-  EXPECT_EQ(named.out,
-            "CROUTP: All potential pivot elements are zero!\n"
-            "\nCANNOT INVERT the 2x2 MATRIX XTXG !\n");
-  EXPECT_EQ(named.err, "");
-
-  auto unnamed = testutil::run_child([] { matinvx(nullptr, nullptr, 2, nullptr); });
-  EXPECT_EQ(unnamed.status, 1);
-  EXPECT_EQ(unnamed.out, "MATINV: A or AINV is NULL or nn<1!\n");
+  double a[4] = {1, 2, 2, 4}, ainv[4] = {7, 7, 7, 7}, det = 0;
+  EXPECT_EQ(matinv(ainv, a, 2), -1);
+  for (double v : ainv) EXPECT_EQ(v, 7);  // untouched
+  EXPECT_EQ(matinv(nullptr, a, 2), -1);
+  EXPECT_EQ(matinv(ainv, nullptr, 2), -1);
+  EXPECT_EQ(matinv(ainv, a, 0), -1);
+  try {
+    matinvx(nullptr, a, 2, &det, "XTXG");
+    ADD_FAILURE() << "no error";
+  } catch (const Error &e) {
+    EXPECT_EQ(e.message(),
+              "CROUTP: All potential pivot elements are zero!\n"
+              "\nCANNOT INVERT the 2x2 MATRIX XTXG !\n");
+    EXPECT_EQ(e.channel(), Channel::Screen);
+  }
 }
 
 TEST(MatrixProduct, HandComputedProducts) {
@@ -210,30 +209,6 @@ TEST(MatrixTranspose, NonSquare) {
   double *fresh = set_transpose(nullptr, src, 2, 3);
   expect_entries(fresh, {1, 4, 2, 5, 3, 6, 0, 0, 0});
   free(fresh);
-}
-
-TEST(MatrixScratch, SizingAndGrowth) {
-  // In a child with the scratch arrays back in their starting state.
-  auto o = testutil::run_child([] {
-    gmat = gmat1 = gmat2 = gvec = gvec1 = gvec2 = colbuff = rowbuff = nullptr;
-    indx = nullptr;
-    oldnn = 0;
-    double a[4] = {2, 0, 0, 4};
-    child_check(matinv(a, a, 2) == 0 && oldnn == 5);
-    // Marks in the last spare entry of every array (5 x 5 + 3 and 5 + 3).
-    for (double *m : {gmat, gmat1, gmat2}) m[27] = 1;
-    for (double *v : {gvec, gvec1, gvec2, colbuff, rowbuff}) v[7] = 1;
-    indx[7] = 1;
-    child_check(set_mat_arrays(2) == 5 && set_mat_arrays(7) == 7 && oldnn == 7);
-    // A growth clears every array, old contents and new entries alike.
-    for (double *m : {gmat, gmat1, gmat2})
-      for (int k = 0; k < 7 * 7 + 3; k++) child_check(m[k] == 0);
-    for (double *v : {gvec, gvec1, gvec2, colbuff, rowbuff})
-      for (int k = 0; k < 7 + 3; k++) child_check(v[k] == 0);
-    for (int k = 0; k < 7 + 3; k++) child_check(indx[k] == 0);
-    child_check(set_mat_arrays(6) == 6 && oldnn == 7);
-  });
-  EXPECT_EQ(o.status, 0);
 }
 
 // The inverse formed from the factors two columns at a time (the fast kernel

@@ -8,6 +8,7 @@
 
 #include "numeric/lngam.h"
 #include "numeric/pfstat.h"
+#include "support/error.h"
 #include "support/showplaces.h"
 #include "testutil.h"
 
@@ -122,9 +123,9 @@ TEST(Distributions, ReferenceValuesToTheStatedAccuracy) {
   EXPECT_EQ(betainc(2, 3, 0), 0.0);
 }
 
-// Each invalid argument: the message on standard output, the program-place
-// stack on standard error, exit status 1.
-TEST(DistErrors, MessagesAndExitStatus) {
+// Each invalid argument: an error with the message, to be shown with the
+// program places.
+TEST(DistErrors, Messages) {
   const struct {
     void (*call)();
     const char *out;
@@ -146,47 +147,13 @@ TEST(DistErrors, MessagesAndExitStatus) {
       {[] { lngam(-1); }, "\nINTERNAL ERROR in values for log(Gamma(z)): z=-1\n"},
   };
   for (const auto &c : cases) {
-    auto call = c.call;
-    auto o = testutil::run_child([call] {
-      set_program_place("Calc_Model_Fields");
-      call();
-    });
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.out, c.out);
-    EXPECT_NE(o.err.find("PROGRAM PLACE = Calc_Model_Fields\n"), std::string::npos) << o.err;
-
-    auto silent = testutil::run_child([call] {
-      pverrfun = nullptr;
-      call();
-    });
-    EXPECT_EQ(silent.status, 1);
-    EXPECT_EQ(silent.out + silent.err, "") << c.out;
+    try {
+      c.call();
+      ADD_FAILURE() << "no error for " << c.out;
+    } catch (const Error &e) {
+      EXPECT_EQ(e.message(), c.out);
+      EXPECT_EQ(e.channel(), Channel::Screen);
+      EXPECT_TRUE(e.shows_places());
+    }
   }
-}
-
-// A replacement reporter that returns: the run still ends after one report.
-__attribute__((format(printf, 1, 2))) static int to_stderr(const char *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  int n = vfprintf(stderr, fmt, ap);
-  va_end(ap);
-  return n;
-}
-
-TEST(DistErrors, ReplacedReporterAndTexts) {
-  auto t = testutil::run_child([] {
-    pverrfun = to_stderr;
-    pv_errbleep = "BAD:";
-    pv_degfree = "DF";
-    pvttest(-2, 1);
-  });
-  EXPECT_EQ(t.status, 1);
-  EXPECT_EQ(t.out + t.err, "BAD: an T-distribution P-value:\n  DF: df=-2  Level=1\n");
-  auto b = testutil::run_child([] {
-    pverrfun = to_stderr;
-    betainc(1, 0, 0.5);
-  });
-  EXPECT_EQ(b.status, 1);
-  EXPECT_EQ(b.err,
-            "\nINTERNAL ERROR in values for the incomplete beta function:\n  a=1  b=0  Val=0.5\n");
 }

@@ -17,6 +17,7 @@
 #include "cli/longopts.h"
 #include "cli/toklist.h"
 #include "cli/errsignals.h"
+#include "support/error.h"
 #include "support/helpers.h"
 #include "support/lineread.h"
 #include "support/logfile.h"
@@ -188,6 +189,8 @@ static void check_follow_up() {
     followup_result.candidates = read_candidate_file(followup.candidates);
 }
 
+static int run_program(int argc, char **argv);
+
 void show_description() {
   printf("Carry out procedures to find the factors in an experimental design\n");
   printf("  that are Active as opposed to Inert, including a Bayesian regression\n");
@@ -222,7 +225,32 @@ static void derive_file_names() {
   if (strchr(infile, '.') == nullptr) infile = add_extent(infile, ".txt");
 }
 
+void print_error(const Error &error) {
+  switch (error.channel()) {
+    case Channel::Screen: printf("%s", error.message().c_str()); break;
+    case Channel::ScreenAndLog: bprintf("%s", error.message().c_str()); break;
+    case Channel::StdErr: fprintf(stderr, "%s", error.message().c_str()); break;
+  }
+  if (error.line()) {
+    const LineContext &line = *error.line();
+    printf("  %s\nLine #%u in %s\n", line.text.c_str(), line.number, line.file.c_str());
+  }
+  if (error.shows_places()) {
+    fflush(stdout);  // the message comes before the places on a shared console
+    show_program_places();
+  }
+}
+
 int bayescreen_main(int argc, char **argv) {
+  try {
+    return run_program(argc, argv);
+  } catch (const Error &error) {
+    print_error(error);
+    exit(1);
+  }
+}
+
+static int run_program(int argc, char **argv) {
   attach_closed_std_descriptors();
   seterr_signals();
   set_run_signals();

@@ -1,6 +1,7 @@
 // The program's entry: the option table and the run sequence. The settings
 // the options write are declared in analysis/settings.h.
 #pragma once
+#include "support/error.h"
 
 #include "engine/settings.h"
 #include "cli/longopts.h"
@@ -17,5 +18,9 @@ extern const char kProgramVersion[];  // the version the description names
 int bayescreen_main(int argc, char **argv);
 // Prints the description text that opens every run.
 void show_description();
+
+// Prints an error as the run ends with it: the message on its channel, the
+// input line it was found in, and the program places where it asks for them.
+void print_error(const Error &error);
 
 }  // namespace bayescreen

@@ -426,7 +426,7 @@ void posterior_mode(int nc, BoxMeyerTerms *terms) {
   }
   terms->n_int = n_int;
   terms->n_main = nc - 1 - n_int;
-  matinvx2(scratch.xtxgi, scratch.xtxg, nc, &terms->det, "XTXG");
+  matinvx(scratch.xtxgi, scratch.xtxg, nc, &terms->det, "XTXG");
   terms->logdet = log(terms->det);
   solve(scratch.xtxgi, scratch.cc, nc);
   double qqc, ssm_unused;
@@ -457,10 +457,10 @@ bool fit_model(int j, ModelEntry &m) {
   // could otherwise leave a tiny pivot and an absurd fit. A regular X'X
   // that the decomposition cannot invert is reported by it.
   const bool exactly_singular = xtx_is_singular(nc);
-  if (exactly_singular) show_zero_pivots();
   const bool singular = exactly_singular || matinv(scratch.xtxi, scratch.xtx, nc) != 0;
   double sse = 0, mse = 0;
   if (singular) {
+    printf("%s", kZeroPivotMessage);
     printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", m.name);
     m.invalid = 1;
     ninvalid++;
@@ -771,7 +771,7 @@ void calc_model_fields() {
     gram_fit_models();
     for (int j = 0; j < nmod; j++)
       if (model[j].invalid) {
-        show_zero_pivots();
+        printf("%s", kZeroPivotMessage);
         printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", model[j].name);
       }
   } else {

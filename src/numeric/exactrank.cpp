@@ -80,15 +80,31 @@ bool singular_by_primes(int ncols, const double *diag, const GramResidues &gram)
 
 }  // namespace
 
+// The 64 largest primes below 2^31, largest first: enough for any X'X
+// whose determinant has fewer than about 1,980 bits. Beyond them the next
+// primes are found by trial division (is_prime), counting down.
+constexpr uint32_t kPrimes[] = {
+    2147483647u, 2147483629u, 2147483587u, 2147483579u, 2147483563u, 2147483549u,
+    2147483543u, 2147483497u, 2147483489u, 2147483477u, 2147483423u, 2147483399u,
+    2147483353u, 2147483323u, 2147483269u, 2147483249u, 2147483237u, 2147483179u,
+    2147483171u, 2147483137u, 2147483123u, 2147483077u, 2147483069u, 2147483059u,
+    2147483053u, 2147483033u, 2147483029u, 2147482951u, 2147482949u, 2147482943u,
+    2147482937u, 2147482921u, 2147482877u, 2147482873u, 2147482867u, 2147482859u,
+    2147482819u, 2147482817u, 2147482811u, 2147482801u, 2147482763u, 2147482739u,
+    2147482697u, 2147482693u, 2147482681u, 2147482663u, 2147482661u, 2147482621u,
+    2147482591u, 2147482583u, 2147482577u, 2147482507u, 2147482501u, 2147482481u,
+    2147482417u, 2147482409u, 2147482367u, 2147482361u, 2147482349u, 2147482343u,
+    2147482327u, 2147482291u, 2147482273u, 2147482237u};
+constexpr int kTablePrimes = static_cast<int>(sizeof kPrimes / sizeof kPrimes[0]);
+
 uint32_t modular_prime(int k) {
-  static std::vector<uint32_t> primes;
-  uint32_t candidate = primes.empty() ? 0x7fffffffu : primes.back() - 2;
-  while (static_cast<int>(primes.size()) <= k) {
-    while (!is_prime(candidate)) candidate -= 2;
-    primes.push_back(candidate);
+  if (k < kTablePrimes) return kPrimes[k];
+  uint32_t candidate = kPrimes[kTablePrimes - 1];
+  for (int index = kTablePrimes - 1; index < k;) {
     candidate -= 2;
+    if (is_prime(candidate)) index++;
   }
-  return primes[static_cast<size_t>(k)];
+  return candidate;
 }
 
 bool gram_matrix_singular(int ncols, const int64_t *gram) {

@@ -24,10 +24,7 @@ const double lncof[6] = {76.18009173,  -86.50532033,   24.01409822,
 // at most 2.1e-10 for 0 < z <= 1000, the bound Numerical Recipes states for
 // this series; beyond 1000 the error is that of rounding, a relative 5e-16.
 double lngam(double z) {
-  if (z <= 0) {
-    if (pverrfun != nullptr) pverrfun("%s log(Gamma(z)): z=%g\n", pv_errbleep, z);
-    exit(1);
-  }
+  if (z <= 0) lngam_argument_error(z);
   if (z < 1) return lngam(z + 1) - log(z);
   double tmp = (z + 4.5) - (z - 0.5) * log(z + 4.5);
   double ser = 1.0;

@@ -7,8 +7,7 @@ namespace bayescreen {
 extern const double lncof[6];
 
 // ln(Gamma(z)) for z > 0, to an absolute 2.1e-10 up to z = 1000 (lngam.cpp);
-// a z of 0 or less is reported through pverrfun (see pfstat.h) and ends the
-// run with status 1.
+// a z of 0 or less throws an Error (see pfstat.h).
 double lngam(double z);
 
 }  // namespace bayescreen

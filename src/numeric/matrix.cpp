@@ -4,44 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "numeric/lanes.h"
+#include "support/error.h"
 #include "support/helpers.h"
 
 namespace bayescreen {
 
-double *gmat = nullptr, *gmat1 = nullptr, *gmat2 = nullptr;
-double *gvec = nullptr, *gvec1 = nullptr, *gvec2 = nullptr;
-double *colbuff = nullptr, *rowbuff = nullptr;
-int *indx = nullptr;
-int oldnn = 0;
-int nswaps = 0;
-
 // A fresh zero-filled result array of count doubles plus the 3 spare ones.
 static double *new_doubles(int count) {
   return static_cast<double *>(cxalloc(static_cast<size_t>(count) + 3, sizeof(double)));
-}
-
-static int max2(int a, int b) { return a > b ? a : b; }
-
-int set_mat_arrays(int n) {
-  if (n <= 4) n = 5;
-  if (oldnn >= n) return n;
-  // Old count 0: every block comes back entirely zero-filled, so nothing of
-  // the previous contents survives a growth.
-  unsigned nsq = static_cast<unsigned>(n) * static_cast<unsigned>(n);
-  unsigned nv = static_cast<unsigned>(n);
-  gmat = static_cast<double *>(rexxalloc(gmat, sizeof(double), 0, nsq));
-  gmat1 = static_cast<double *>(rexxalloc(gmat1, sizeof(double), 0, nsq));
-  gmat2 = static_cast<double *>(rexxalloc(gmat2, sizeof(double), 0, nsq));
-  gvec = static_cast<double *>(rexxalloc(gvec, sizeof(double), 0, nv));
-  gvec1 = static_cast<double *>(rexxalloc(gvec1, sizeof(double), 0, nv));
-  gvec2 = static_cast<double *>(rexxalloc(gvec2, sizeof(double), 0, nv));
-  colbuff = static_cast<double *>(rexxalloc(colbuff, sizeof(double), 0, nv));
-  rowbuff = static_cast<double *>(rexxalloc(rowbuff, sizeof(double), 0, nv));
-  indx = static_cast<int *>(rexxalloc(indx, sizeof(int), 0, nv));
-  oldnn = n;
-  return n;
 }
 
 // Element by element: dst[j*m + i] = src[i*n + j].
@@ -52,9 +25,10 @@ double *set_transpose(double *dst, const double *src, int m, int n) {
   return dst;
 }
 
-// Column by column of B: the column is copied into colbuff, then each row of
-// A is multiplied into it with one sum accumulated from k = 0 upward.
+// Column by column of B: the column is copied into a buffer, then each row
+// of A is multiplied into it with one sum accumulated from k = 0 upward.
 void fast_matmult(double *C, const double *A, const double *B, int m, int n, int p) {
+  std::vector<double> colbuff(static_cast<size_t>(n));
   for (int i = 0; i < p; i++) {
     for (int k = 0; k < n; k++) colbuff[k] = B[k * p + i];
     for (int j = 0; j < m; j++) {
@@ -68,34 +42,32 @@ void fast_matmult(double *C, const double *A, const double *B, int m, int n, int
 
 double *matmult(double *dst, const double *A, const double *B, int m, int n, int p) {
   if (A == nullptr || B == nullptr || m < 1 || n < 1 || p < 1) return nullptr;
-  int big = max2(max2(m, n), p);
-  if (oldnn < big) set_mat_arrays(big);
-  // Formed in gmat first so that dst may be one of the operands.
-  fast_matmult(gmat, A, B, m, n, p);
+  // Formed apart first so that dst may be one of the operands.
+  std::vector<double> product(static_cast<size_t>(m) * static_cast<size_t>(p));
+  fast_matmult(product.data(), A, B, m, n, p);
   if (dst == nullptr) dst = new_doubles(m * p);
-  memcpy(dst, gmat, static_cast<size_t>(m) * p * sizeof(double));
+  memcpy(dst, product.data(), product.size() * sizeof(double));
   return dst;
 }
 
 double *matmult_fast(double *dst, const double *A, const double *B, int m, int n, int p) {
   if (A == nullptr || B == nullptr || m < 1 || n < 1 || p < 1) return nullptr;
-  if (oldnn < n) set_mat_arrays(n);
   if (dst == nullptr) dst = new_doubles(m * p);
   fast_matmult(dst, A, B, m, n, p);
   return dst;
 }
 
-// (A B) C: A B goes to gmat1, (A B) C to gmat2, then to dst.
+// (A B) C: A B and (A B) C are formed apart, then (A B) C goes to dst.
 double *matmult3(double *dst, const double *A, const double *B, const double *C, int m,
                  int n, int p, int q) {
   if (A == nullptr || B == nullptr || C == nullptr || m < 1 || n < 1 || p < 1 || q < 1)
     return nullptr;
-  int big = max2(max2(m, n), max2(p, q));
-  if (oldnn < big) set_mat_arrays(big);
-  matmult_fast(gmat1, A, B, m, n, p);
-  matmult_fast(gmat2, gmat1, C, m, p, q);
+  std::vector<double> ab(static_cast<size_t>(m) * static_cast<size_t>(p));
+  std::vector<double> abc(static_cast<size_t>(m) * static_cast<size_t>(q));
+  fast_matmult(ab.data(), A, B, m, n, p);
+  fast_matmult(abc.data(), ab.data(), C, m, p, q);
   if (dst == nullptr) dst = new_doubles(m * q);
-  memcpy(dst, gmat2, static_cast<size_t>(m) * q * sizeof(double));
+  memcpy(dst, abc.data(), abc.size() * sizeof(double));
   return dst;
 }
 
@@ -109,10 +81,11 @@ double *matmult3(double *dst, const double *A, const double *B, const double *C,
 // N > 0 compiles the routine for that size (the model fits use 2, 4 and 8);
 // N == 0 works with the size n given at run time. The arithmetic is the same.
 template <int N>
-static int croutp_sized(double *a, int *piv, int n) {
+static int croutp_sized(double *a, int *piv, int n, int *nswaps) {
   if constexpr (N > 0) n = N;
   double local[N > 0 ? N : 1];
-  double *col = N > 0 ? local : colbuff;
+  std::vector<double> column(N > 0 ? 0 : static_cast<size_t>(n));
+  double *col = N > 0 ? local : column.data();
   for (int i = 0; i < n; i++) {
     for (int j = 0; j < n; j++) col[j] = a[j * n + i];
 
@@ -140,10 +113,7 @@ static int croutp_sized(double *a, int *piv, int n) {
     }
 
     // Also catches a column whose candidates are all not-a-number.
-    if (big <= 0.0) {
-      show_zero_pivots();
-      return -1;
-    }
+    if (big <= 0.0) return -1;
 
     if (c != i) {
       double *ri = a + i * n, *rc = a + c * n;
@@ -155,7 +125,7 @@ static int croutp_sized(double *a, int *piv, int n) {
       double t = col[i];
       col[i] = col[c];
       col[c] = t;
-      nswaps++;
+      (*nswaps)++;
     }
     piv[i] = c;
 
@@ -169,17 +139,17 @@ static int croutp_sized(double *a, int *piv, int n) {
   return 0;
 }
 
-void show_zero_pivots() { printf("CROUTP: All potential pivot elements are zero!\n"); }
-
-int croutp(double *a, int *piv, int n) {
-  set_mat_arrays(n);
-  nswaps = 0;
+int croutp(double *a, int *piv, int n, int *nswaps) {
+  int swaps = 0;
+  int result;
   switch (n) {
-    case 2: return croutp_sized<2>(a, piv, n);
-    case 4: return croutp_sized<4>(a, piv, n);
-    case 8: return croutp_sized<8>(a, piv, n);
-    default: return croutp_sized<0>(a, piv, n);
+    case 2: result = croutp_sized<2>(a, piv, n, &swaps); break;
+    case 4: result = croutp_sized<4>(a, piv, n, &swaps); break;
+    case 8: result = croutp_sized<8>(a, piv, n, &swaps); break;
+    default: result = croutp_sized<0>(a, piv, n, &swaps); break;
   }
+  if (nswaps != nullptr) *nswaps = swaps;
+  return result;
 }
 
 // Forward substitution with L (unit diagonal), undoing the row exchanges as
@@ -265,23 +235,41 @@ static bool invert_sized(const double *lu, const int *piv, double *ainv, int n) 
   }
 }
 
-// Decomposes a copy of a in gmat, solves for each unit vector e_i in row i
-// of ainv (giving column i of the inverse), then transposes ainv in place.
-int matinv(double *ainv, const double *a, int n) {
-  if (a == nullptr || ainv == nullptr || n < 1) {
-    printf("MATINV: A or AINV is NULL or nn<1!\n");
-    return -1;
+// Decomposes a copy of a, solves for each unit vector e_i in row i of ainv
+// (giving column i of the inverse), then transposes ainv in place. The
+// determinant is (-1)^swaps times the product of the diagonal of U,
+// multiplied in order of i.
+int matinv(double *ainv, const double *a, int n, double *det) {
+  if (a == nullptr || ainv == nullptr || n < 1) return -1;
+  // Small matrices, as in the model fits, are decomposed on the stack.
+  constexpr int kLocal = 8;
+  double local[kLocal * kLocal];
+  int local_piv[kLocal];
+  std::vector<double> heap;
+  std::vector<int> heap_piv;
+  double *lu = local;
+  int *piv = local_piv;
+  if (n > kLocal) {
+    heap.resize(static_cast<size_t>(n) * static_cast<size_t>(n));
+    heap_piv.resize(static_cast<size_t>(n));
+    lu = heap.data();
+    piv = heap_piv.data();
   }
-  set_mat_arrays(n);
-  memcpy(gmat, a, static_cast<size_t>(n) * n * sizeof(double));
-  if (croutp(gmat, indx, n) != 0) return -1;
-  if (invert_sized(gmat, indx, ainv, n)) return 0;
+  memcpy(lu, a, static_cast<size_t>(n) * n * sizeof(double));
+  int swaps = 0;
+  if (croutp(lu, piv, n, &swaps) != 0) return -1;
+  if (det != nullptr) {
+    double d = 1.0;
+    for (int i = 0; i < n; i++) d *= lu[i * n + i];
+    *det = swaps % 2 != 0 ? -d : d;
+  }
+  if (invert_sized(lu, piv, ainv, n)) return 0;
 
   for (int i = 0; i < n; i++) {
     double *row = ainv + i * n;
     for (int j = 0; j < n; j++) row[j] = 0.0;
     row[i] = 1.0;
-    lu_solve(gmat, row, indx, n);
+    lu_solve(lu, row, piv, n);
   }
   for (int i = 0; i < n; i++)
     for (int j = i + 1; j < n; j++) {
@@ -292,29 +280,15 @@ int matinv(double *ainv, const double *a, int n) {
   return 0;
 }
 
-double *matinvx(double *ainv, const double *a, int n, const char *name) {
+double *matinvx(double *ainv, const double *a, int n, double *det, const char *name) {
   if (ainv == nullptr && n >= 1) ainv = new_doubles(n * n);
-  if (matinv(ainv, a, n) != 0) {
-    if (name != nullptr) printf("\nCANNOT INVERT the %dx%d MATRIX %s !\n", n, n, name);
-    exit(1);
+  if (matinv(ainv, a, n, det) != 0) {
+    char message[160];
+    snprintf(message, sizeof message, "%s\nCANNOT INVERT the %dx%d MATRIX %s !\n", kZeroPivotMessage,
+             n, n, name != nullptr ? name : "");
+    throw Error(message);
   }
   return ainv;
-}
-
-double *matinvx2(double *ainv, const double *a, int n, double *det, const char *name) {
-  ainv = matinvx(ainv, a, n, name);
-  if (det != nullptr) *det = get_gmat_det(n);
-  return ainv;
-}
-
-// det = (-1)^nswaps * product of the diagonal of U, multiplied in order of i
-// starting from 1. Not a number when no decomposition of that size exists.
-double get_gmat_det(int n) {
-  if (n > oldnn) return std::nan("");
-  double det = 1.0;
-  for (int i = 0; i < n; i++) det *= gmat[i * n + i];
-  if (nswaps % 2 != 0) det = -det;
-  return det;
 }
 
 }  // namespace bayescreen

@@ -6,35 +6,38 @@
 #include <cstdlib>
 
 #include "numeric/lngam.h"
-#include "support/showplaces.h"
+#include "support/error.h"
 
 namespace bayescreen {
 
-PvErrFun pverrfun = pverrff;
-const char *pv_errbleep = "\nINTERNAL ERROR in values for";
-const char *pv_degfree = "Degrees of Freedom";
+namespace {
 
-int pverrff(const char *fmt, ...) {
+// The error of an invalid argument: the message as printf formats it.
+[[noreturn]] __attribute__((format(printf, 1, 2))) void invalid_argument(const char *fmt, ...) {
+  char text[400];
   va_list ap;
   va_start(ap, fmt);
-  vprintf(fmt, ap);
+  vsnprintf(text, sizeof text, fmt, ap);
   va_end(ap);
-  fflush(stdout);  // the message comes before the stack on a shared console
-  show_program_places();
-  exit(1);
+  throw Error(text).with_places();
 }
+
+constexpr const char *kErrorBleep = "\nINTERNAL ERROR in values for";
+constexpr const char *kDegreesOfFreedom = "Degrees of Freedom";
+
+}  // namespace
 
 void rdist_err(const char *whatstr, double df1, double df2, const char *valname, double value,
                int is_t) {
-  if (pverrfun != nullptr) {
-    if (is_t)
-      pverrfun("%s an T-distribution %s:\n  %s: df=%g  %s=%g\n", pv_errbleep, whatstr,
-               pv_degfree, df2, valname, value);
-    else
-      pverrfun("%s an F-distribution %s:\n  %s: df1=%g  df2=%g  %s=%g\n", pv_errbleep, whatstr,
-               pv_degfree, df1, df2, valname, value);
-  }
-  exit(1);
+  if (is_t)
+    invalid_argument("%s an T-distribution %s:\n  %s: df=%g  %s=%g\n", kErrorBleep, whatstr,
+                     kDegreesOfFreedom, df2, valname, value);
+  invalid_argument("%s an F-distribution %s:\n  %s: df1=%g  df2=%g  %s=%g\n", kErrorBleep, whatstr,
+                   kDegreesOfFreedom, df1, df2, valname, value);
+}
+
+void lngam_argument_error(double z) {
+  invalid_argument("%s log(Gamma(z)): z=%g\n", kErrorBleep, z);
 }
 
 // Accuracy of the three functions below, measured against exact rational
@@ -70,11 +73,8 @@ double fdist(double df1, double df2, double f) {
 // symmetry I_x(a, b) = 1 - I_(1-x)(b, a) (26.5.2); the scheme of Press et
 // al., Numerical Recipes (1986), section 6.3. B(a, b) comes from lngam.
 double betainc(double a, double b, double x) {
-  if (a <= 0 || b <= 0) {
-    if (pverrfun != nullptr)
-      pverrfun("%s the incomplete beta function:\n  a=%g  b=%g  Val=%g\n", pv_errbleep, a, b, x);
-    exit(1);
-  }
+  if (a <= 0 || b <= 0)
+    invalid_argument("%s the incomplete beta function:\n  a=%g  b=%g  Val=%g\n", kErrorBleep, a, b, x);
   if (x <= 0) return 0;
   if (x >= 1) return 1;
   double bt = exp(lngam(a + b) - lngam(a) - lngam(b) + a * log(x) + b * log(1 - x));

@@ -38,7 +38,15 @@ class Error : public std::exception {
     return *this;
   }
 
+  // The same error, to be followed by the program places where it arose
+  // (for faults inside the program rather than in its input).
+  Error &with_places() {
+    places_ = true;
+    return *this;
+  }
+
   const std::string &message() const { return message_; }
+  bool shows_places() const { return places_; }
   Channel channel() const { return channel_; }
   const std::optional<LineContext> &line() const { return line_; }
   // The message without its leading and trailing line breaks, for hosts
@@ -49,6 +57,7 @@ class Error : public std::exception {
   std::string message_;
   Channel channel_;
   std::optional<LineContext> line_;
+  bool places_ = false;
   mutable std::string trimmed_;
 };
 
