@@ -1,6 +1,8 @@
 // File and message helpers, the counting allocators, the key press, the
 // program name and the string and word helpers.
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "cli/backup.h"
+#include "support/error.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"
 #include "testutil.h"
@@ -32,11 +35,16 @@ namespace {
 
 std::string sys_text(int err) { return std::string(strerror(err)) + "\n"; }
 
-void reporting_handler(unsigned long bytes, const char *allocator) {
-  printf("refused %lu bytes in %s\n", bytes, allocator);
-  exit(7);
+// A refused block throws its size and the allocator's name: prints them
+// and ends with status 7.
+void report_refusal(const std::function<void()> &allocate) {
+  try {
+    allocate();
+  } catch (const AllocationError &e) {
+    printf("refused %lu bytes in %s\n", e.bytes(), e.allocator());
+    exit(7);
+  }
 }
-void returning_handler(unsigned long, const char *) {}
 void marking_hook() {
   printf("hook called\n");
   exit(3);
@@ -76,7 +84,15 @@ TEST(Helpers, FailureMessagesChannelAndStatus) {
        "-1 -1",
        "\nCANNOT RENAME or RELINK the file  `" + a + "'  as  `" + b + "'\n" + noent +
            "\nCANNOT DELETE the file  `" + a + "'\n" + noent},
-      {[] { rexxalloc(nullptr, 0, 3, 5); }, "", rexx0, 1},
+      {[] {
+         try {
+           rexxalloc(nullptr, 0, 3, 5);
+         } catch (const Error &e) {
+           fprintf(stderr, "%s", e.message().c_str());
+           exit(e.channel() == Channel::StdErr ? 1 : 2);
+         }
+       },
+       "", rexx0, 1},
       {[] {
          testutil::fresh_places();
          set_program_place("Main");
@@ -86,17 +102,15 @@ TEST(Helpers, FailureMessagesChannelAndStatus) {
        "",
        "\nCANNOT ALLOCATE 1234 bytes (`mxalloc') from the system.\n"
        "Total successfully allocated so far:  4321 bytes.\n  PROGRAM PLACE = Main\n", 1},
-      // A replaced refusal handler gets the byte count; if it returns, the run ends.
-      {[] { cant_alloc_fptr = reporting_handler; cxalloc(SIZE_MAX / 2, 4); },
+      // A refusal throws the byte count and the allocator's name.
+      {[] { report_refusal([] { cxalloc(SIZE_MAX / 2, 4); }); },
        "refused " + std::to_string(SIZE_MAX) + " bytes in cxalloc\n", "", 7},
-      {[] { cant_alloc_fptr = returning_handler; cxalloc(SIZE_MAX / 2, 4); }, "", "", 1},
   };
 #if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer never lets the system refuse
-  cases.push_back({[] { cant_alloc_fptr = reporting_handler; mxalloc(SIZE_MAX - 4096); },
+  cases.push_back({[] { report_refusal([] { mxalloc(SIZE_MAX - 4096); }); },
                    "refused " + std::to_string(SIZE_MAX - 4096) + " bytes in mxalloc\n", "", 7});
   cases.push_back({[] {
-                     cant_alloc_fptr = reporting_handler;
-                     rexxalloc(mxalloc(16), 1u << 20, 16, UINT_MAX - 3);
+                     report_refusal([] { rexxalloc(mxalloc(16), 1u << 20, 16, UINT_MAX - 3); });
                    },
                    "refused " + std::to_string((1ul << 20) * UINT_MAX) + " bytes in rexxalloc\n",
                    "", 7});

@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include "cli/driver.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -82,7 +84,13 @@ static Outcome run_forked(const std::function<void()> &body, const std::string &
 Outcome run_child(const std::function<void()> &fn, const std::string &input) {
   return run_forked(
       [&] {
-        fn();
+        // An error ends the child as it ends the program's run.
+        try {
+          fn();
+        } catch (const bayescreen::Error &error) {
+          bayescreen::print_error(error);
+          exit(1);
+        }
         fflush(nullptr);
         exit(0);
       },

@@ -19,7 +19,8 @@ struct Outcome {
 };
 
 // Runs fn in a forked child with standard output and standard error
-// captured separately; a child that returns from fn exits with status 0.
+// captured separately; a child that returns from fn exits with status 0,
+// one that throws an Error prints it as the program does and exits with 1.
 Outcome run_child(const std::function<void()> &fn, const std::string &input = "");
 
 // Runs the built bayescreen program with the arguments in directory dir,

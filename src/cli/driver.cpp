@@ -226,6 +226,8 @@ static void derive_file_names() {
 }
 
 void print_error(const Error &error) {
+  if (const auto *refused = dynamic_cast<const AllocationError *>(&error))
+    no_alloc(refused->bytes(), refused->allocator());
   switch (error.channel()) {
     case Channel::Screen: printf("%s", error.message().c_str()); break;
     case Channel::ScreenAndLog: bprintf("%s", error.message().c_str()); break;

@@ -61,4 +61,20 @@ class Error : public std::exception {
   mutable std::string trimmed_;
 };
 
+// A block of memory the system refused to a counting allocator: the front
+// end reports how many bytes and which allocator, with the program places.
+class AllocationError : public Error {
+ public:
+  AllocationError(unsigned long bytes, const char *allocator)
+      : Error("CANNOT ALLOCATE", Channel::StdErr), bytes_(bytes), allocator_(allocator) {
+    with_places();
+  }
+  unsigned long bytes() const { return bytes_; }
+  const char *allocator() const { return allocator_; }
+
+ private:
+  unsigned long bytes_;
+  const char *allocator_;
+};
+
 }  // namespace bayescreen

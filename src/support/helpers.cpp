@@ -12,6 +12,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "support/error.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -129,7 +130,6 @@ void attach_closed_std_descriptors() {
 // ---- Counting allocators --------------------------------------------------
 
 uint32_t numalloc = 0, totalloc = 0, numrealloc = 0, totrealloc = 0;
-CantAllocHandler cant_alloc_fptr = no_alloc;
 
 void no_alloc(unsigned long bytes, const char *allocator) {
   fprintf(stderr,
@@ -140,11 +140,10 @@ void no_alloc(unsigned long bytes, const char *allocator) {
   exit(1);
 }
 
-// The refusal handler is replaceable; if a replacement returns, the run
-// cannot go on without the block, so it ends here.
+// A refused block is an error of its own, which the front end reports with
+// no_alloc's text.
 [[noreturn]] static void refuse(unsigned long bytes, const char *allocator) {
-  if (cant_alloc_fptr != nullptr) cant_alloc_fptr(bytes, allocator);
-  exit(1);
+  throw AllocationError(bytes, allocator);
 }
 
 void *cxalloc(size_t count, size_t size) {
@@ -169,9 +168,10 @@ void *mxalloc(size_t size) {
 
 void *rexxalloc(void *array, size_t elsize, unsigned oldnum, unsigned newnum) {
   if (elsize == 0) {
-    fprintf(stderr, "\nERROR !  Rexxalloc called with size=0\n  Array=%pH  Oldnum=%u  Newnum=%u\n",
-            array, oldnum, newnum);
-    exit(1);
+    char text[160];
+    snprintf(text, sizeof text, "\nERROR !  Rexxalloc called with size=0\n  Array=%pH  Oldnum=%u  Newnum=%u\n",
+             array, oldnum, newnum);
+    throw Error(text, Channel::StdErr);
   }
   size_t count = static_cast<size_t>(newnum) + 3;
   if (count > SIZE_MAX / elsize) refuse(SIZE_MAX, "rexxalloc");

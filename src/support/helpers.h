@@ -45,12 +45,12 @@ void attach_closed_std_descriptors();
 // Every block is zero-filled; the caller frees with free().
 extern uint32_t numalloc, totalloc;      // blocks and bytes obtained fresh
 extern uint32_t numrealloc, totrealloc;  // blocks and bytes obtained by growing a block
-// Called when the system refuses a block; the run ends even if it returns.
-using CantAllocHandler = void (*)(unsigned long bytes, const char *allocator);
-extern CantAllocHandler cant_alloc_fptr;  // no_alloc unless replaced
+// A block the system refuses throws an AllocationError (support/error.h)
+// with its size and the allocator's name; the front end reports it with
+// no_alloc.
 // "CANNOT ALLOCATE %lu bytes" with the total so far and the program places
 // on standard error; status 1.
-void no_alloc(unsigned long bytes, const char *allocator);
+[[noreturn]] void no_alloc(unsigned long bytes, const char *allocator);
 
 // count elements of size bytes (a block of 1 byte when that is 0).
 void *cxalloc(size_t count, size_t size);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/error.h"
 #include "support/helpers.h"
 
 namespace bayescreen {
@@ -86,8 +87,7 @@ int fbuffc(FILE *file) {
 static constexpr unsigned kMaxLine = UINT_MAX - 1024;
 
 [[noreturn]] static void line_too_long(unsigned long bytes) {
-  if (cant_alloc_fptr != nullptr) cant_alloc_fptr(bytes, "rexxalloc");
-  exit(1);
+  throw AllocationError(bytes, "rexxalloc");
 }
 
 // The buffer grows by 500 bytes, or by half its size once lines get long,

@@ -3,32 +3,38 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <string>
+
+#include "support/error.h"
 #include "support/helpers.h"
 
 namespace bayescreen {
 
-const char **prog_place = nullptr;
-unsigned npg = 0;
-unsigned nxpg = 0;
+thread_local const char **prog_place = nullptr;
+thread_local unsigned npg = 0;
+thread_local unsigned nxpg = 0;
 unsigned max_prdepth = 100;
 int program_place_verbose = 0;
 
-static void stack_overflow() {
-  fprintf(stderr, "\nSTACK DEPTH OVERFLOW for PROGRAM PLACE STACK !\n");
-  fprintf(stderr, "Maximum depth: %d\n", static_cast<int>(max_prdepth));
-  fprintf(stderr, "Current depth: %d\n", static_cast<int>(npg + 1));
-  fprintf(stderr, "(If this is not an error, use command\n");
-  fprintf(stderr, "  `set_progplace_stackdepth(newdepth)' to set\n");
-  fprintf(stderr, "  a new program-place stack depth.)\n");
+// Deeper nesting than allowed: an error showing the first places.
+[[noreturn]] static void stack_overflow() {
+  char line[200];
+  std::string text = "\nSTACK DEPTH OVERFLOW for PROGRAM PLACE STACK !\n";
+  snprintf(line, sizeof line, "Maximum depth: %d\nCurrent depth: %d\n", static_cast<int>(max_prdepth),
+           static_cast<int>(npg + 1));
+  text += line;
+  text += "(If this is not an error, use command\n"
+          "  `set_progplace_stackdepth(newdepth)' to set\n"
+          "  a new program-place stack depth.)\n";
   unsigned shown = npg;
   if (npg > 20) {
-    fprintf(stderr, "Showing the first 20  PROGRAM PLACES:\n");
+    text += "Showing the first 20  PROGRAM PLACES:\n";
     shown = 20;
   } else {
-    fprintf(stderr, "Showing the PROGRAM PLACE stack:\n");
+    text += "Showing the PROGRAM PLACE stack:\n";
   }
-  for (unsigned i = 0; i < shown; i++) fprintf(stderr, "  %s\n", prog_place[i]);
-  exit(1);
+  for (unsigned i = 0; i < shown; i++) text += std::string("  ") + prog_place[i] + "\n";
+  throw Error(text, Channel::StdErr);
 }
 
 const char *set_program_place(const char *name) {
@@ -82,6 +88,10 @@ static void show_places(bool with_previous) {
 }
 
 void show_program_places() { show_places(true); }
+
+void truncate_program_places(unsigned depth) {
+  if (depth < npg) npg = depth;
+}
 
 void track_program_place(const char *setreset, const char *name) {
   static int counter = 0;

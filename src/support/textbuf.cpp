@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/error.h"
 #include "support/helpers.h"
 
 namespace bayescreen {
@@ -18,10 +19,7 @@ TextBuffer::~TextBuffer() { free(text_); }
 void TextBuffer::reserve(size_t more) {
   if (more <= capacity_ - size_) return;
   constexpr size_t kLimit = UINT_MAX - 8;
-  if (more > kLimit - size_) {
-    if (cant_alloc_fptr != nullptr) cant_alloc_fptr(ULONG_MAX, "rexxalloc");
-    exit(1);
-  }
+  if (more > kLimit - size_) throw AllocationError(ULONG_MAX, "rexxalloc");
   size_t wanted = size_ + more;
   size_t grown = capacity_ < 64 ? 64 : 2 * capacity_;
   if (grown > kLimit) grown = kLimit;
