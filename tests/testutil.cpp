@@ -223,11 +223,11 @@ void check_children(const std::vector<ChildCase> &cases) {
   }
 }
 
-bayescreen::ModelEntry &model_named(const char *name) {
-  for (int i = 0; i < bayescreen::nmod; i++)
-    if (std::string(bayescreen::model[i].name) == name) return bayescreen::model[i];
+const bayescreen::ModelEntry &model_named(const bayescreen::ModelTable &models, const char *name) {
+  for (const bayescreen::ModelEntry &m : models)
+    if (std::string(m.name) == name) return m;
   ADD_FAILURE() << "no model " << name;
-  return bayescreen::model[0];
+  return models[0];
 }
 
 void fresh_places() {

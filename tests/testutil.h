@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/models.h"
+#include "engine/modelspace.h"
 #include "cli/setflags.h"
 
 namespace testutil {
@@ -96,9 +96,9 @@ inline bool contains(const std::string &text, const std::string &part) {
   return text.find(part) != std::string::npos;
 }
 
-// The model of the current model set with this name; a test failure, and the
-// first model, when there is none.
-bayescreen::ModelEntry &model_named(const char *name);
+// The model of a model table with this name; a test failure, and the first
+// model, when there is none.
+const bayescreen::ModelEntry &model_named(const bayescreen::ModelTable &models, const char *name);
 
 // A row of an option table; the engine's own mark `given` starts at 0.
 inline bayescreen::FlagSpec option_row(char flag, void *var, int32_t vartype,

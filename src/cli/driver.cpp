@@ -4,73 +4,62 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
-#include "engine/calcmodels.h"
-#include "engine/candidates.h"
-#include "engine/followup.h"
-#include "engine/models.h"
-#include "engine/postactive.h"
-#include "engine/priorgrid.h"
-#include "engine/rankmodels.h"
-#include "engine/readdat.h"
-#include "export/results.h"
-#include "cli/longopts.h"
-#include "cli/toklist.h"
 #include "cli/errsignals.h"
+#include "cli/resultfiles.h"
+#include "cli/toklist.h"
+#include "engine/analysis.h"
+#include "report/echo.h"
+#include "report/report.h"
 #include "support/error.h"
 #include "support/helpers.h"
 #include "support/lineread.h"
+#include "support/linereader.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
 
-double pi = 0.25;
-double gam = 2.5;
-double alpha = 2.0;
-int32_t allvars = 0;
-int32_t rankall = 0;
-int32_t moreranks = 0;
-int32_t moreposts = 0;
-int32_t all_by_size = 0;
-int32_t showstep = 0;
-int32_t verbose = 0;
-char *pgname = nullptr;
-char *infile = nullptr;
-char *outfile = nullptr;
-ModelSpace modelspace;
-FollowUpSettings followup;
-PriorGrids priorgrids;
-ResultFiles result_files;
+// The command line's state. The option tables below write into these, so
+// they live as long as the program: the settings of the run, the texts of
+// the options that the driver reads further, and the file names.
+Settings settings;                     // every option, specified and extension
+static ResultFileOptions result_files;  // --json, --csv-files, --svg-file
+static const char *gamma_grid_text = nullptr;  // --gamma-grid=LO:HI:N as given
+static const char *pi_grid_text = nullptr;     // --pi-grid=LO:HI:N as given
+char *pgname = nullptr;                // upper-case program name
+char *infile = nullptr;                // input (design) file name
+char *outfile = nullptr;               // output (log) file name
 
 const char kProgramVersion[] = "April 9, 2008";
 
 FlagSpec ss[] = {
-    {.flag = 'P', .var = &pi, .vartype = VAR_DOUBLE,
+    {.flag = 'P', .var = &settings.pi, .vartype = VAR_DOUBLE,
      .descript = "Prior proportion of active factors", .showdefault = 1,
-     .setvar = &parmvar[PARM_PI].cline},
-    {.flag = 'G', .var = &gam, .vartype = VAR_DOUBLE,
+     .setvar = &settings.on_command_line[PARM_PI]},
+    {.flag = 'G', .var = &settings.gamma, .vartype = VAR_DOUBLE,
      .descript = "Prior StdDev ratio Active factors/Model error", .showdefault = 1,
-     .setvar = &parmvar[PARM_GAMMA].cline},
-    {.flag = 'A', .var = &alpha, .vartype = VAR_DOUBLE,
+     .setvar = &settings.on_command_line[PARM_GAMMA]},
+    {.flag = 'A', .var = &settings.alpha, .vartype = VAR_DOUBLE,
      .descript = "Effects active only if Pval less than this", .showdefault = 1,
-     .setvar = &parmvar[PARM_ALPHA].cline},
-    {.flag = 'N', .var = &nv, .vartype = VAR_INT,
+     .setvar = &settings.on_command_line[PARM_ALPHA]},
+    {.flag = 'N', .var = &settings.nvars, .vartype = VAR_INT,
      .descript = "Submodels of first N variables (Max: Number of columns)",
-     .setvar = &parmvar[PARM_NVARS].cline},
-    {.flag = 'L', .var = &allvars, .vartype = VAR_FLAG,
-     .descript = "Submodels of ALL column variables", .setvar = &parmvar[PARM_NVARS].cline},
-    {.flag = 'R', .var = &rankall, .vartype = VAR_FLAG,
+     .setvar = &settings.on_command_line[PARM_NVARS]},
+    {.flag = 'L', .var = &settings.all_columns, .vartype = VAR_FLAG,
+     .descript = "Submodels of ALL column variables", .setvar = &settings.on_command_line[PARM_NVARS]},
+    {.flag = 'R', .var = &settings.rank_all, .vartype = VAR_FLAG,
      .descript = "List all models in best-fit lists"},
-    {.flag = 'C', .var = &moreranks, .vartype = VAR_FLAG,
+    {.flag = 'C', .var = &settings.more_ranks, .vartype = VAR_FLAG,
      .descript = "More sorts in model lists (Default: Fstat BPostProb only)"},
-    {.flag = 'D', .var = &moreposts, .vartype = VAR_FLAG,
+    {.flag = 'D', .var = &settings.more_posts, .vartype = VAR_FLAG,
      .descript = "More post.prob. lists (Default: Fstat Likelihood BPostProb only)"},
-    {.flag = 'E', .var = &all_by_size, .vartype = VAR_FLAG,
+    {.flag = 'E', .var = &settings.all_by_size, .vartype = VAR_FLAG,
      .descript = "Within-size sorts for all model sorts (Default: First only)"},
-    {.flag = 'S', .var = &showstep, .vartype = VAR_FLAG,
+    {.flag = 'S', .var = &settings.step, .vartype = VAR_FLAG,
      .descript = "Step through model results"},
-    {.flag = 'V', .var = &verbose, .vartype = VAR_FLAG, .descript = "Verbose output"},
+    {.flag = 'V', .var = &settings.verbose, .vartype = VAR_FLAG, .descript = "Verbose output"},
     {},
 };
 
@@ -80,42 +69,42 @@ static int32_t want_help = 0;
 LongOption xopts[] = {
     {.name = "help", .kind = LongKind::Flag, .target = &want_help,
      .help = "list the options, then stop"},
-    {.name = "null", .kind = LongKind::Flag, .target = &modelspace.with_null,
+    {.name = "null", .kind = LongKind::Flag, .target = &settings.model_space.with_null,
      .help = "the null model (no factor active) joins the model set"},
-    {.name = "max-factors", .kind = LongKind::Int, .target = &modelspace.max_factors,
+    {.name = "max-factors", .kind = LongKind::Int, .target = &settings.model_space.max_factors,
      .value_name = "K", .help = "models of 1 to K factors (default 3)", .min = 1, .max = 61},
-    {.name = "order", .kind = LongKind::Int, .target = &modelspace.order, .value_name = "R",
+    {.name = "order", .kind = LongKind::Int, .target = &settings.model_space.order, .value_name = "R",
      .help = "interactions up to order R in each model (1: main effects only; default 3)",
      .min = 1, .max = 61},
-    {.name = "keep-aliased", .kind = LongKind::Flag, .target = &modelspace.keep_aliased,
+    {.name = "keep-aliased", .kind = LongKind::Flag, .target = &settings.model_space.keep_aliased,
      .help = "models with a singular X'X keep their Box-Meyer posterior"},
-    {.name = "blocks", .kind = LongKind::Int, .target = &modelspace.blocks, .value_name = "B",
+    {.name = "blocks", .kind = LongKind::Int, .target = &settings.model_space.blocks, .value_name = "B",
      .help = "the first B columns are blocking variables, in every model", .min = 1, .max = 60},
-    {.name = "gamma-int", .kind = LongKind::Double, .target = &modelspace.gam_int,
+    {.name = "gamma-int", .kind = LongKind::Double, .target = &settings.model_space.gam_int,
      .value_name = "G", .help = "prior ratio of interaction effects (default: that of -G)"},
-    {.name = "max-models", .kind = LongKind::Int, .target = &modelspace.max_models,
+    {.name = "max-models", .kind = LongKind::Int, .target = &settings.model_space.max_models,
      .value_name = "N", .help = "refuse model sets of more than N models (default 16,777,216)",
      .min = 1, .max = INT32_MAX - 8},
-    {.name = "follow-up", .kind = LongKind::Int, .target = &followup.runs, .value_name = "N",
+    {.name = "follow-up", .kind = LongKind::Int, .target = &settings.follow_up.runs, .value_name = "N",
      .help = "choose N more runs (1 to 64) that best tell the leading models apart",
      .min = 1, .max = 64},
-    {.name = "candidates", .kind = LongKind::Text, .target = &followup.candidates,
+    {.name = "candidates", .kind = LongKind::Text, .target = &settings.follow_up.candidates,
      .value_name = "FILE",
      .help = "candidate follow-up runs, a design file (default: full factorial)"},
-    {.name = "md-models", .kind = LongKind::Int, .target = &followup.md_models,
+    {.name = "md-models", .kind = LongKind::Int, .target = &settings.follow_up.md_models,
      .value_name = "M", .help = "leading models the follow-up runs discriminate (default 32)",
      .min = 2, .max = 1024},
-    {.name = "starts", .kind = LongKind::Int, .target = &followup.starts, .value_name = "S",
+    {.name = "starts", .kind = LongKind::Int, .target = &settings.follow_up.starts, .value_name = "S",
      .help = "random starts of the follow-up exchange search (default 50)", .min = 1,
      .max = 1000000},
-    {.name = "top", .kind = LongKind::Int, .target = &followup.top, .value_name = "T",
+    {.name = "top", .kind = LongKind::Int, .target = &settings.follow_up.top, .value_name = "T",
      .help = "best follow-up designs reported (default 5)", .min = 1, .max = 100},
-    {.name = "random-seed", .kind = LongKind::Int, .target = &followup.seed, .value_name = "N",
+    {.name = "random-seed", .kind = LongKind::Int, .target = &settings.follow_up.seed, .value_name = "N",
      .help = "seed of the follow-up exchange search (default 1)", .min = 0,
      .max = INT32_MAX},
-    {.name = "gamma-grid", .kind = LongKind::Text, .target = &priorgrids.gamma_text,
+    {.name = "gamma-grid", .kind = LongKind::Text, .target = &gamma_grid_text,
      .value_name = "LO:HI:N", .help = "factor probabilities and the data's support at N gammas from LO to HI"},
-    {.name = "pi-grid", .kind = LongKind::Text, .target = &priorgrids.pi_text,
+    {.name = "pi-grid", .kind = LongKind::Text, .target = &pi_grid_text,
      .value_name = "LO:HI:N", .help = "the same at N values of pi (with --gamma-grid: every pair)"},
     // Result files: they leave the screen and the log as they are, so they
     // are not named among the options in force. (Not --svg: the letter
@@ -132,64 +121,103 @@ LongOption xopts[] = {
     {},
 };
 
-// The most columns a model matrix may have: beyond this the fits would take
-// minutes per model and most models would be singular in any real design.
-static constexpr int kMaxModelColumns = 1024;
-
 [[noreturn]] static void bad_extension(const char *name, const char *why) {
   bad_long_value(find_long_option(xopts, name)->word, why);
 }
 
 // Checks of the extension values that need the design: the factors left to
 // screen, and the size of the model set, before any work is done.
-static void check_model_space() {
+static void check_model_space(const Design &design) {
+  const ModelSpace &space = settings.model_space;
+  const int nv = design.analysed;
   char why[200];
-  if (find_long_option(xopts, "gamma-int")->given && !(modelspace.gam_int > 0))
+  if (find_long_option(xopts, "gamma-int")->given && !(space.gam_int > 0))
     bad_extension("gamma-int", "the prior ratio must be greater than 0");
-  if (modelspace.blocks >= nv) {
+  if (space.blocks >= nv) {
     snprintf(why, sizeof why, "%d column%s analysed, so no factor would be left to screen", nv,
              nv == 1 ? " is" : "s are");
     bad_extension("blocks", why);
   }
-  const int k = screened_factors();
-  if (find_long_option(xopts, "max-factors")->given && modelspace.max_factors > k) {
+  const int k = screened_factors(design, space);
+  if (find_long_option(xopts, "max-factors")->given && space.max_factors > k) {
     snprintf(why, sizeof why, "only %d factor%s to screen", k, k == 1 ? " is left" : "s are left");
     bad_extension("max-factors", why);
   }
-  const uint64_t count = count_models();
-  if (count > static_cast<uint64_t>(modelspace.max_models)) {
-    printf("\nTOO MANY MODELS: the model set holds %llu models, more than the limit of %d !\n"
-           "(Narrow it with --max-factors or --order, or raise the limit with --max-models=N.)\n",
-           static_cast<unsigned long long>(count), modelspace.max_models);
-    exit(1);
-  }
-  const int largest = model_columns(modelspace.max_factors < k ? modelspace.max_factors : k);
-  if (largest > kMaxModelColumns) {
-    printf("\nTOO MANY COLUMNS: the largest model matrix would have %d columns, at most %d are "
-           "allowed !\n(Lower --max-factors or --order.)\n",
-           largest, kMaxModelColumns);
-    exit(1);
-  }
+  check_model_set_size(design, settings);
 }
 
 // Checks of the follow-up options before the fits: the options that only
 // shape a follow-up need --follow-up, the criterion needs an error variance
 // (two runs at least) and two models; the candidate file is read here, so
 // that a bad one ends the run before any work.
-static void check_follow_up() {
+static CandidateRuns check_follow_up(const Design &design) {
   const bool wanted = find_long_option(xopts, "follow-up")->given;
   for (const char *name : {"candidates", "md-models", "starts", "top", "random-seed"})
     if (find_long_option(xopts, name)->given && !wanted)
       bad_extension(name, "it shapes the follow-up runs, so it needs --follow-up=N");
-  if (!wanted) return;
-  if (nn < 2) bad_extension("follow-up", "the design has one run, so no model has an error variance");
-  if (count_models() < 2)
+  if (!wanted) return {};
+  if (design.runs < 2) bad_extension("follow-up", "the design has one run, so no model has an error variance");
+  if (count_models(design, settings.model_space) < 2)
     bad_extension("follow-up", "the model set holds one model, so there is nothing to discriminate");
-  if (followup.candidates != nullptr)
-    followup_result.candidates = read_candidate_file(followup.candidates);
+  if (settings.follow_up.candidates == nullptr) return {};
+  const char *path = settings.follow_up.candidates;
+  FILE *file = fxopen(path, "rb");
+  LineReader lines(file, path);
+  CandidateRuns candidates = read_candidate_file(lines, design, settings);
+  fxclose(file, path);
+  return candidates;
 }
 
-static int run_program(int argc, char **argv);
+// The grids of --gamma-grid and --pi-grid; a bad one ends the run with a
+// message naming the word as typed.
+static void read_prior_grids() {
+  if (gamma_grid_text != nullptr) {
+    const char *why = parse_gamma_grid(gamma_grid_text, &settings.gamma_grid);
+    if (why != nullptr) bad_extension("gamma-grid", why);
+  }
+  if (pi_grid_text != nullptr) {
+    const char *why = parse_pi_grid(pi_grid_text, &settings.pi_grid);
+    if (why != nullptr) bad_extension("pi-grid", why);
+  }
+}
+
+// The run as the result files describe it: the files and every option's
+// value by its name.
+static RunDescription describe_run() {
+  RunDescription run;
+  run.program_version = kProgramVersion;
+  run.input = infile;
+  run.log = outfile;
+  for (const FlagSpec *row = ss; row->flag != 0; row++) {
+    if (row->var == nullptr) continue;
+    OptionValue value;
+    switch (row->vartype) {
+      case VAR_FLAG: value = *static_cast<const int32_t *>(row->var) != 0; break;
+      case VAR_INT: value = static_cast<int64_t>(*static_cast<const int32_t *>(row->var)); break;
+      case VAR_DOUBLE: value = *static_cast<const double *>(row->var); break;
+      default: break;
+    }
+    run.letter_options.push_back({std::string(1, row->flag), value});
+  }
+  for (const LongOption *row = xopts; row->name != nullptr; row++) {
+    if (!row->given || row->target == nullptr) continue;
+    OptionValue value;
+    switch (row->kind) {
+      case LongKind::Flag: value = true; break;
+      case LongKind::Int: value = static_cast<int64_t>(*static_cast<const int32_t *>(row->target)); break;
+      case LongKind::Double: value = *static_cast<const double *>(row->target); break;
+      case LongKind::Text:
+      case LongKind::OptionalText: {
+        const char *text = *static_cast<const char *const *>(row->target);
+        if (text != nullptr) value = std::string(text);
+        break;
+      }
+    }
+    run.extension_options.push_back({row->name, value});
+    run.extension_words.push_back(row->word);
+  }
+  return run;
+}
 
 void show_description() {
   printf("Carry out procedures to find the factors in an experimental design\n");
@@ -217,13 +245,15 @@ void show_description() {
 // The log takes the input name as typed plus ".out.txt" ("l.out.txt" with
 // -L), or the second argument plus that extension when it has no dot.
 static void derive_file_names() {
-  const char *ext = allvars ? "l.out.txt" : ".out.txt";
+  const char *ext = settings.all_columns ? "l.out.txt" : ".out.txt";
   if (outfile != nullptr && strchr(outfile, '.') == nullptr)
     outfile = add_extent(outfile, ext);
   else
     outfile = add_extent(infile, ext);
   if (strchr(infile, '.') == nullptr) infile = add_extent(infile, ".txt");
 }
+
+static int run_program(int argc, char **argv);
 
 void print_error(const Error &error) {
   if (const auto *refused = dynamic_cast<const AllocationError *>(&error))
@@ -235,7 +265,8 @@ void print_error(const Error &error) {
   }
   if (error.line()) {
     const LineContext &line = *error.line();
-    printf("  %s\nLine #%u in %s\n", line.text.c_str(), line.number, line.file.c_str());
+    if (!line.text.empty()) printf("  %s\n", line.text.c_str());
+    printf("Line #%u in %s\n", line.number, line.file.c_str());
   }
   if (error.shows_places()) {
     fflush(stdout);  // the message comes before the places on a shared console
@@ -279,12 +310,12 @@ static int run_program(int argc, char **argv) {
            "  favour most. The rest of the report stays at -P and -G.\n");
     exit(0);
   }
-  read_prior_grids(find_long_option(xopts, "gamma-grid")->word, find_long_option(xopts, "pi-grid")->word);
+  read_prior_grids();
 
   char **args = setflags(argc, argv, ss, 2, 1);
   const char *extensions = given_long_options(xopts);
   if (*extensions != '\0') printf("with extension options:%s\n", extensions);
-  if (verbose) showstep = 1;
+  if (settings.verbose) settings.step = 1;
   infile = args[0];
   outfile = args[1];
   if (infile == nullptr) {
@@ -293,24 +324,32 @@ static int run_program(int argc, char **argv) {
   }
   derive_file_names();
   refuse_log_over_input(outfile, infile);
-  prepare_result_files();
-  readdat(infile);
+  result_files.json_given = find_long_option(xopts, "json")->given;
+  result_files.csv_given = find_long_option(xopts, "csv-files")->given;
+  result_files.svg_given = find_long_option(xopts, "svg-file")->given;
+  RunDescription run = describe_run();
+  prepare_result_files(result_files, settings, run);
+
+  FILE *file = fxopen(infile, "rb");
+  LineReader lines(file, infile);
+  DesignEcho echo(settings, [](const Design &) {
+    openlog_file(outfile, 0);
+    logprintf("\nOutput of %s from input file %s\n", pgname, infile);
+  });
+  const Design design = read_design(lines, settings, &echo);
+  printf("Closing the file %s\n", infile);
+  fxclose(file, infile);
+  show_factor_letters(design);
   if (*extensions != '\0') logprintf("\nExtension options in force:%s\n", extensions);
-  check_model_space();
-  check_follow_up();
-  init_models();
-  show_model_names();
-  calc_model_fields();
-  rank_models();
-  show_post_active();
-  if (prior_grids_given()) {
-    compute_prior_grid();
-    show_prior_grid();
-  }
-  if (followup.runs > 0) run_follow_up();
+  check_model_space(design);
+  AnalysisRequest request;
+  request.candidates = check_follow_up(design);
+  request.all_weightings = result_files_wanted(run);
+  ReportPrinter report(design, settings);
+  const Results results = analyse(design, settings, &report, request);
   nl();
   closelog_file_name();
-  write_result_files();
+  write_result_files(ExportInput{design, settings, results, run});
   return log_failed ? 1 : 0;
 }
 

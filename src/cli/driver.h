@@ -1,5 +1,5 @@
-// The program's entry: the option table and the run sequence. The settings
-// the options write are declared in analysis/settings.h.
+// The program's entry: the option tables, the run sequence, and how an
+// error ends the run.
 #pragma once
 #include "support/error.h"
 
@@ -9,6 +9,7 @@
 
 namespace bayescreen {
 
+extern Settings settings;   // the run's settings, which the option tables write
 extern FlagSpec ss[];       // the program's option table
 extern LongOption xopts[];  // the extension options (--name, --name=value)
 extern const char kProgramVersion[];  // the version the description names

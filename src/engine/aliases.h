@@ -4,17 +4,23 @@
 // so nothing in the data can tell them apart).
 #pragma once
 #include <cstdint>
+#include <vector>
+
+#include "engine/design.h"
+#include "engine/modelspace.h"
+#include "engine/rankmodels.h"
+#include "engine/settings.h"
 
 namespace bayescreen {
 
-// Forgets the models noted so far (each report starts afresh).
-void clear_listed_models();
-// Notes that the models model[indices[0 .. count-1]] were listed.
-void note_listed_models(const int32_t *indices, int count);
-// Groups the noted models with identical fits, numbers the groups in
-// model[].alias (1, 2, ...; 0 for a model in no group) and prints them,
-// best group first, one line each: "  BD = BF = DF". Prints nothing when no
-// two noted models have identical fits.
-void show_alias_groups();
+// The groups, best group first; each the indices of its models, the first
+// of them standing for the group ("AB = AC = BC").
+using AliasGroups = std::vector<std::vector<int32_t>>;
+
+// Groups the models that the ranking tables list with identical fits, and
+// numbers the groups in each model's `alias` (1, 2, ...; 0 for a model in
+// no group). No group when no two listed models have identical fits.
+AliasGroups find_alias_groups(const Design &design, const Settings &settings, ModelTable &models,
+                              const std::vector<RankingTable> &rankings);
 
 }  // namespace bayescreen

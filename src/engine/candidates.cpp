@@ -1,17 +1,16 @@
 #include "engine/candidates.h"
 
 #include <cctype>
+#include <cstdarg>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/models.h"
-#include "engine/readdat.h"
-#include "engine/settings.h"
+#include "engine/modelspace.h"
+#include "support/error.h"
 #include "support/helpers.h"
-#include "support/lineread.h"
 
 namespace bayescreen {
 
@@ -25,72 +24,76 @@ bool begins_with_word(const char *line, const char *word) {
   return line != nullptr && strmatch(line, word) == 0;
 }
 
+// An error found in the last line read: message as printed, and the line.
+[[noreturn]] void line_error(const LineReader &lines, const std::string &message) {
+  Error e(message);
+  e.at_line(lines.context());
+  throw e;
+}
+
+// printf into a string.
+__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
+  char text[400];
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(text, sizeof text, fmt, ap);
+  va_end(ap);
+  return text;
+}
+
 // The integer after "=" in a parameter word, or the end of the run.
-int32_t parameter_value(const char *word) {
+int32_t parameter_value(const LineReader &lines, const char *word) {
   const char *value = strchr(word, '=');
-  if (value == nullptr) {
-    printf("\nMissing = In parameter option  %s\n", word);
-    lr_fatal_errline(nullptr);
-  }
+  if (value == nullptr) line_error(lines, format("\nMissing = In parameter option  %s\n", word));
   value++;
   char *end = nullptr;
   errno = 0;
   const long v = strtol(value, &end, 10);
-  if (end == value || *end != '\0' || errno == ERANGE || v < 0 || v > INT32_MAX) {
-    printf("\nILLEGAL VALUE In parameter option  %s\n", word);
-    lr_fatal_errline(nullptr);
-  }
+  if (end == value || *end != '\0' || errno == ERANGE || v < 0 || v > INT32_MAX)
+    line_error(lines, format("\nILLEGAL VALUE In parameter option  %s\n", word));
   return static_cast<int32_t>(v);
 }
 
 // Nrows= and Ncols= of the parameter line (keywords by prefix, as in a
 // design file); every other keyword is left alone.
-void read_counts(char *line, int32_t *rows, int32_t *cols) {
+void read_counts(const LineReader &lines, char *line, int32_t *rows, int32_t *cols) {
   *rows = *cols = -1;
   char *rest = nullptr;
   for (char *word = strtok_r(line, kBlanks, &rest); word != nullptr;
        word = strtok_r(nullptr, kBlanks, &rest)) {
     if (word[0] == '#' || word[0] == '%' || word[0] == ';') break;
     if (strmatch(word, "NR") == 0 || strmatch(word, "NN") == 0)
-      *rows = parameter_value(word);
+      *rows = parameter_value(lines, word);
     else if (strmatch(word, "NC") == 0)
-      *cols = parameter_value(word);
+      *cols = parameter_value(lines, word);
   }
 }
 
 // One run: the run number, then a level for each column; the rest of the
 // line (a response, a comment) is not read.
-void read_run(const char *line, int32_t run, CandidateRuns &c) {
+void read_run(const LineReader &lines, const char *line, int32_t run, CandidateRuns &c) {
   const char *s = line;
   while (is_digit(*s)) s++;
   while (*s == '.') s++;
   int32_t *levels = &c.levels[static_cast<size_t>(run) * static_cast<size_t>(c.columns)];
   for (int j = 0; j < c.columns; j++) {
     while (isspace(static_cast<unsigned char>(*s))) s++;
-    if (*s == '\0') {
-      printf("\nSHORT LINE for candidate run #%d: read %d level%s, need %d\n", run + 1, j,
-             plural(j), c.columns);
-      lr_fatal_errline(nullptr);
-    }
+    if (*s == '\0')
+      line_error(lines, format("\nSHORT LINE for candidate run #%d: read %d level%s, need %d\n", run + 1,
+                               j, plural(j), c.columns));
     const char *start = s;
     if (*s == '-') s++;
-    if (!is_digit(*s)) {
-      printf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
-             run + 1, j + 1);
-      lr_fatal_errline(nullptr);
-    }
+    if (!is_digit(*s))
+      line_error(lines, format("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
+                               run + 1, j + 1));
     char *end = nullptr;
     errno = 0;
     const long v = strtol(start, &end, 10);
-    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) {
-      printf("\nNUMBER TOO LARGE in candidate run #%d, column %d\n", run + 1, j + 1);
-      lr_fatal_errline(nullptr);
-    }
-    if (*end != '\0' && !isspace(static_cast<unsigned char>(*end))) {
-      printf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
-             run + 1, j + 1);
-      lr_fatal_errline(nullptr);
-    }
+    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+      line_error(lines, format("\nNUMBER TOO LARGE in candidate run #%d, column %d\n", run + 1, j + 1));
+    if (*end != '\0' && !isspace(static_cast<unsigned char>(*end)))
+      line_error(lines, format("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
+                               run + 1, j + 1));
     levels[j] = static_cast<int32_t>(v);
     s = end;
   }
@@ -98,15 +101,16 @@ void read_run(const char *line, int32_t run, CandidateRuns &c) {
 
 // The follow-up runs form a block of their own: the design's block
 // columns do not apply to them.
-void clear_block_columns(CandidateRuns &c) {
+void clear_block_columns(CandidateRuns &c, int blocks) {
   for (int32_t run = 0; run < c.count; run++)
-    for (int b = 0; b < modelspace.blocks; b++)
+    for (int b = 0; b < blocks; b++)
       c.levels[static_cast<size_t>(run) * static_cast<size_t>(c.columns) + static_cast<size_t>(b)] = 0;
 }
 
 }  // namespace
 
-CandidateRuns full_factorial_candidates(uint64_t factors) {
+CandidateRuns full_factorial_candidates(const Design &design, uint64_t factors) {
+  const int mm = design.columns;
   CandidateRuns c;
   c.columns = mm;
   for (int col = 0; col < mm; col++)
@@ -121,61 +125,52 @@ CandidateRuns full_factorial_candidates(uint64_t factors) {
   return c;
 }
 
-CandidateRuns read_candidate_file(const char *path) {
-  lr_reset();
-  FILE *file = lr_fxopen(path, "rb");
-  char *line = lrs_lineread(file);
-  if (line == nullptr) lr_fatal_errline("Can't read the heading line of the candidate runs");
-  line = lrs_lineread(file);
-  if (line == nullptr) lr_fatal_errline("Can't read the parameter line of the candidate runs");
+CandidateRuns read_candidate_file(LineReader &lines, const Design &design, const Settings &settings) {
+  const int mm = design.columns;
+  char *line = lines.next_kept();
+  if (line == nullptr) throw lines.error_at_line("Can't read the heading line of the candidate runs");
+  line = lines.next_kept();
+  if (line == nullptr) throw lines.error_at_line("Can't read the parameter line of the candidate runs");
   int32_t rows = 0, cols = 0;
-  read_counts(line, &rows, &cols);
+  read_counts(lines, line, &rows, &cols);
   if (rows < 0 || cols < 0)
-    lr_fatal_errline("The parameter line of the candidate runs needs Nrows= and Ncols=");
-  if (rows == 0) lr_fatal_errline("The candidate file holds no runs (Nrows=0)");
-  if (rows > kMaxCandidateRuns) {
-    printf("\nTOO MANY CANDIDATE RUNS: Nrows=%d, at most %d are allowed !\n", rows,
-           kMaxCandidateRuns);
-    lr_fatal_errline(nullptr);
-  }
-  if (cols != mm) {
-    printf("\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=%d, the design has %d column%s !\n",
-           cols, mm, plural(mm));
-    lr_fatal_errline(nullptr);
-  }
+    throw lines.error_at_line("The parameter line of the candidate runs needs Nrows= and Ncols=");
+  if (rows == 0) throw lines.error_at_line("The candidate file holds no runs (Nrows=0)");
+  if (rows > kMaxCandidateRuns)
+    line_error(lines, format("\nTOO MANY CANDIDATE RUNS: Nrows=%d, at most %d are allowed !\n", rows,
+                             kMaxCandidateRuns));
+  if (cols != mm)
+    line_error(lines, format("\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=%d, the design has %d column%s !\n",
+                             cols, mm, plural(mm)));
 
-  line = lrs_lineread(file);
+  line = lines.next_kept();
   if (line == nullptr || !(begins_with_word(line, "Label") || begins_with_word(line, "Data")))
-    lr_fatal_errline("NEXT LINE should begin Label or Data");
+    throw lines.error_at_line("NEXT LINE should begin Label or Data");
   // A Labels block runs up to the Data line; the design's labels stand.
-  while (line != nullptr && !begins_with_word(line, "Data")) line = lrs_lineread(file);
-  if (line == nullptr) lr_fatal_errline("NEXT LINE should begin with `Data'");
+  while (line != nullptr && !begins_with_word(line, "Data")) line = lines.next_kept();
+  if (line == nullptr) throw lines.error_at_line("NEXT LINE should begin with `Data'");
 
   CandidateRuns c;
   c.columns = mm;
   c.count = rows;
-  c.source = path;
+  c.source = lines.name();
   c.levels.assign(static_cast<size_t>(rows) * static_cast<size_t>(mm), 0);
   int32_t run = 0;
   bool text_seen = false;
-  while (run < rows && (line = lrs_lineread(file)) != nullptr) {
+  while (run < rows && (line = lines.next_kept()) != nullptr) {
     if (!is_digit(line[0])) {
-      if (text_seen) lr_fatal_errline("TWO TEXT LINES among the candidate runs");
+      if (text_seen) throw lines.error_at_line("TWO TEXT LINES among the candidate runs");
       text_seen = true;
       continue;
     }
-    read_run(line, run, c);
+    read_run(lines, line, run, c);
     run++;
   }
-  if (run < rows) {
-    printf("\nSHORT FILE: CANNOT READ %d candidate run%s !\nRead only %d.\n", rows, plural(rows),
-           run);
-    lr_fatal_errline(nullptr);
-  }
-  fxclose(file, path);
-  lr_reset();
-  clear_block_columns(c);
-  for (int col = modelspace.blocks; col < nv; col++) c.shown.push_back(col);
+  if (run < rows)
+    line_error(lines, format("\nSHORT FILE: CANNOT READ %d candidate run%s !\nRead only %d.\n", rows,
+                             plural(rows), run));
+  clear_block_columns(c, settings.model_space.blocks);
+  for (int col = settings.model_space.blocks; col < design.analysed; col++) c.shown.push_back(col);
   return c;
 }
 

@@ -8,17 +8,11 @@
 #include <string>
 
 #include "engine/calcmodels.h"
-#include "engine/models.h"
-#include "engine/readdat.h"
-#include "engine/settings.h"
 #include "numeric/cholesky.h"
-#include "support/helpers.h"
-#include "support/logfile.h"
+#include "support/error.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
-
-FollowUpResult followup_result;
 
 namespace {
 
@@ -92,27 +86,17 @@ double column_value(const CandidateRuns &cands, int run, uint64_t mask) {
   return value;
 }
 
-// 12,345,678
-std::string grouped(uint64_t n) {
-  std::string digits = std::to_string(n), text;
-  for (size_t i = 0; i < digits.size(); i++) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
-    text += digits[i];
-  }
-  return text;
-}
-
 }  // namespace
 
-std::vector<int32_t> leading_models(int count) {
+std::vector<int32_t> leading_models(const ModelSpace &space, const ModelTable &models, int count) {
   std::vector<int32_t> order;
-  for (int i = 0; i < nmod; i++)
-    if (has_posterior(model[i]) && model[i].postprob > 0) order.push_back(i);
+  for (int i = 0; i < models.size(); i++)
+    if (has_posterior(space, models[i]) && models[i].postprob > 0) order.push_back(i);
   const size_t wanted = std::min(order.size(), static_cast<size_t>(count));
   std::partial_sort(order.begin(), order.begin() + static_cast<long>(wanted), order.end(),
-                    [](int32_t a, int32_t b) {
-                      if (model[a].postprob != model[b].postprob)
-                        return model[a].postprob > model[b].postprob;
+                    [&models](int32_t a, int32_t b) {
+                      if (models[a].postprob != models[b].postprob)
+                        return models[a].postprob > models[b].postprob;
                       return a < b;
                     });
   order.resize(wanted);
@@ -153,8 +137,8 @@ uint64_t multiset_count(int64_t c, int n, uint64_t cap) {
 // row t depends only on runs 0 .. t, so a run pushed on the stack adds one
 // row to each and its squares to the running sum.
 
-MdCriterion::MdCriterion(const std::vector<int32_t> &indices, const CandidateRuns &cands,
-                         int max_runs)
+MdCriterion::MdCriterion(const Design &design, const Settings &settings, const ModelTable &models,
+                         const std::vector<int32_t> &indices, const CandidateRuns &cands, int max_runs)
     : ncand_(cands.count), max_runs_(max_runs) {
   const size_t nmodels = indices.size();
   const size_t c = static_cast<size_t>(ncand_);
@@ -165,8 +149,9 @@ MdCriterion::MdCriterion(const std::vector<int32_t> &indices, const CandidateRun
   std::vector<double> yhat(nmodels * c);
   std::vector<uint64_t> masks;
   std::vector<double> g, mode, lg, z;
+  ModelRefitter refit(design, settings, largest_model_columns(models));
   for (size_t i = 0; i < nmodels; i++) {
-    const ModelEntry &entry = model[indices[i]];
+    const ModelEntry &entry = models[indices[i]];
     ModelData &m = data_[i];
     const int nc = entry.neff + 2;
     const size_t ncs = static_cast<size_t>(nc);
@@ -174,10 +159,10 @@ MdCriterion::MdCriterion(const std::vector<int32_t> &indices, const CandidateRun
     g.assign(ncs * ncs, 0);
     mode.assign(ncs, 0);
     double qqc = 0;
-    posterior_with_new_block(entry, masks.data(), g.data(), mode.data(), &qqc);
+    refit.posterior_with_new_block(entry, masks.data(), g.data(), mode.data(), &qqc);
     info_[i].index = indices[i];
     info_[i].postprob = entry.postprob;
-    info_[i].s2 = qqc / (nn - 1);
+    info_[i].s2 = qqc / (design.runs - 1);
     m.nc = nc;
     m.p = entry.postprob;
     m.w = m.p / info_[i].s2;
@@ -402,112 +387,25 @@ std::vector<FollowUpDesign> search_exchange(MdCriterion &crit, int n, int top, i
   return found;
 }
 
-// ---- The step and its report --------------------------------------------------------
+// ---- The step ------------------------------------------------------------------------
 
 namespace {
 
 [[noreturn]] void follow_up_impossible(const char *what) {
-  bprintf("\nNO FOLLOW-UP RUNS: %s\n", what);
-  exit(1);
-}
-
-// The factor letters of a set of design columns, e.g. "A C E H".
-std::string letters_of(const std::vector<int32_t> &columns) {
-  std::string text;
-  for (int32_t col : columns) {
-    if (!text.empty()) text += ' ';
-    text += factorstr[col];
-  }
-  return text;
-}
-
-// The heading of a factor's column: its letter, and its label when the
-// design names it (label k names design column k).
-std::string column_heading(int32_t col) {
-  std::string text(1, factorstr[col]);
-  if (col < nlab && label[col] != nullptr && label[col][0] != '\0') text += std::string("=") + label[col];
-  return text;
-}
-
-void show_models(const FollowUpResult &r) {
-  double total = 0;
-  size_t width = 5;
-  for (const FollowUpModel &m : r.models) {
-    total += m.postprob;
-    width = std::max(width, strlen(model[m.index].name));
-  }
-  bprintf("  The %zu leading model%s by posterior probability (together %.5f), each with a\n"
-          "  block column for the new runs (-1 on the runs above, +1 on the new ones):\n",
-          r.models.size(), plural(static_cast<long>(r.models.size())), total);
-  bprintf("    %-*s    PostProb         s^2\n", static_cast<int>(width), "Model");
-  for (const FollowUpModel &m : r.models)
-    bprintf("    %-*s  %10.4g  %10.6g\n", static_cast<int>(width), model[m.index].name, m.postprob,
-            m.s2);
-}
-
-void show_search(const FollowUpResult &r) {
-  const CandidateRuns &c = r.candidates;
-  if (c.source == nullptr)
-    bprintf("  Candidate runs: the %d level combinations of %s, numbered in standard order\n"
-            "  (%c changes fastest).\n",
-            c.count, letters_of(c.shown).c_str(), factorstr[c.shown.empty() ? 0 : c.shown[0]]);
-  else
-    bprintf("  Candidate runs: the %d runs of %s, numbered in file order.\n", c.count, c.source);
-  if (r.exhaustive) {
-    bprintf("  Search: exhaustive, every one of the %s designs (a candidate may be chosen\n"
-            "  more than once); the best design is certain.\n",
-            grouped(r.multisets).c_str());
-    return;
-  }
-  const double designs = std::exp(std::lgamma(c.count + r.runs) - std::lgamma(r.runs + 1.0) -
-                                  std::lgamma(static_cast<double>(c.count)));
-  bprintf("  Search: coordinate exchange from %d random start%s (--random-seed=%d) among\n"
-          "  about %.3g designs: HEURISTIC, a better design may exist. %s designs\n"
-          "  evaluated; %d of the %d starts reached the best MD found.\n",
-          r.starts, plural(r.starts), r.seed, designs, grouped(r.evaluated).c_str(),
-          r.best_reached, r.starts);
-}
-
-void show_designs(const FollowUpResult &r) {
-  bprintf("  The %zu best design%s (MD, larger is better; the runs as candidate numbers):\n",
-          r.best.size(), plural(static_cast<long>(r.best.size())));
-  for (size_t d = 0; d < r.best.size(); d++) {
-    std::string runs;
-    for (int32_t k : r.best[d].runs) runs += " " + std::to_string(k + 1);
-    bprintf("    %2zu.  MD = %-11.6g %s\n", d + 1, r.best[d].md, runs.c_str());
-  }
-  if (r.best.empty()) return;
-  const CandidateRuns &c = r.candidates;
-  std::vector<std::string> headings;
-  std::string line = "     Run  Candidate";
-  for (int32_t col : c.shown) {
-    headings.push_back(column_heading(col));
-    const size_t width = std::max<size_t>(3, headings.back().size());
-    line += "  " + std::string(width - headings.back().size(), ' ') + headings.back();
-  }
-  bprintf("  The best design, one run a line:\n%s\n", line.c_str());
-  int number = 0;
-  for (int32_t k : r.best[0].runs) {
-    char cell[64];
-    snprintf(cell, sizeof cell, "    %4d  %9d", ++number, k + 1);
-    line = cell;
-    for (size_t h = 0; h < c.shown.size(); h++) {
-      const int width = std::max(3, static_cast<int>(headings[h].size()));
-      snprintf(cell, sizeof cell, "  %*d", width, c.level(k, c.shown[h]));
-      line += cell;
-    }
-    bprintf("%s\n", line.c_str());
-  }
+  throw Error(std::string("\nNO FOLLOW-UP RUNS: ") + what + "\n", Channel::ScreenAndLog);
 }
 
 }  // namespace
 
-void run_follow_up() {
+FollowUpResult follow_up(const Design &design, const Settings &settings, const ModelTable &models,
+                         CandidateRuns candidates) {
   PlaceGuard place("Run_Follow_Up");
-  FollowUpResult &r = followup_result;
-  r.runs = followup.runs;
+  const FollowUpSettings &wanted = settings.follow_up;
+  FollowUpResult r;
+  r.runs = wanted.runs;
+  r.candidates = std::move(candidates);
   char why[400];
-  const std::vector<int32_t> indices = leading_models(followup.md_models);
+  const std::vector<int32_t> indices = leading_models(settings.model_space, models, wanted.md_models);
   if (indices.size() < 2) {
     snprintf(why, sizeof why,
              "only %zu model has a posterior probability; the criterion compares two or more.",
@@ -516,7 +414,7 @@ void run_follow_up() {
   }
   if (r.candidates.count == 0) {
     uint64_t factors = 0;
-    for (int32_t i : indices) factors |= model[i].fset;
+    for (int32_t i : indices) factors |= models[i].fset;
     const int k = __builtin_popcountll(factors);
     if (k > kMaxFactorialFactors) {
       snprintf(why, sizeof why,
@@ -526,10 +424,10 @@ void run_follow_up() {
                indices.size(), k, kMaxFactorialFactors);
       follow_up_impossible(why);
     }
-    r.candidates = full_factorial_candidates(factors);
+    r.candidates = full_factorial_candidates(design, factors);
   }
   uint64_t values = 0;
-  for (int32_t i : indices) values += static_cast<uint64_t>(model[i].neff + 2);
+  for (int32_t i : indices) values += static_cast<uint64_t>(models[i].neff + 2);
   if (values * static_cast<uint64_t>(r.candidates.count) > kMaxCandidateValues) {
     snprintf(why, sizeof why,
              "%d candidate runs for %zu models would need more than %llu MB.\n"
@@ -539,33 +437,27 @@ void run_follow_up() {
     follow_up_impossible(why);
   }
 
-  MdCriterion crit(indices, r.candidates, r.runs);
+  MdCriterion crit(design, settings, models, indices, r.candidates, r.runs);
   r.models = crit.models();
   for (const FollowUpModel &m : r.models)
     if (!(m.s2 > 0) || !std::isfinite(m.s2)) {
       snprintf(why, sizeof why,
                "the model %s leaves no error variance (s^2 = %g), so the criterion is not defined.",
-               model[m.index].name, m.s2);
+               models[m.index].name, m.s2);
       follow_up_impossible(why);
     }
   r.multisets = multiset_count(r.candidates.count, r.runs, kMaxExhaustiveDesigns);
   r.exhaustive = r.multisets <= kMaxExhaustiveDesigns;
   r.evaluated = 0;
   if (r.exhaustive) {
-    r.best = search_exhaustive(crit, r.runs, followup.top, &r.evaluated);
+    r.best = search_exhaustive(crit, r.runs, wanted.top, &r.evaluated);
   } else {
-    r.starts = followup.starts;
-    r.seed = followup.seed;
-    r.best = search_exchange(crit, r.runs, followup.top, r.starts, static_cast<uint64_t>(r.seed),
+    r.starts = wanted.starts;
+    r.seed = wanted.seed;
+    r.best = search_exchange(crit, r.runs, wanted.top, r.starts, static_cast<uint64_t>(r.seed),
                              &r.evaluated, &r.best_reached);
   }
-
-  bprintf("\nFollow-up runs: %d run%s to discriminate among the leading models (MD criterion of\n"
-          "Meyer, Steinberg and Box 1996):\n",
-          r.runs, plural(r.runs));
-  show_models(r);
-  show_search(r);
-  show_designs(r);
+  return r;
 }
 
 }  // namespace bayescreen

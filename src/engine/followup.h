@@ -19,12 +19,15 @@
 #include <vector>
 
 #include "engine/candidates.h"
+#include "engine/design.h"
+#include "engine/modelspace.h"
+#include "engine/settings.h"
 
 namespace bayescreen {
 
 // One model the criterion compares.
 struct FollowUpModel {
-  int32_t index = 0;    // its record, model[index]
+  int32_t index = 0;    // its record's position in the model table
   double postprob = 0;  // p_i: its posterior probability over the whole model set
   double s2 = 0;        // s_i^2 = Qqc_i / (n - 1), with the new block column
 };
@@ -49,14 +52,12 @@ struct FollowUpResult {
   uint64_t evaluated = 0;             // designs evaluated
   std::vector<FollowUpDesign> best;   // the best designs, best first
 };
-extern FollowUpResult followup_result;
-
 // Designs of at most this many multisets are searched exhaustively.
 constexpr uint64_t kMaxExhaustiveDesigns = 2000000;
 
 // The indices of the leading models: up to count models with a posterior,
 // by posterior probability (best first; ties in enumeration order).
-std::vector<int32_t> leading_models(int count);
+std::vector<int32_t> leading_models(const ModelSpace &space, const ModelTable &models, int count);
 
 // C(c + n - 1, n), the number of multisets of n of c candidates, or
 // UINT64_MAX when it exceeds cap.
@@ -68,9 +69,10 @@ uint64_t multiset_count(int64_t c, int n, uint64_t cap);
 // on the stack.
 class MdCriterion {
  public:
-  // The models model[indices[i]] (after calc_model_fields), designs of up
-  // to max_runs runs from cands. The candidates are kept by reference.
-  MdCriterion(const std::vector<int32_t> &indices, const CandidateRuns &cands, int max_runs);
+  // The models models[indices[i]] of a fitted table, designs of up to
+  // max_runs runs from cands. The candidates are kept by reference.
+  MdCriterion(const Design &design, const Settings &settings, const ModelTable &models,
+              const std::vector<int32_t> &indices, const CandidateRuns &cands, int max_runs);
   const std::vector<FollowUpModel> &models() const { return info_; }
   int candidates() const { return ncand_; }
   int depth() const { return depth_; }
@@ -122,11 +124,11 @@ std::vector<FollowUpDesign> search_exchange(MdCriterion &crit, int n, int top, i
                                             uint64_t seed, uint64_t *evaluated,
                                             int32_t *best_reached);
 
-// The follow-up step after the analysis: chooses the runs and reports them
-// on the screen and in the log, into followup_result. The candidates are
-// those of followup_result.candidates when it holds runs (read from a file
-// before the fits), else the full factorial of the leading models' factors.
-// A follow-up that cannot be formed ends the run with a message and status 1.
-void run_follow_up();
+// The follow-up step after the analysis: chooses the runs among the
+// candidates (those given, when they hold runs, else the full factorial of
+// the leading models' factors). A follow-up that cannot be formed throws an
+// Error ("NO FOLLOW-UP RUNS: ...").
+FollowUpResult follow_up(const Design &design, const Settings &settings, const ModelTable &models,
+                         CandidateRuns candidates);
 
 }  // namespace bayescreen

@@ -28,31 +28,30 @@
 #include <functional>
 
 #include "engine/calcmodels.h"
-#include "engine/models.h"
+#include "engine/modelspace.h"
 
 namespace bayescreen {
 
-// True when this path fits the run's models: model sets other than the
-// plain one, without step-through output and without t-tests (alpha < 1).
-bool gram_fit_applies();
+// True when this path fits the models of the settings: model sets other
+// than the plain one, without t-tests (alpha < 1).
+bool gram_fit_applies(const Settings &settings);
 
-// Fits every model of the set into its record; singular models get
-// invalid = 1 and, unless --keep-aliased, nothing else. Adds them to
-// ninvalid but prints nothing.
-void gram_fit_models();
+// Fits every model of the table into its record; singular models get
+// invalid = 1 and, unless --keep-aliased, nothing else.
+void gram_fit_models(const Design &design, const Settings &settings, ModelTable &models);
 
 // Receives the log Box-Meyer weights of one model under the priors first ..
 // first + count - 1 of a call of gram_prior_weights, logb[0 .. count-1].
 using PriorWeightSink =
     std::function<void(const ModelEntry &m, int first, int count, const double *logb)>;
 
-// The log Box-Meyer weight (logb) of every model that takes part in the
-// posterior (has_posterior, from the records the run's fits left) under each
-// of count priors, from the cross products, which are formed once for all
-// of them; the least-squares fits are not redone. Each model reaches each
-// once per batch of priors (all count at once unless their factors would
-// take more than 64 MB). Ends the run as the fits do when X'X + Gamma
-// cannot be factored.
-void gram_prior_weights(const BoxMeyerPrior *priors, int count, const PriorWeightSink &each);
+// The log Box-Meyer weight (logb) of every model of the fitted table that
+// takes part in the posterior (has_posterior) under each of count priors,
+// from the cross products, which are formed once for all of them; the
+// least-squares fits are not redone. Each model reaches `each` once per
+// batch of priors (all count at once unless their factors would take more
+// than 64 MB). Throws the fits' error when X'X + Gamma cannot be factored.
+void gram_prior_weights(const Design &design, const Settings &settings, const ModelTable &models,
+                        const BoxMeyerPrior *priors, int count, const PriorWeightSink &each);
 
 }  // namespace bayescreen

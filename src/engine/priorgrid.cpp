@@ -9,21 +9,12 @@
 
 #include "engine/calcmodels.h"
 #include "engine/gramfit.h"
-#include "engine/models.h"
-#include "engine/readdat.h"
-#include "cli/longopts.h"
-#include "support/logfile.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
 
 namespace {
 
-// Columns of values per block of the report: six keep a line within 80
-// characters.
-constexpr int kColumnsPerBlock = 6;
-// Width of the row labels, "  No factor active:" the longest.
-constexpr int kLabelWidth = 19;
 // The sums of a size may run this far (in natural logarithms) above the
 // largest weight they were scaled to before they are scaled anew; exp(300)
 // times any number of models stays far from overflow.
@@ -31,8 +22,6 @@ constexpr double kHeadroom = 300;
 // Prior odds pi/(1-pi) of 1: weights without the prior-odds term, to which
 // each pi of the grid adds its own.
 constexpr double kEvenOdds = 0.5;
-
-PriorGridResults results;
 
 // A number that fills the whole text.
 bool read_number(const std::string &text, double *value) {
@@ -165,55 +154,6 @@ void normalise_support(PriorGridResults &r) {
   for (size_t p = 0; p < n; p++) r.support[p] /= total;
 }
 
-// The labels of a grid's values: "%.*g" with the fewest digits, at least
-// three, that tell every value from its neighbours.
-std::vector<std::string> value_labels(const std::vector<double> &values) {
-  std::vector<std::string> labels(values.size());
-  char text[64];
-  for (int digits = 3; digits <= 17; digits++) {
-    bool distinct = true;
-    for (size_t i = 0; i < values.size(); i++) {
-      snprintf(text, sizeof text, "%.*g", digits, values[i]);
-      labels[i] = text;
-      if (i > 0 && labels[i] == labels[i - 1]) distinct = false;
-    }
-    if (distinct) break;
-  }
-  return labels;
-}
-
-// One table: columns for the points first, first + step, ... (count of
-// them), headed by labels under the name of the value that varies, in
-// blocks of kColumnsPerBlock.
-void show_table(const char *varying, const std::vector<std::string> &labels, int first, int step) {
-  const PriorGridResults &r = results;
-  const int count = static_cast<int>(labels.size());
-  int width = 7;  // "0.12345"
-  for (const std::string &label : labels)
-    if (static_cast<int>(label.size()) > width) width = static_cast<int>(label.size());
-  char name[64];
-  for (int from = 0; from < count; from += kColumnsPerBlock) {
-    const int to = from + kColumnsPerBlock < count ? from + kColumnsPerBlock : count;
-    snprintf(name, sizeof name, "%s:", varying);
-    bprintf("\n%*s", kLabelWidth, name);
-    for (int c = from; c < to; c++) bprintf("  %*s", width, labels[static_cast<size_t>(c)].c_str());
-    bprintf("\n");
-    auto row = [&](const char *label, auto value) {
-      bprintf("%*s", kLabelWidth, label);
-      for (int c = from; c < to; c++) bprintf("  %*.5f", width, value(first + c * step));
-      bprintf("\n");
-    };
-    for (int f = 0; f < r.nfactors; f++) {
-      snprintf(name, sizeof name, "%c:", factorstr[r.first_factor + f]);
-      row(name, [&](int p) {
-        return r.active[static_cast<size_t>(p) * static_cast<size_t>(r.nfactors) + static_cast<size_t>(f)];
-      });
-    }
-    if (r.with_null) row("No factor active:", [&](int p) { return r.none[static_cast<size_t>(p)]; });
-    row("Support:", [&](int p) { return r.support[static_cast<size_t>(p)]; });
-  }
-}
-
 }  // namespace
 
 const char *parse_grid(const char *text, GridSpec *spec) {
@@ -235,21 +175,17 @@ const char *parse_grid(const char *text, GridSpec *spec) {
   return nullptr;
 }
 
-void read_prior_grids(const char *gamma_word, const char *pi_word) {
-  if (priorgrids.gamma_text != nullptr) {
-    const char *why = parse_grid(priorgrids.gamma_text, &priorgrids.gamma);
-    if (why == nullptr && !(priorgrids.gamma.lo > 0)) why = "every gamma must be greater than 0";
-    if (why != nullptr) bad_long_value(gamma_word, why);
-  }
-  if (priorgrids.pi_text != nullptr) {
-    const char *why = parse_grid(priorgrids.pi_text, &priorgrids.pi);
-    if (why == nullptr && !(priorgrids.pi.lo > 0 && priorgrids.pi.hi < 1))
-      why = "every pi must lie strictly between 0 and 1";
-    if (why != nullptr) bad_long_value(pi_word, why);
-  }
+const char *parse_gamma_grid(const char *text, GridSpec *spec) {
+  const char *why = parse_grid(text, spec);
+  if (why == nullptr && !(spec->lo > 0)) why = "every gamma must be greater than 0";
+  return why;
 }
 
-bool prior_grids_given() { return priorgrids.gamma.n > 0 || priorgrids.pi.n > 0; }
+const char *parse_pi_grid(const char *text, GridSpec *spec) {
+  const char *why = parse_grid(text, spec);
+  if (why == nullptr && !(spec->lo > 0 && spec->hi < 1)) why = "every pi must lie strictly between 0 and 1";
+  return why;
+}
 
 std::vector<double> grid_values(const GridSpec &spec) {
   std::vector<double> values(static_cast<size_t>(spec.n));
@@ -261,35 +197,37 @@ std::vector<double> grid_values(const GridSpec &spec) {
   return values;
 }
 
-void compute_prior_grid() {
+PriorGridResults compute_prior_grid(const Design &design, const Settings &settings,
+                                    const ModelTable &models) {
   PlaceGuard place("Compute_Prior_Grid");
-  PriorGridResults &r = results;
-  r = PriorGridResults();
-  r.gamma_grid = priorgrids.gamma.n > 0;
-  r.pi_grid = priorgrids.pi.n > 0;
-  r.gammas = r.gamma_grid ? grid_values(priorgrids.gamma) : std::vector<double>{gam};
-  r.pis = r.pi_grid ? grid_values(priorgrids.pi) : std::vector<double>{pi};
-  r.interaction_scale = modelspace.gam_int > 0 ? modelspace.gam_int / gam : 0;
-  r.first_factor = modelspace.blocks;
-  r.nfactors = screened_factors();
-  r.with_null = modelspace.with_null != 0;
+  const ModelSpace &space = settings.model_space;
+  PriorGridResults r;
+  r.gamma_grid = settings.gamma_grid.n > 0;
+  r.pi_grid = settings.pi_grid.n > 0;
+  r.gammas = r.gamma_grid ? grid_values(settings.gamma_grid) : std::vector<double>{settings.gamma};
+  r.pis = r.pi_grid ? grid_values(settings.pi_grid) : std::vector<double>{settings.pi};
+  r.interaction_scale = space.gam_int > 0 ? space.gam_int / settings.gamma : 0;
+  r.first_factor = space.blocks;
+  r.nfactors = screened_factors(design, space);
+  r.with_null = space.with_null != 0;
 
   // The weights under each gamma at even prior odds; interactions keep
-  // their ratio to the main effects, gam_int x (g / gam), which is gam_int
-  // itself at g = gam.
+  // their ratio to the main effects, gam_int x (g / gamma), which is gam_int
+  // itself at g = gamma.
   const int ngam = static_cast<int>(r.gammas.size());
   std::vector<BoxMeyerPrior> priors(static_cast<size_t>(ngam));
   for (int g = 0; g < ngam; g++) {
     BoxMeyerPrior &prior = priors[static_cast<size_t>(g)];
     prior.pi = kEvenOdds;
     prior.gam = r.gammas[static_cast<size_t>(g)];
-    prior.gam_int = modelspace.gam_int > 0 ? modelspace.gam_int * (prior.gam / gam) : 0;
+    prior.gam_int = space.gam_int > 0 ? space.gam_int * (prior.gam / settings.gamma) : 0;
   }
-  const int largest = modelspace.max_factors < r.nfactors ? modelspace.max_factors : r.nfactors;
+  const int largest = largest_model_size(design, space);
   Accumulator sums(ngam, largest + 1, r.nfactors, r.first_factor);
-  gram_prior_weights(priors.data(), ngam, [&](const ModelEntry &m, int first, int count, const double *logb) {
-    for (int g = 0; g < count; g++) sums.add(first + g, m.nf, m.ivals, logb[g]);
-  });
+  gram_prior_weights(design, settings, models, priors.data(), ngam,
+                     [&](const ModelEntry &m, int first, int count, const double *logb) {
+                       for (int g = 0; g < count; g++) sums.add(first + g, m.nf, m.ivals, logb[g]);
+                     });
 
   const size_t points = static_cast<size_t>(r.points());
   r.active.assign(points * static_cast<size_t>(r.nfactors), 0.0);
@@ -299,52 +237,7 @@ void compute_prior_grid() {
     for (int g = 0; g < ngam; g++)
       sums.combine(g, r.pis[i], r.nfactors, static_cast<int>(i) * ngam + g, r);
   normalise_support(r);
-}
-
-const PriorGridResults &prior_grid_results() { return results; }
-
-void show_prior_grid() {
-  PlaceGuard place("Show_Prior_Grid");
-  const PriorGridResults &r = results;
-  const int ngam = static_cast<int>(r.gammas.size());
-  const int npi = static_cast<int>(r.pis.size());
-  bprintf("\nPrior sensitivity: posterior probabilities that factors are active\n");
-  if (r.gamma_grid && r.pi_grid)
-    bprintf("at %d values of gamma and %d of pi (%d pairs):\n", ngam, npi, ngam * npi);
-  else if (r.gamma_grid)
-    bprintf("at %d values of gamma (pi=%g):\n", ngam, pi);
-  else
-    bprintf("at %d values of pi (gam=%g):\n", npi, gam);
-  if (r.gamma_grid && r.interaction_scale > 0)
-    bprintf("(interaction columns take gamma x %g, the ratio of --gamma-int to -G)\n",
-            r.interaction_scale);
-  bprintf("Support: p(y | gamma, pi) up to a constant, normalised over the grid.\n");
-  const std::vector<std::string> gamma_labels = value_labels(r.gammas);
-  const std::vector<std::string> pi_labels = value_labels(r.pis);
-  if (!r.gamma_grid) {
-    show_table("pi", pi_labels, 0, ngam);
-  } else {
-    for (int i = 0; i < npi; i++) {
-      if (r.pi_grid) bprintf("\npi=%s:\n", pi_labels[static_cast<size_t>(i)].c_str());
-      show_table("gamma", gamma_labels, i * ngam, 1);
-    }
-  }
-  if (r.best < 0) {
-    bprintf("\nNo model has a Box-Meyer weight: the data support no value of the grid.\n");
-    return;
-  }
-  const double best_gamma = r.gammas[static_cast<size_t>(r.best % ngam)];
-  const double best_pi = r.pis[static_cast<size_t>(r.best / ngam)];
-  const double support = r.support[static_cast<size_t>(r.best)];
-  if (r.gamma_grid && r.pi_grid)
-    bprintf("\nThe data support gamma=%g, pi=%g most (support %.3g).\n", best_gamma, best_pi, support);
-  else if (r.gamma_grid)
-    bprintf("\nThe data support gamma=%g most (support %.3g).\n", best_gamma, support);
-  else
-    bprintf("\nThe data support pi=%g most (support %.3g).\n", best_pi, support);
-  const int g = r.best % ngam, i = r.best / ngam;
-  const bool edge = (r.gamma_grid && (g == 0 || g == ngam - 1)) || (r.pi_grid && (i == 0 || i == npi - 1));
-  if (edge) bprintf("(At the edge of the grid: values beyond it may have more support.)\n");
+  return r;
 }
 
 }  // namespace bayescreen

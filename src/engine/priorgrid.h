@@ -24,6 +24,8 @@
 #pragma once
 #include <vector>
 
+#include "engine/design.h"
+#include "engine/modelspace.h"
 #include "engine/settings.h"
 
 namespace bayescreen {
@@ -35,13 +37,10 @@ constexpr int kMaxGridValues = 100;
 // Returns null, or the reason the text is refused.
 const char *parse_grid(const char *text, GridSpec *spec);
 
-// Reads the grids of the options given (priorgrids.gamma_text, pi_text) and
-// checks that every value is one -G or -P accepts; a bad one ends the run
-// with status 1 and a message naming the word as typed (gamma_word, pi_word).
-void read_prior_grids(const char *gamma_word, const char *pi_word);
-
-// True when a gamma or a pi grid was given.
-bool prior_grids_given();
+// parse_grid for a grid of gammas (every value greater than 0) / of pis
+// (every value strictly between 0 and 1): null, or the reason.
+const char *parse_gamma_grid(const char *text, GridSpec *spec);
+const char *parse_pi_grid(const char *text, GridSpec *spec);
 
 // The n values of a grid, lo first and hi last, evenly spaced.
 std::vector<double> grid_values(const GridSpec &spec);
@@ -68,17 +67,9 @@ struct PriorGridResults {
   int points() const { return static_cast<int>(gammas.size() * pis.size()); }
 };
 
-// Computes the results at every grid point from the run's fits (after
-// calc_model_fields); the run's -P and -G stay as they are.
-void compute_prior_grid();
-
-// The results of the last compute_prior_grid.
-const PriorGridResults &prior_grid_results();
-
-// The report section: one row per factor (and "No factor active" with
-// --null) and a Support row, one column per grid value, in blocks of six
-// columns; with both grids one such table per pi value. Then the grid
-// point the data support most. Screen and log.
-void show_prior_grid();
+// Computes the results at every grid point of the settings' grids from the
+// fitted table; the settings' -P and -G stay as they are.
+PriorGridResults compute_prior_grid(const Design &design, const Settings &settings,
+                                    const ModelTable &models);
 
 }  // namespace bayescreen

@@ -1,44 +1,41 @@
-// Ranking reports: the models sorted under each criterion, best per model
-// size and best overall.
+// Rankings as data: the models sorted under each criterion of the run, the
+// best of each model size and the best overall, as the report lists them.
 #pragma once
 #include <cstdint>
+#include <vector>
 
-#include "engine/models.h"
+#include "engine/modelspace.h"
+#include "engine/settings.h"
 
 namespace bayescreen {
 
-extern int stype;       // criterion column marked "*": 0 AdjRsq .. 4 BPostProb
-extern unsigned dlen;   // characters of the last table header or line
+// The criteria of the tables, by the column the report marks with "*".
+enum RankColumn : int { RANK_ADJRSQ = 0, RANK_FSTAT, RANK_LIKELIHOOD, RANK_RMSEC, RANK_POSTPROB };
 
-// The model array keeps its enumeration order; each ranking orders this
-// array of model indices instead. After rank_models its first entries are
-// the models of the overall BayesPostProb table, in that order (all of them
-// with -R), and rank_count says how many.
-extern int32_t *rank_order;
-extern int rank_count;
+// One criterion's tables: the models listed, as indices into the table.
+struct RankingTable {
+  const char *name = "";    // "AdjRsq", "Fstat", "Rmsec" or "BayesPostProb"
+  int column = 0;           // RankColumn of the criterion
+  bool by_size = false;     // the best of each model size are listed first
+  // With by_size: for each model size (in order), its best models, best first.
+  std::vector<std::vector<int32_t>> sizes;
+  std::vector<int32_t> overall;  // the best overall, best first
+};
 
-// Sorts the models under each criterion of the run (F statistic and
-// posterior probability; with -C also adjusted R-squared and Rmsec) and
-// prints the tables of each.
-void rank_models();
-// qsort comparators: valid models first, then by wt (descending /
-// ascending; a wt that is not a number after every number), then by num.
-int sortmodwtd(const void *a, const void *b);
-int sortmodwta(const void *a, const void *b);
-// The tables of one criterion (column marks it with "*"): with bysize the
-// best 5 (all with -R) of each model size, then the best 15 (all) overall.
-void showranks(const char *name, int bysize, int column);
-// The column header line of a table and the dashes under it.
-void showmodheadline();
-// One model's line of a table.
-void showmodline(const ModelEntry *entry);
-// A line of dlen dashes (at most 280).
-void showdash();
-// The sort-flag mark after a column header: "*" for column stype, else " ".
-const char *sfl(int column);
+// The tables of the run, in the report's order: with -C by adjusted
+// R-squared, then by F statistic, with -C by Rmsec, then by posterior
+// probability. With -R every model is listed, else the best 5 of each size
+// and the best 15 overall.
+std::vector<RankingTable> rank_models(const ModelTable &models, const Settings &settings);
 
-// True when the report marks criteria that do not exist as "-" (runs with
-// the model-space options); plain runs print them as the arithmetic gives.
-bool dash_for_missing();
+// Orders two models under a criterion: models with a posterior before
+// those without, then by the criterion (descending, or ascending for
+// Rmsec), then by enumeration number. A value that is not a number goes
+// after every number, and equal values (infinities included) are ties, so
+// the order is total. Negative when a comes first.
+int compare_models(const ModelSpace &space, const ModelEntry &a, const ModelEntry &b, int column);
+
+// The value of a model under a criterion column.
+double criterion_value(const ModelEntry &m, int column);
 
 }  // namespace bayescreen

@@ -1,24 +1,11 @@
-// The run's settings: the values the options and the design file's
-// parameter line set, read by every analysis step. They are defined with the
-// driver, whose option table writes them.
+// The settings of an analysis: every value the options and the design
+// file's parameter line set, as one value that the engine reads. The front
+// end owns it and fills it from the command line; the design reader adds
+// what the parameter line gives.
 #pragma once
 #include <cstdint>
 
 namespace bayescreen {
-
-extern double pi;           // -P, Pi=: prior proportion of active factors
-extern double gam;          // -G, Gamma=: prior ratio of active-effect to error standard deviation
-extern double alpha;        // -A, Alpha=: effects count as active only when their P-value is below this
-extern int32_t allvars;     // -L: submodels of all columns
-extern int32_t rankall;     // -R: list all models in the rankings
-extern int32_t moreranks;   // -C: more sorts
-extern int32_t moreposts;   // -D: more factor-weight tables
-extern int32_t all_by_size; // -E: within-size tables for every sort
-extern int32_t showstep;    // -S: step through the model fits
-extern int32_t verbose;     // -V: verbose step output (implies -S)
-extern char *pgname;        // upper-case program name
-extern char *infile;        // input (design) file name
-extern char *outfile;       // output (log) file name
 
 // The model set in force, from the extension options; the defaults give
 // every 1-, 2- and 3-factor full factorial of the factors analysed.
@@ -28,10 +15,12 @@ struct ModelSpace {
   int32_t order = 3;              // --order: interactions up to this order
   int32_t with_null = 0;          // --null: the null model (intercept and blocks) joins the set
   int32_t keep_aliased = 0;       // --keep-aliased: singular models keep their Box-Meyer posterior
-  double gam_int = 0;             // --gamma-int: prior ratio of interaction columns; 0: gam
+  double gam_int = 0;             // --gamma-int: prior ratio of interaction columns; 0: gamma
   int32_t max_models = 16777216;  // --max-models: larger model sets are refused before any work
+
+  // True when this is the model set every run uses without options.
+  bool is_default() const;
 };
-extern ModelSpace modelspace;
 
 // Follow-up runs chosen to discriminate among the leading models, from the
 // extension options; runs 0 means no follow-up.
@@ -43,30 +32,40 @@ struct FollowUpSettings {
   int32_t top = 5;                   // --top: best designs reported
   int32_t seed = 1;                  // --random-seed: seed of the exchange search's generator
 };
-extern FollowUpSettings followup;
 
 // A grid of prior values: n values evenly spaced from lo to hi (n = 0: none).
 struct GridSpec {
   double lo = 0, hi = 0;
   int32_t n = 0;
 };
-// The prior grids of the sensitivity report, from the extension options.
-struct PriorGrids {
-  const char *gamma_text = nullptr;  // --gamma-grid=LO:HI:N as given
-  const char *pi_text = nullptr;     // --pi-grid=LO:HI:N as given
-  GridSpec gamma;                    // the gamma grid read from gamma_text
-  GridSpec pi;                       // the pi grid read from pi_text
-};
-extern PriorGrids priorgrids;
 
-// The result files besides the log, from the extension options: each null
-// unless asked for; the driver gives those asked for without a name their
-// default names.
-struct ResultFiles {
-  const char *json = nullptr;        // --json: the results as one JSON document
-  const char *csv_prefix = nullptr;  // --csv-files: PREFIX of PREFIX.models.csv, PREFIX.factors.csv
-  const char *svg = nullptr;         // --svg-file: the figure of the factor probabilities
+// The values that both the command line and the design file's parameter
+// line may set: a value given on the command line stands.
+enum ParmRow : int { PARM_NROWS = 0, PARM_NCOLS, PARM_NVARS, PARM_PI, PARM_GAMMA, PARM_ALPHA };
+constexpr int kParmRows = PARM_ALPHA + 1;
+
+struct Settings {
+  double pi = 0.25;         // -P, Pi=: prior proportion of active factors
+  double gamma = 2.5;       // -G, Gamma=: prior ratio of active-effect to error standard
+                            //   deviation (the report's "gam")
+  double alpha = 2.0;       // -A, Alpha=: effects count as active only when their P-value is below
+  int32_t nvars = 0;        // -N, Nvars=: submodels of the first N factors (0: not given)
+  int32_t all_columns = 0;  // -L: submodels of all columns
+  int32_t rank_all = 0;     // -R: list all models in the rankings
+  int32_t more_ranks = 0;   // -C: more sorts
+  int32_t more_posts = 0;   // -D: more factor-weight tables
+  int32_t all_by_size = 0;  // -E: within-size tables for every sort
+  int32_t step = 0;         // -S: step through the model fits
+  int32_t verbose = 0;      // -V: verbose step output (implies -S)
+  // Which parameter-line values the command line gave, by ParmRow.
+  int32_t on_command_line[kParmRows] = {};
+
+  ModelSpace model_space;
+  FollowUpSettings follow_up;
+  GridSpec gamma_grid;  // --gamma-grid
+  GridSpec pi_grid;     // --pi-grid
+
+  bool prior_grids() const { return gamma_grid.n > 0 || pi_grid.n > 0; }
 };
-extern ResultFiles result_files;
 
 }  // namespace bayescreen

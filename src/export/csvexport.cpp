@@ -5,14 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/calcmodels.h"
-#include "engine/followup.h"
-#include "engine/models.h"
-#include "engine/priorgrid.h"
-#include "engine/readdat.h"
-#include "engine/settings.h"
 #include "export/results.h"
-#include "cli/atomicfile.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -51,8 +44,6 @@ class Record {
   bool first_ = true;
 };
 
-void put(const std::string &text) { atomic_write(text.data(), text.size()); }
-
 // The texts that each design column in set gives, separated by blanks
 // (labels hold no blanks).
 template <typename Piece>
@@ -77,22 +68,20 @@ std::string csv_field(const std::string &text) {
   return quoted + "\"";
 }
 
-void write_csv_models(const char *path) {
+void write_csv_models(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Csv_Models");
   std::vector<std::string> names;
-  for (int c = 0; c < mm; c++) names.push_back(factor_name(c));
-  auto letter = [](int c) { return std::string(1, factorstr[c]); };
+  for (int c = 0; c < in.design.columns; c++) names.push_back(factor_name(in.design, c));
+  auto letter = [&in](int c) { return std::string(1, in.design.letters[static_cast<size_t>(c)]); };
   auto name = [&](int c) { return names[static_cast<size_t>(c)]; };
   auto column = [](int c) { return std::to_string(c + 1); };
 
-  begin_atomic_file(path);
   std::string piece =
       "number,name,n_factors,factors,labels,columns,model_columns,valid,adjrsq,rmse,fstat,"
       "loglik,likelihood,rmsec,log10_bval,postprob,alias_group,active";
   piece += kRecordEnd;
-  for (int i = 0; i < nmod; i++) {
-    const ModelEntry &m = model[i];
-    const bool fitted = !m.invalid, weighted = has_posterior(m);
+  for (const ModelEntry &m : in.results.models) {
+    const bool fitted = !m.invalid, weighted = has_posterior(in.settings.model_space, m);
     Record record(piece);
     record.integer(m.num);
     record.text(m.name);
@@ -117,29 +106,28 @@ void write_csv_models(const char *path) {
     record.text(joined(m.ivals, letter));
     record.end();
     if (piece.size() >= kPieceSize) {
-      put(piece);
+      out.put(piece);
       piece.clear();
     }
   }
-  put(piece);
-  commit_atomic_file();
+  out.put(piece);
 }
 
-void write_csv_factors(const char *path) {
+void write_csv_factors(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Csv_Factors");
-  const FactorWeightTables &tables = factor_weight_tables();
+  const FactorWeightTables &tables = in.results.weights;
   std::string piece = "letter,column,label";
   for (int w = 0; w < kWeightings; w++)
     piece += std::string(",") + weighting_key(w) + "_sum," + weighting_key(w) + "_share";
   piece += kRecordEnd;
-  for (int c = modelspace.blocks; c < nv; c++) {
+  for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     Record record(piece);
-    record.text(std::string(1, factorstr[c]));
+    record.text(std::string(1, in.design.letters[static_cast<size_t>(c)]));
     record.integer(c + 1);
-    record.text(factor_name(c));
+    record.text(factor_name(in.design, c));
     for (int w = 0; w < kWeightings; w++) {
-      record.number(tables.sums[w][static_cast<size_t>(c)]);
-      record.number(tables.shares[w][static_cast<size_t>(c)]);
+      record.number(tables.by[w].sums[static_cast<size_t>(c)]);
+      record.number(tables.by[w].shares[static_cast<size_t>(c)]);
     }
     record.end();
   }
@@ -156,17 +144,15 @@ void write_csv_factors(const char *path) {
     }
     record.end();
   }
-  begin_atomic_file(path);
-  put(piece);
-  commit_atomic_file();
+  out.put(piece);
 }
 
-void write_csv_follow_up(const char *path) {
+void write_csv_follow_up(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Csv_Follow_Up");
-  const FollowUpResult &r = followup_result;
+  const FollowUpResult &r = *in.results.follow_up;
   const CandidateRuns &c = r.candidates;
   std::string piece = "run,candidate";
-  for (int32_t col : c.shown) piece += "," + csv_field(std::string(1, factorstr[col]));
+  for (int32_t col : c.shown) piece += "," + csv_field(std::string(1, in.design.letters[static_cast<size_t>(col)]));
   piece += kRecordEnd;
   if (!r.best.empty()) {
     int number = 0;
@@ -178,17 +164,15 @@ void write_csv_follow_up(const char *path) {
       record.end();
     }
   }
-  begin_atomic_file(path);
-  put(piece);
-  commit_atomic_file();
+  out.put(piece);
 }
 
-void write_csv_prior_grid(const char *path) {
+void write_csv_prior_grid(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Csv_Prior_Grid");
-  const PriorGridResults &g = prior_grid_results();
+  const PriorGridResults &g = *in.results.prior_grid;
   std::string piece = "gamma,pi";
   for (int f = 0; f < g.nfactors; f++)
-    piece += "," + csv_field(std::string(1, factorstr[g.first_factor + f]));
+    piece += "," + csv_field(std::string(1, in.design.letters[static_cast<size_t>(g.first_factor + f)]));
   if (g.with_null) piece += ",no_factor_active";
   piece += ",support,log_support";
   piece += kRecordEnd;
@@ -205,9 +189,7 @@ void write_csv_prior_grid(const char *path) {
     record.number(g.log_support[at]);
     record.end();
   }
-  begin_atomic_file(path);
-  put(piece);
-  commit_atomic_file();
+  out.put(piece);
 }
 
 }  // namespace bayescreen

@@ -6,21 +6,23 @@
 #pragma once
 #include <string>
 
+#include "export/results.h"
+
 namespace bayescreen {
 
 // Writes the model table: one row per model in enumeration order.
-void write_csv_models(const char *path);
+void write_csv_models(const ExportInput &in, ResultSink &out);
 // Writes the factor table: one row per factor screened with the sum and
 // share under every weighting, and with the null model a last row for "no
 // factor active".
-void write_csv_factors(const char *path);
+void write_csv_factors(const ExportInput &in, ResultSink &out);
 // Writes the best follow-up design of --follow-up: one row per run with its
 // candidate number and the levels of the factors shown.
-void write_csv_follow_up(const char *path);
+void write_csv_follow_up(const ExportInput &in, ResultSink &out);
 // Writes the prior grid of --gamma-grid and --pi-grid: one row per grid
 // point with gamma, pi, the probability of each factor (and with the null
 // model of none) being active, the support and its natural log.
-void write_csv_prior_grid(const char *path);
+void write_csv_prior_grid(const ExportInput &in, ResultSink &out);
 
 // The field as RFC 4180 writes it: as it is, or in double quotes with every
 // double quote doubled when it holds a comma, a quote, CR or LF.

@@ -6,15 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/calcmodels.h"
-#include "cli/driver.h"
-#include "engine/followup.h"
-#include "engine/models.h"
-#include "engine/priorgrid.h"
-#include "engine/readdat.h"
-#include "engine/settings.h"
 #include "export/results.h"
-#include "cli/atomicfile.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -30,8 +22,6 @@ constexpr double kLn10 = 2.302585092994045684;
 // Model lines are gathered into pieces of about this size before writing.
 constexpr size_t kPieceSize = 1 << 16;
 
-void put(const std::string &text) { atomic_write(text.data(), text.size()); }
-
 // A text as a JSON string, escaped by the library.
 std::string json_string(const std::string &text) { return Json(text).dump(-1, ' ', false, kReplace); }
 
@@ -41,7 +31,7 @@ Json number_or_null(double v) { return std::isfinite(v) ? Json(v) : Json(nullptr
 // A section's value, pretty-printed and indented to stand under its key.
 // A newline inside the dump always starts a new line of the layout: a line
 // break within a string is escaped as \n.
-void put_value(const Json &value) {
+void put_value(ResultSink &out, const Json &value) {
   const std::string text = value.dump(2, ' ', false, kReplace);
   std::string indented;
   indented.reserve(text.size() + text.size() / 8);
@@ -49,96 +39,83 @@ void put_value(const Json &value) {
     indented += c;
     if (c == '\n') indented += "  ";
   }
-  put(indented);
+  out.put(indented);
 }
 
 // The design column of a factor as the result files name it.
-Json column_object(int c) {
-  return Json{{"column", c + 1}, {"letter", std::string(1, factorstr[c])}, {"label", factor_name(c)}};
+Json column_object(const Design &design, int c) {
+  return Json{{"column", c + 1},
+              {"letter", std::string(1, design.letters[static_cast<size_t>(c)])},
+              {"label", factor_name(design, c)}};
 }
+
+// A file's name, or null when it is not written.
+Json file_or_null(const std::string &name) { return name.empty() ? Json() : Json(valid_utf8(name)); }
 
 // ---- Sections ---------------------------------------------------------------------
 
-Json program_section() {
-  return Json{{"name", "bayescreen"}, {"version", std::string(kProgramVersion)}};
+Json program_section(const RunDescription &run) {
+  return Json{{"name", run.program_name}, {"version", run.program_version}};
 }
 
-Json files_section() {
-  return Json{{"input", valid_utf8(infile)},
-              {"log", valid_utf8(outfile)},
-              {"json", valid_utf8(result_files.json)},
-              {"csv_models", csv_models_name() ? Json(valid_utf8(csv_models_name())) : Json()},
-              {"csv_factors", csv_factors_name() ? Json(valid_utf8(csv_factors_name())) : Json()},
-              {"csv_prior_grid", csv_prior_grid_name() ? Json(valid_utf8(csv_prior_grid_name())) : Json()},
-              {"csv_follow_up", csv_follow_up_name() ? Json(valid_utf8(csv_follow_up_name())) : Json()},
-              {"svg", result_files.svg ? Json(valid_utf8(result_files.svg)) : Json()}};
+Json files_section(const RunDescription &run) {
+  return Json{{"input", valid_utf8(run.input)},
+              {"log", valid_utf8(run.log)},
+              {"json", file_or_null(run.json)},
+              {"csv_models", file_or_null(run.csv_models)},
+              {"csv_factors", file_or_null(run.csv_factors)},
+              {"csv_prior_grid", file_or_null(run.csv_prior_grid)},
+              {"csv_follow_up", file_or_null(run.csv_follow_up)},
+              {"svg", file_or_null(run.svg)}};
 }
 
-const char *column_role(int c) {
-  if (c < modelspace.blocks) return "block";
-  return c < nv ? "factor" : "not analysed";
+const char *column_role(const ExportInput &in, int c) {
+  if (c < in.settings.model_space.blocks) return "block";
+  return c < in.design.analysed ? "factor" : "not analysed";
 }
 
-Json design_section() {
+Json design_section(const ExportInput &in) {
+  const Design &design = in.design;
   Json columns = Json::array();
-  for (int c = 0; c < mm; c++) {
-    const char *text = column_label(c);
+  for (int c = 0; c < design.columns; c++) {
+    const char *text = column_label(design, c);
     columns.push_back({{"column", c + 1},
-                       {"letter", std::string(1, factorstr[c])},
+                       {"letter", std::string(1, design.letters[static_cast<size_t>(c)])},
                        {"label", text != nullptr ? Json(valid_utf8(text)) : Json()},
-                       {"role", column_role(c)}});
+                       {"role", column_role(in, c)}});
   }
-  return Json{{"heading", valid_utf8(design_heading)},
-              {"runs", nn},
-              {"columns", mm},
-              {"factors_analysed", nv},
-              {"blocks", modelspace.blocks},
-              {"factors_screened", screened_factors()},
-              {"labels", nlab},
+  return Json{{"heading", valid_utf8(design.heading)},
+              {"runs", design.runs},
+              {"columns", design.columns},
+              {"factors_analysed", design.analysed},
+              {"blocks", in.settings.model_space.blocks},
+              {"factors_screened", screened_factors(design, in.settings.model_space)},
+              {"labels", design.labels.size()},
               {"design_columns", columns}};
 }
 
-// The value of a single-letter option, typed by its kind.
-Json letter_value(const FlagSpec &row) {
-  switch (row.vartype) {
-    case VAR_FLAG: return *static_cast<const int32_t *>(row.var) != 0;
-    case VAR_INT: return *static_cast<const int32_t *>(row.var);
-    case VAR_DOUBLE: return number_or_null(*static_cast<const double *>(row.var));
-    default: return nullptr;
-  }
-}
-
-// The value of an extension option as given, typed by its kind.
-Json long_value(const LongOption &row) {
-  switch (row.kind) {
-    case LongKind::Flag: return true;
-    case LongKind::Int: return *static_cast<const int32_t *>(row.target);
-    case LongKind::Double: return number_or_null(*static_cast<const double *>(row.target));
-    case LongKind::Text:
-    case LongKind::OptionalText: {
-      const char *text = *static_cast<const char *const *>(row.target);
-      return text != nullptr ? Json(valid_utf8(text)) : Json();
-    }
-  }
+// An option's value, typed as it was given.
+Json option_value(const OptionValue &value) {
+  if (const bool *flag = std::get_if<bool>(&value)) return *flag;
+  if (const int64_t *integer = std::get_if<int64_t>(&value)) return *integer;
+  if (const double *number = std::get_if<double>(&value)) return number_or_null(*number);
+  if (const std::string *text = std::get_if<std::string>(&value)) return valid_utf8(*text);
   return nullptr;
 }
 
-Json settings_section() {
+Json settings_section(const ExportInput &in) {
   Json letters = Json::object();
-  for (const FlagSpec *row = ss; row->flag != 0; row++)
-    if (row->var != nullptr) letters[std::string(1, row->flag)] = letter_value(*row);
+  for (const OptionSetting &option : in.run.letter_options) letters[option.name] = option_value(option.value);
   Json given = Json::object();
+  for (const OptionSetting &option : in.run.extension_options) given[option.name] = option_value(option.value);
   Json words = Json::array();
-  for (const LongOption *row = xopts; row->name != nullptr; row++)
-    if (row->given && row->target != nullptr) {
-      given[row->name] = long_value(*row);
-      words.push_back(valid_utf8(row->word));
-    }
-  const ModelSpace &space = modelspace;
+  for (const std::string &word : in.run.extension_words) words.push_back(valid_utf8(word));
+  const Settings &settings = in.settings;
+  const ModelSpace &space = settings.model_space;
   return Json{
-      {"pi", number_or_null(pi)},
-      {"gamma", number_or_null(gam)},
-      {"alpha", number_or_null(alpha)},
+      {"pi", number_or_null(settings.pi)},
+      {"gamma", number_or_null(settings.gamma)},
+      {"alpha", number_or_null(settings.alpha)},
       {"options", letters},
       {"extension_options", given},
       {"extension_words", words},
@@ -148,31 +125,32 @@ Json settings_section() {
         {"order", space.order},
         {"keep_aliased", space.keep_aliased != 0},
         {"blocks", space.blocks},
-        {"gamma_interactions", number_or_null(space.gam_int > 0 ? space.gam_int : gam)},
+        {"gamma_interactions", number_or_null(space.gam_int > 0 ? space.gam_int : settings.gamma)},
         {"max_models", space.max_models}}}};
 }
 
-Json model_set_section() {
-  std::vector<int> by_size(static_cast<size_t>(screened_factors()) + 1, 0);
-  for (int i = 0; i < nmod; i++) by_size[static_cast<size_t>(model[i].nf)]++;
+Json model_set_section(const ExportInput &in) {
+  const ModelTable &models = in.results.models;
+  std::vector<int> by_size(static_cast<size_t>(screened_factors(in.design, in.settings.model_space)) + 1, 0);
+  for (const ModelEntry &m : models) by_size[static_cast<size_t>(m.nf)]++;
   while (by_size.size() > 1 && by_size.back() == 0) by_size.pop_back();
-  return Json{{"count", nmod}, {"invalid", ninvalid}, {"count_by_factors", by_size}};
+  return Json{{"count", models.size()}, {"invalid", models.invalid}, {"count_by_factors", by_size}};
 }
 
-Json factor_weights_section() {
-  const FactorWeightTables &tables = factor_weight_tables();
+Json factor_weights_section(const ExportInput &in) {
+  const FactorWeightTables &tables = in.results.weights;
   Json names = Json::array(), totals = Json::object();
   for (int w = 0; w < kWeightings; w++) {
     names.push_back(weighting_key(w));
-    totals[weighting_key(w)] = number_or_null(tables.total[w]);
+    totals[weighting_key(w)] = number_or_null(tables.by[w].total);
   }
   Json factors = Json::array();
-  for (int c = modelspace.blocks; c < nv; c++) {
+  for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     const size_t f = static_cast<size_t>(c);
-    Json row = column_object(c);
+    Json row = column_object(in.design, c);
     for (int w = 0; w < kWeightings; w++)
-      row[weighting_key(w)] = {{"sum", number_or_null(tables.sums[w][f])},
-                               {"share", number_or_null(tables.shares[w][f])}};
+      row[weighting_key(w)] = {{"sum", number_or_null(tables.by[w].sums[f])},
+                               {"share", number_or_null(tables.by[w].shares[f])}};
     factors.push_back(row);
   }
   return Json{{"weightings", names},
@@ -184,18 +162,19 @@ Json factor_weights_section() {
 // The follow-up runs of --follow-up: the models compared, the candidates,
 // the search, the best designs by their candidate numbers and the best
 // design run by run; null without a follow-up.
-Json follow_up_section() {
-  const FollowUpResult &r = followup_result;
-  if (r.runs == 0) return nullptr;
-  Json models = Json::array();
+Json follow_up_section(const ExportInput &in) {
+  if (!in.results.follow_up) return nullptr;
+  const FollowUpResult &r = *in.results.follow_up;
+  const ModelTable &models = in.results.models;
+  Json list = Json::array();
   for (const FollowUpModel &m : r.models)
-    models.push_back({{"number", model[m.index].num},
-                      {"name", model[m.index].name},
-                      {"postprob", number_or_null(m.postprob)},
-                      {"s2", number_or_null(m.s2)}});
+    list.push_back({{"number", models[m.index].num},
+                    {"name", models[m.index].name},
+                    {"postprob", number_or_null(m.postprob)},
+                    {"s2", number_or_null(m.s2)}});
   const CandidateRuns &c = r.candidates;
   Json shown = Json::array();
-  for (int32_t col : c.shown) shown.push_back(column_object(col));
+  for (int32_t col : c.shown) shown.push_back(column_object(in.design, col));
   Json designs = Json::array();
   for (const FollowUpDesign &d : r.best) {
     Json runs = Json::array();
@@ -218,10 +197,10 @@ Json follow_up_section() {
     search["best_reached"] = r.best_reached;
   }
   return Json{{"runs", r.runs},
-              {"models", models},
+              {"models", list},
               {"candidates",
                {{"count", c.count},
-                {"source", c.source != nullptr ? Json(valid_utf8(c.source)) : Json()},
+                {"source", !c.source.empty() ? Json(valid_utf8(c.source)) : Json()},
                 {"columns", shown}}},
               {"search", search},
               {"designs", designs},
@@ -232,18 +211,18 @@ Json follow_up_section() {
 // grid point (pi by pi, gamma by gamma within each) the probability of each
 // factor being active, of none (with --null) and the support of the data;
 // null without a grid.
-Json prior_grid_section() {
-  if (!prior_grids_given()) return nullptr;
-  const PriorGridResults &g = prior_grid_results();
+Json prior_grid_section(const ExportInput &in) {
+  if (!in.results.prior_grid) return nullptr;
+  const PriorGridResults &g = *in.results.prior_grid;
   Json factors = Json::array();
-  for (int f = 0; f < g.nfactors; f++) factors.push_back(column_object(g.first_factor + f));
+  for (int f = 0; f < g.nfactors; f++) factors.push_back(column_object(in.design, g.first_factor + f));
   Json points = Json::array();
   const size_t ngam = g.gammas.size();
   for (int p = 0; p < g.points(); p++) {
     const size_t at = static_cast<size_t>(p);
     Json active = Json::object();
     for (int f = 0; f < g.nfactors; f++)
-      active[std::string(1, factorstr[g.first_factor + f])] =
+      active[std::string(1, in.design.letters[static_cast<size_t>(g.first_factor + f)])] =
           number_or_null(g.active[at * static_cast<size_t>(g.nfactors) + static_cast<size_t>(f)]);
     points.push_back({{"gamma", number_or_null(g.gammas[at % ngam])},
                       {"pi", number_or_null(g.pis[at / ngam])},
@@ -340,10 +319,10 @@ void append_name(const ModelEntry &m, const ColumnTexts &texts, std::string &out
   out += '"';
 }
 
-void model_line(const ModelEntry &m, const ColumnTexts &texts, std::string &out) {
+void model_line(const ModelSpace &space, const ModelEntry &m, const ColumnTexts &texts, std::string &out) {
   ObjectLine line(out);
-  const bool fitted = !m.invalid;       // the classical criteria exist
-  const bool weighted = has_posterior(m);  // the Box-Meyer weight exists
+  const bool fitted = !m.invalid;                 // the classical criteria exist
+  const bool weighted = has_posterior(space, m);  // the Box-Meyer weight exists
   line.integer("number", m.num);
   line.key("name");
   append_name(m, texts, out);
@@ -369,67 +348,68 @@ void model_line(const ModelEntry &m, const ColumnTexts &texts, std::string &out)
   line.end();
 }
 
-void put_models() {
+void put_models(const ExportInput &in, ResultSink &out) {
+  const Design &design = in.design;
   ColumnTexts texts;
-  for (int c = 0; c < mm; c++) {
-    texts.letter.push_back(json_string(std::string(1, factorstr[c])));
-    texts.name.push_back(json_string(factor_name(c)));
+  for (int c = 0; c < design.columns; c++) {
+    texts.letter.push_back(json_string(std::string(1, design.letters[static_cast<size_t>(c)])));
+    texts.name.push_back(json_string(factor_name(design, c)));
     texts.number.push_back(std::to_string(c + 1));
   }
+  const ModelTable &models = in.results.models;
+  const int nmod = models.size();
   std::string piece;
   piece.reserve(kPieceSize + 4096);
   piece += "[\n";
   for (int i = 0; i < nmod; i++) {
     piece += "    ";
-    model_line(model[i], texts, piece);
+    model_line(in.settings.model_space, models[i], texts, piece);
     piece += i + 1 < nmod ? ",\n" : "\n";
     if (piece.size() >= kPieceSize) {
-      put(piece);
+      out.put(piece);
       piece.clear();
     }
   }
   piece += "  ]";
-  put(piece);
+  out.put(piece);
 }
 
 // ---- The document -----------------------------------------------------------------
 
 struct Section {
   const char *key;
-  void (*write)();  // writes the section's value
+  void (*write)(const ExportInput &in, ResultSink &out);  // writes the section's value
 };
 
 // The sections of the document, in order. The results of later analyses
 // add their sections here, after the factor weights.
 const Section kSections[] = {
-    {"schema", [] { put_value("bayescreen-results"); }},
-    {"schema_version", [] { put_value(kJsonSchemaVersion); }},
-    {"program", [] { put_value(program_section()); }},
-    {"files", [] { put_value(files_section()); }},
-    {"design", [] { put_value(design_section()); }},
-    {"settings", [] { put_value(settings_section()); }},
-    {"model_set", [] { put_value(model_set_section()); }},
+    {"schema", [](const ExportInput &, ResultSink &out) { put_value(out, "bayescreen-results"); }},
+    {"schema_version", [](const ExportInput &, ResultSink &out) { put_value(out, kJsonSchemaVersion); }},
+    {"program", [](const ExportInput &in, ResultSink &out) { put_value(out, program_section(in.run)); }},
+    {"files", [](const ExportInput &in, ResultSink &out) { put_value(out, files_section(in.run)); }},
+    {"design", [](const ExportInput &in, ResultSink &out) { put_value(out, design_section(in)); }},
+    {"settings", [](const ExportInput &in, ResultSink &out) { put_value(out, settings_section(in)); }},
+    {"model_set", [](const ExportInput &in, ResultSink &out) { put_value(out, model_set_section(in)); }},
     {"models", put_models},
-    {"factor_weights", [] { put_value(factor_weights_section()); }},
-    {"prior_grid", [] { put_value(prior_grid_section()); }},
-    {"follow_up", [] { put_value(follow_up_section()); }},
+    {"factor_weights", [](const ExportInput &in, ResultSink &out) { put_value(out, factor_weights_section(in)); }},
+    {"prior_grid", [](const ExportInput &in, ResultSink &out) { put_value(out, prior_grid_section(in)); }},
+    {"follow_up", [](const ExportInput &in, ResultSink &out) { put_value(out, follow_up_section(in)); }},
 };
 
 }  // namespace
 
-void write_json(const char *path) {
+void write_json(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Json");
-  begin_atomic_file(path);
-  put("{\n");
+  out.put("{\n");
   bool first = true;
   for (const Section &section : kSections) {
-    put(first ? "  " : ",\n  ");
+    out.put(first ? "  " : ",\n  ");
     first = false;
-    put(json_string(section.key) + ": ");
-    section.write();
+    out.put(json_string(section.key) + ": ");
+    section.write(in, out);
   }
-  put("\n}\n");
-  commit_atomic_file();
+  out.put("\n}\n");
 }
 
 }  // namespace bayescreen

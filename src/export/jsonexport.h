@@ -3,6 +3,7 @@
 // posterior probability, and the factor weights under every weighting. The
 // fields are described in the README.
 #pragma once
+#include "export/results.h"
 
 namespace bayescreen {
 
@@ -10,9 +11,8 @@ namespace bayescreen {
 // meaning or goes away (fields may be added without a change).
 constexpr int kJsonSchemaVersion = 1;
 
-// Writes the document to path (whole or not at all). The models are
-// formatted and written one at a time, so a set of millions of models takes
-// no more memory than a few.
-void write_json(const char *path);
+// Writes the document. The models are formatted and written a piece at a
+// time, so a set of millions of models takes no more memory than a few.
+void write_json(const ExportInput &in, ResultSink &out);
 
 }  // namespace bayescreen

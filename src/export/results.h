@@ -1,63 +1,83 @@
-// What the result files share: their names, the names of the factors, the
-// factor weights under every weighting and numbers as text. The result
-// files read the analysis results after the report is complete and leave
-// the report itself alone.
+// What the result files share: the description of the run they come from,
+// the sink they are written to, the names of the factors and numbers as
+// text. The result files read the analysis results and leave them alone.
 #pragma once
+#include <cstdint>
 #include <string>
+#include <variant>
 #include <vector>
 
-#include "engine/postactive.h"
+#include "engine/analysis.h"
 
 namespace bayescreen {
 
-// Gives the result files asked for without a name their default names, from
-// the log's name NAME.out.txt: NAME.json, NAME.models.csv and
-// NAME.factors.csv (and NAME.grid.csv with a prior grid, NAME.followup.csv
-// with --follow-up), NAME.svg. Ends the run (status 1, nothing changed) when
-// a result file would replace the input, the log, another result file or a
-// directory. Runs before the log is opened.
-void prepare_result_files();
-// Writes every result file asked for, each whole or not at all; after the
-// report. A failure ends the run with a message and status 1.
-void write_result_files();
+// An option's value as the result files give it: a flag, an integer, a
+// number, a text, or nothing.
+using OptionValue = std::variant<std::monostate, bool, int64_t, double, std::string>;
 
-// The names of the CSV files of --csv-files, or null without it (the grid
-// file also without a prior grid, the follow-up file without --follow-up).
-const char *csv_models_name();
-const char *csv_factors_name();
-const char *csv_prior_grid_name();
-const char *csv_follow_up_name();
+// One option by name and value.
+struct OptionSetting {
+  std::string name;
+  OptionValue value;
+};
+
+// The run as the front end describes it: the program, the files, and the
+// options in force as names and values (never the option tables).
+struct RunDescription {
+  std::string program_name = "bayescreen";
+  std::string program_version;
+  std::string input;          // the design file
+  std::string log;            // the log file
+  // The result files written (empty: not written).
+  std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, svg;
+  std::vector<OptionSetting> letter_options;     // every single-letter option, by letter
+  std::vector<OptionSetting> extension_options;  // the extension options given, by name
+  std::vector<std::string> extension_words;      // those words as typed
+};
+
+// What a result file is made from.
+struct ExportInput {
+  const Design &design;
+  const Settings &settings;
+  const Results &results;
+  const RunDescription &run;
+};
+
+// Where a result file's text goes; the front end writes it whole or not
+// at all.
+class ResultSink {
+ public:
+  virtual ~ResultSink() = default;
+  virtual void write(const char *text, size_t n) = 0;
+  void put(const std::string &text) { write(text.data(), text.size()); }
+  // Appends the text printf would print.
+  void printf(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// A sink that keeps the text in memory (tests, bindings).
+class StringSink : public ResultSink {
+ public:
+  void write(const char *text, size_t n) override { text_.append(text, n); }
+  const std::string &text() const { return text_; }
+
+ private:
+  std::string text_;
+};
 
 // Text as valid UTF-8: every byte that is not part of a valid sequence
 // becomes U+FFFD, so that the files stay readable whatever the design file
 // held.
-std::string valid_utf8(const char *text);
+std::string valid_utf8(const std::string &text);
 // The label of design column c as given in the Labels block (label k names
 // column k, with the letter I counted), or null when there is none or it is
 // empty.
-const char *column_label(int c);
+const char *column_label(const Design &design, int c);
 // The name of the factor of design column c for display: its label, or its
 // letter when it has none.
-std::string factor_name(int c);
+std::string factor_name(const Design &design, int c);
 
 // The shortest text that reads back as the same double (std::to_chars),
 // appended to out; false (nothing appended) when v is not a finite number.
 bool append_number(std::string &out, double v);
-
-// The factor weights of every weighting, as the factor tables compute them,
-// for every analysed column (blocks included, their entries 0), and the
-// posterior probability that no factor is active (NaN without the null
-// model).
-struct FactorWeightTables {
-  double total[kWeightings] = {};
-  std::vector<double> sums[kWeightings];
-  std::vector<double> shares[kWeightings];
-  double none_active = 0;
-};
-// Computed at the first call, after the report.
-const FactorWeightTables &factor_weight_tables();
-// The name of a weighting in the result files: fstat, likelihood, inv_rmse2,
-// inv_rmsec2, postprob.
-const char *weighting_key(int w);
 
 }  // namespace bayescreen

@@ -7,14 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/calcmodels.h"
-#include "engine/models.h"
-#include "engine/priorgrid.h"
-#include "engine/rankmodels.h"
-#include "engine/readdat.h"
-#include "engine/settings.h"
 #include "export/results.h"
-#include "cli/atomicfile.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -72,14 +65,14 @@ double clamp01(double p) { return p > 0 ? (p < 1 ? p : 1) : 0; }
 
 // The probability axis of a panel: grid lines at 0, 0.25 ... 1 and their
 // values under the last row.
-void axis(int x0, int length, int rows) {
+void axis(ResultSink &out, int x0, int length, int rows) {
   static const char *const kTicks[] = {"0", "0.25", "0.5", "0.75", "1"};
   const int y_top = kTop - 6, y_bottom = kTop + rows * kRowHeight;
   for (int q = 0; q <= 4; q++) {
     const int x = x0 + length * q / 4;
-    atomic_printf("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"%s\"/>\n", x, y_top,
+    out.printf("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"%s\"/>\n", x, y_top,
                   x, y_bottom, kGridColour);
-    atomic_printf("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\" fill=\"%s\" "
+    out.printf("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\" fill=\"%s\" "
                   "font-size=\"11\">%s</text>\n",
                   x, y_bottom + 16, kSoftColour, kTicks[q]);
   }
@@ -88,41 +81,41 @@ void axis(int x0, int length, int rows) {
 // One panel of horizontal bars: the tracks, the grid over them, then each
 // row in a group of class row_class with the full text as its tooltip: its
 // letter (if any), its name, the bar and the value after it.
-void bars(const std::vector<Row> &rows, int name_x, int bar_x, int length, const char *row_class) {
+void bars(ResultSink &out, const std::vector<Row> &rows, int name_x, int bar_x, int length, const char *row_class) {
   for (size_t i = 0; i < rows.size(); i++)
-    atomic_printf("<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\"/>\n", bar_x,
+    out.printf("<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\"/>\n", bar_x,
                   kTop + static_cast<int>(i) * kRowHeight, length, kBarHeight, kTrackColour);
-  axis(bar_x, length, static_cast<int>(rows.size()));
+  axis(out, bar_x, length, static_cast<int>(rows.size()));
   for (size_t i = 0; i < rows.size(); i++) {
     const Row &row = rows[i];
     const int y = kTop + static_cast<int>(i) * kRowHeight;
     const int text_y = y + kBarHeight - 5;
     const double width = clamp01(row.value) * length;
-    atomic_printf("<g class=\"%s\">\n<title>%s</title>\n", row_class, xml_text(row.tip).c_str());
+    out.printf("<g class=\"%s\">\n<title>%s</title>\n", row_class, xml_text(row.tip).c_str());
     if (!row.letter.empty())
-      atomic_printf("<text class=\"letter\" x=\"%d\" y=\"%d\" font-weight=\"bold\">%s</text>\n",
+      out.printf("<text class=\"letter\" x=\"%d\" y=\"%d\" font-weight=\"bold\">%s</text>\n",
                     name_x, text_y, xml_text(row.letter).c_str());
     const int label_x = row.letter.empty() ? name_x : name_x + kLetterWidth;
-    atomic_printf("<text class=\"name\" x=\"%d\" y=\"%d\">%s</text>\n", label_x, text_y,
+    out.printf("<text class=\"name\" x=\"%d\" y=\"%d\">%s</text>\n", label_x, text_y,
                   xml_text(row.name).c_str());
-    atomic_printf("<rect x=\"%d\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%s\"/>\n", bar_x, y,
+    out.printf("<rect x=\"%d\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%s\"/>\n", bar_x, y,
                   width, kBarHeight, row.colour);
-    atomic_printf("<text class=\"value\" x=\"%.1f\" y=\"%d\">%s</text>\n</g>\n",
+    out.printf("<text class=\"value\" x=\"%.1f\" y=\"%d\">%s</text>\n</g>\n",
                   bar_x + width + 6, text_y, value_text(row.value).c_str());
   }
 }
 
-std::vector<Row> factor_rows() {
-  const FactorWeightTables &tables = factor_weight_tables();
-  const auto &shares = tables.shares[static_cast<int>(Weighting::PostProb)];
+std::vector<Row> factor_rows(const ExportInput &in) {
+  const FactorWeightTables &tables = in.results.weights;
+  const auto &shares = tables[Weighting::PostProb].shares;
   std::vector<Row> rows;
-  for (int c = modelspace.blocks; c < nv; c++) {
-    const std::string name = factor_name(c);
-    const std::string letter(1, factorstr[c]);
+  for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
+    const std::string name = factor_name(in.design, c);
+    const std::string letter(1, in.design.letters[static_cast<size_t>(c)]);
     const double p = shares[static_cast<size_t>(c)];
     char tip[64];
     snprintf(tip, sizeof tip, ": %.6g", p);
-    const bool labelled = column_label(c) != nullptr;
+    const bool labelled = column_label(in.design, c) != nullptr;
     rows.push_back({letter, labelled ? cut(name, kLabelChars) : "",
                     letter + (labelled ? " " + name : "") + tip, p, kFactorColour});
   }
@@ -136,11 +129,12 @@ std::vector<Row> factor_rows() {
 
 // The best models by posterior probability, in the order of the report's
 // ranking.
-std::vector<Row> model_rows() {
+std::vector<Row> model_rows(const ExportInput &in) {
   std::vector<Row> rows;
-  for (int i = 0; i < rank_count && static_cast<int>(rows.size()) < kTopModels; i++) {
-    const ModelEntry &m = model[rank_order[i]];
-    if (!has_posterior(m)) continue;
+  for (int32_t i : in.results.ranked_by_postprob()) {
+    if (static_cast<int>(rows.size()) >= kTopModels) break;
+    const ModelEntry &m = in.results.models[i];
+    if (!has_posterior(in.settings.model_space, m)) continue;
     char tip[96];
     snprintf(tip, sizeof tip, "%s: %.6g", m.name, m.postprob);
     rows.push_back({"", m.name, tip, m.postprob, kModelColour});
@@ -201,14 +195,17 @@ GridAxis grid_axis(const PriorGridResults &g) {
   return axis;
 }
 
-std::vector<Curve> grid_curves(const PriorGridResults &g, const GridAxis &axis) {
+std::vector<Curve> grid_curves(const ExportInput &in, const PriorGridResults &g, const GridAxis &axis) {
+  const Design &design = in.design;
   std::vector<Curve> curves;
   for (int f = 0; f < g.nfactors; f++) {
     const int c = g.first_factor + f;
     Curve curve;
-    curve.name = std::string(1, factorstr[c]);
-    if (column_label(c) != nullptr) curve.name += " " + cut(factor_name(c), kLabelChars);
-    curve.tip = std::string(1, factorstr[c]) + (column_label(c) != nullptr ? " " + factor_name(c) : "");
+    const std::string letter(1, design.letters[static_cast<size_t>(c)]);
+    const bool labelled = column_label(design, c) != nullptr;
+    curve.name = letter;
+    if (labelled) curve.name += " " + cut(factor_name(design, c), kLabelChars);
+    curve.tip = letter + (labelled ? " " + factor_name(design, c) : "");
     for (int p : axis.points)
       curve.values.push_back(g.active[static_cast<size_t>(p) * static_cast<size_t>(g.nfactors) +
                                       static_cast<size_t>(f)]);
@@ -237,10 +234,10 @@ std::vector<Curve> grid_curves(const PriorGridResults &g, const GridAxis &axis) 
 // Returns the height it takes.
 int grid_panel_height() { return kGridPlotHeight + 100; }
 
-void grid_panel(int top, int width) {
-  const PriorGridResults &g = prior_grid_results();
+void grid_panel(const ExportInput &in, ResultSink &out, int top, int width) {
+  const PriorGridResults &g = *in.results.prior_grid;
   const GridAxis axis = grid_axis(g);
-  const std::vector<Curve> curves = grid_curves(g, axis);
+  const std::vector<Curve> curves = grid_curves(in, g, axis);
   size_t legend_chars = 0;
   for (const Curve &c : curves) legend_chars = std::max(legend_chars, c.name.size());
   const int x0 = kMargin + kGridAxisRoom, y0 = top + 34;
@@ -249,18 +246,18 @@ void grid_panel(int top, int width) {
   auto x_of = [&](double v) { return x0 + plot_w * (hi > lo ? (v - lo) / (hi - lo) : 0.5); };
   auto y_of = [&](double p) { return y0 + kGridPlotHeight * (1 - clamp01(p)); };
 
-  atomic_printf("<text x=\"%d\" y=\"%d\" font-weight=\"bold\">Probability that each factor is "
+  out.printf("<text x=\"%d\" y=\"%d\" font-weight=\"bold\">Probability that each factor is "
                 "active against %s (%s)</text>\n",
                 kMargin, top + 14, axis.name, axis.held.c_str());
-  atomic_printf("<rect class=\"plot-area\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" "
+  out.printf("<rect class=\"plot-area\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" "
                 "fill=\"#fafbfc\" stroke=\"%s\"/>\n",
                 x0, y0, plot_w, kGridPlotHeight, kGridColour);
   static const char *const kTicks[] = {"0", "0.25", "0.5", "0.75", "1"};
   for (int q = 0; q <= 4; q++) {
     const double y = y_of(q / 4.0);
-    atomic_printf("<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\"/>\n", x0, y,
+    out.printf("<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\"/>\n", x0, y,
                   x0 + plot_w, y, kGridColour);
-    atomic_printf("<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\" fill=\"%s\" font-size=\"11\">%s"
+    out.printf("<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\" fill=\"%s\" font-size=\"11\">%s"
                   "</text>\n", x0 - 6, y + 4, kSoftColour, kTicks[q]);
   }
   // Ticks at up to six of the grid values, the first and the last among them.
@@ -271,17 +268,17 @@ void grid_panel(int top, int width) {
     if (k == last_tick) continue;
     last_tick = k;
     const double x = x_of(axis.values[static_cast<size_t>(k)]);
-    atomic_printf("<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\" fill=\"%s\" font-size=\"11\">"
+    out.printf("<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\" fill=\"%s\" font-size=\"11\">"
                   "%g</text>\n", x, y0 + kGridPlotHeight + 16, kSoftColour,
                   axis.values[static_cast<size_t>(k)]);
   }
-  atomic_printf("<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", x0 + plot_w / 2.0,
+  out.printf("<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", x0 + plot_w / 2.0,
                 y0 + kGridPlotHeight + 36, axis.name);
   if (g.best >= 0) {
     const size_t best = static_cast<size_t>(g.best), ngam = g.gammas.size();
     const double v = g.gamma_grid ? g.gammas[best % ngam] : g.pis[best / ngam];
     const double x = x_of(v);
-    atomic_printf("<g class=\"grid-best\">\n<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" "
+    out.printf("<g class=\"grid-best\">\n<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" "
                   "stroke=\"%s\" stroke-dasharray=\"3 3\"/>\n<text x=\"%.1f\" y=\"%d\" "
                   "text-anchor=\"middle\" fill=\"%s\" font-size=\"11\">most support: %s = %g</text>\n"
                   "</g>\n",
@@ -310,12 +307,12 @@ void grid_panel(int top, int width) {
       snprintf(xy, sizeof xy, "%s%.1f,%.1f", k == 0 ? "" : " ", x_of(axis.values[k]), y_of(c.values[k]));
       points += xy;
     }
-    atomic_printf("<g class=\"%s\">\n<title>%s</title>\n", c.kind, xml_text(c.tip).c_str());
-    atomic_printf("<polyline class=\"curve\" points=\"%s\" fill=\"none\" stroke=\"%s\" "
+    out.printf("<g class=\"%s\">\n<title>%s</title>\n", c.kind, xml_text(c.tip).c_str());
+    out.printf("<polyline class=\"curve\" points=\"%s\" fill=\"none\" stroke=\"%s\" "
                   "stroke-width=\"2\"%s%s%s/>\n",
                   points.c_str(), c.colour, *c.dash ? " stroke-dasharray=\"" : "", c.dash,
                   *c.dash ? "\"" : "");
-    atomic_printf("<text class=\"name\" x=\"%d\" y=\"%.1f\" fill=\"%s\">%s</text>\n</g>\n",
+    out.printf("<text class=\"name\" x=\"%d\" y=\"%.1f\" fill=\"%s\">%s</text>\n</g>\n",
                   x0 + plot_w + kGridLegendGap, label_y[i], c.colour, xml_text(c.name).c_str());
   }
 }
@@ -338,10 +335,11 @@ std::string xml_text(const std::string &text) {
   return out;
 }
 
-void write_svg(const char *path) {
+void write_svg(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Svg");
-  const std::vector<Row> factors = factor_rows();
-  const std::vector<Row> models = model_rows();
+  const std::vector<Row> factors = factor_rows(in);
+  const std::vector<Row> models = model_rows(in);
+  const bool grid = in.results.prior_grid.has_value();
 
   // Left panel: letters and labels, then the bars; right panel: the model
   // names, then their bars; with a prior grid, the panel of the factor
@@ -357,34 +355,32 @@ void write_svg(const char *path) {
   const int width = model_bar_x + kModelBar + kValueRoom + kMargin;
   const int rows = static_cast<int>(std::max(factors.size(), models.size()));
   const int bars_height = kTop + rows * kRowHeight + 40;
-  const int height = bars_height + (prior_grids_given() ? grid_panel_height() : 0);
+  const int height = bars_height + (grid ? grid_panel_height() : 0);
 
   const size_t heading_chars = static_cast<size_t>((width - 2 * kMargin) / kHeadingCharWidth);
   char settings[160];
-  snprintf(settings, sizeof settings, "%d runs, %d models; prior pi = %g, gamma = %g", nn, nmod,
-           pi, gam);
+  snprintf(settings, sizeof settings, "%d runs, %d models; prior pi = %g, gamma = %g", in.design.runs,
+           in.results.models.size(), in.settings.pi, in.settings.gamma);
 
-  begin_atomic_file(path);
-  atomic_printf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-  atomic_printf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
+  out.printf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+  out.printf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
                 "viewBox=\"0 0 %d %d\" font-family=\"sans-serif\" font-size=\"13\" fill=\"%s\">\n",
                 width, height, width, height, kTextColour);
-  atomic_printf("<title>Posterior probabilities: %s</title>\n",
-                xml_text(valid_utf8(infile)).c_str());
-  atomic_printf("<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n");
-  atomic_printf("<text x=\"%d\" y=\"30\" font-size=\"17\" font-weight=\"bold\">%s</text>\n", kMargin,
-                xml_text(cut(valid_utf8(design_heading), heading_chars)).c_str());
-  atomic_printf("<text x=\"%d\" y=\"52\" fill=\"%s\">%s: %s</text>\n", kMargin, kSoftColour,
-                xml_text(valid_utf8(infile)).c_str(), xml_text(settings).c_str());
-  atomic_printf("<text x=\"%d\" y=\"88\" font-weight=\"bold\">Probability that each factor is "
+  out.printf("<title>Posterior probabilities: %s</title>\n",
+                xml_text(valid_utf8(in.run.input)).c_str());
+  out.printf("<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n");
+  out.printf("<text x=\"%d\" y=\"30\" font-size=\"17\" font-weight=\"bold\">%s</text>\n", kMargin,
+                xml_text(cut(valid_utf8(in.design.heading), heading_chars)).c_str());
+  out.printf("<text x=\"%d\" y=\"52\" fill=\"%s\">%s: %s</text>\n", kMargin, kSoftColour,
+                xml_text(valid_utf8(in.run.input)).c_str(), xml_text(settings).c_str());
+  out.printf("<text x=\"%d\" y=\"88\" font-weight=\"bold\">Probability that each factor is "
                 "active</text>\n", kMargin);
-  atomic_printf("<text x=\"%d\" y=\"88\" font-weight=\"bold\">Top models: posterior "
+  out.printf("<text x=\"%d\" y=\"88\" font-weight=\"bold\">Top models: posterior "
                 "probability</text>\n", model_x);
-  bars(factors, kMargin, factor_bar_x, kFactorBar, "factor");
-  bars(models, model_x, model_bar_x, kModelBar, "model");
-  if (prior_grids_given()) grid_panel(bars_height, width);
-  atomic_printf("</svg>\n");
-  commit_atomic_file();
+  bars(out, factors, kMargin, factor_bar_x, kFactorBar, "factor");
+  bars(out, models, model_x, model_bar_x, kModelBar, "model");
+  if (grid) grid_panel(in, out, bars_height, width);
+  out.printf("</svg>\n");
 }
 
 }  // namespace bayescreen

@@ -6,10 +6,12 @@
 #pragma once
 #include <string>
 
+#include "export/results.h"
+
 namespace bayescreen {
 
-// Writes the figure to path (whole or not at all).
-void write_svg(const char *path);
+// Writes the figure.
+void write_svg(const ExportInput &in, ResultSink &out);
 
 // Text for an SVG text node or attribute: &, <, >, " and ' as entities, and
 // control characters that XML does not allow left out.

@@ -1,0 +1,77 @@
+#include "engine/analysis.h"
+
+#include <cstdio>
+
+#include "support/showplaces.h"
+
+namespace bayescreen {
+
+namespace {
+
+// Passes the fits to the observer that asked to see them.
+class FitForwarder : public FitObserver {
+ public:
+  explicit FitForwarder(AnalysisObserver &observer) : observer_(observer) {}
+  void model_fitted(const FitStep &step) override { observer_.model_fitted(step); }
+
+ private:
+  AnalysisObserver &observer_;
+};
+
+}  // namespace
+
+void check_model_set_size(const Design &design, const Settings &settings) {
+  const ModelSpace &space = settings.model_space;
+  char text[300];
+  const uint64_t count = count_models(design, space);
+  if (count > static_cast<uint64_t>(space.max_models)) {
+    snprintf(text, sizeof text,
+             "\nTOO MANY MODELS: the model set holds %llu models, more than the limit of %d !\n"
+             "(Narrow it with --max-factors or --order, or raise the limit with --max-models=N.)\n",
+             static_cast<unsigned long long>(count), space.max_models);
+    throw Error(text);
+  }
+  const int largest = model_columns(space, largest_model_size(design, space));
+  if (largest > kMaxModelColumns) {
+    snprintf(text, sizeof text,
+             "\nTOO MANY COLUMNS: the largest model matrix would have %d columns, at most %d are "
+             "allowed !\n(Lower --max-factors or --order.)\n",
+             largest, kMaxModelColumns);
+    throw Error(text);
+  }
+}
+
+Results analyse(const Design &design, const Settings &settings, AnalysisObserver *observer,
+                const AnalysisRequest &request) {
+  AnalysisObserver silent;
+  AnalysisObserver &report = observer != nullptr ? *observer : silent;
+  check_model_set_size(design, settings);
+  Results results;
+  results.models = build_model_table(design, settings.model_space);
+  report.model_set_built(results);
+
+  FitForwarder forward(report);
+  calc_model_fields(design, settings, results.models, report.shows_fits() ? &forward : nullptr,
+                    request.path);
+  report.models_fitted(results);
+
+  results.rankings = rank_models(results.models, settings);
+  if (!settings.model_space.is_default())
+    results.aliases = find_alias_groups(design, settings, results.models, results.rankings);
+  report.models_ranked(results);
+
+  results.weights = factor_weight_tables(design, settings, results.models, request.all_weightings);
+  report.factors_weighed(results);
+
+  if (settings.prior_grids()) {
+    results.prior_grid = compute_prior_grid(design, settings, results.models);
+    report.prior_grid_done(results);
+  }
+  if (settings.follow_up.runs > 0) {
+    results.follow_up = follow_up(design, settings, results.models, request.candidates);
+    report.follow_up_done(results);
+  }
+  return results;
+}
+
+}  // namespace bayescreen

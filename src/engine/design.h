@@ -1,0 +1,93 @@
+// The design: the runs of a screening experiment as a value, and the reader
+// that makes one from a design file (heading, parameter line, labels and
+// data rows).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/settings.h"
+#include "support/linereader.h"
+
+namespace bayescreen {
+
+// The largest number of design columns: beyond 61 the factor letters would
+// run past the printable characters.
+constexpr int32_t kMaxColumns = 61;
+
+struct Design {
+  std::string path;                  // the design file as opened
+  std::string heading;               // the heading line as read
+  int32_t runs = 0;                  // Nrows ("nn" in the listings)
+  int32_t columns = 0;               // Ncols: design columns, one per factor ("mm")
+  int32_t analysed = 0;              // Nvars: leading columns whose submodels are built ("nv")
+  std::vector<int32_t> run_numbers;  // the run numbers as written
+  std::vector<int32_t> x;            // runs x columns design entries, run by run
+  std::vector<double> y;             // the responses
+  std::vector<std::string> labels;   // the labels read; label k names design column k
+  std::string text_line;             // the one text line among the data rows, if any
+  std::string letters;               // factor letters A..H, J, K, ... (no I), one per column
+  std::string digits;                // '0' + column index, one per column
+
+  int32_t entry(int run, int column) const {
+    return x[static_cast<size_t>(run) * static_cast<size_t>(columns) + static_cast<size_t>(column)];
+  }
+  // Whether every analysed entry is -1 or 1.
+  bool two_level() const;
+};
+
+// The letters A..H, J, K, ... (I left out) of n columns, and the digits
+// '0' + k: the names of the design columns in the report.
+std::string factor_letters(int n);
+std::string column_digits(int n);
+// Fills letters and digits from columns.
+void name_columns(Design &design);
+
+// One keyword of the parameter line: prefixes matched without regard to
+// case, the upper-case name of the messages and the mixed-case name of the
+// echo; a real value (Pi, Gamma, Alpha) or an integer.
+struct ParameterKeyword {
+  const char *match1, *match2, *match3;
+  const char *keyname;
+  const char *showname;
+  bool isreal;
+};
+// The keywords, by ParmRow.
+extern const ParameterKeyword kParameterKeywords[kParmRows];
+
+// The values of the parameters after the parameter line, and where each
+// was given (the command line's value stands).
+struct ParameterValues {
+  int32_t nrows = 0, ncols = 0, nvars = 0;
+  double pi = 0, gamma = 0, alpha = 0;
+  bool in_file[kParmRows] = {};          // given in the parameter line ("PLINE")
+  bool on_command_line[kParmRows] = {};  // given on the command line ("CLINE")
+  // The value of row k as a double (integers converted).
+  double value(int k) const;
+};
+
+// What the reader has read so far, in the order it reads it: the front end
+// echoes it as it comes (and opens the log after the heading). Each does
+// nothing unless overridden.
+class DesignReadObserver {
+ public:
+  virtual ~DesignReadObserver() = default;
+  virtual void heading_read(const Design &) {}
+  // A word of the parameter line that names no parameter, on line `line`.
+  virtual void unknown_parameter(unsigned /*line*/, const char * /*word*/) {}
+  virtual void parameters_read(const ParameterValues &) {}
+  // The Labels block (labels empty when it held none).
+  virtual void labels_read(const Design &) {}
+  // A line among the data rows that is not a run.
+  virtual void text_line_read(const char * /*line*/) {}
+  virtual void data_read(const Design &) {}
+};
+
+// Reads, checks and returns the design of the file that `reader` reads
+// (named design.path = reader.name()). settings gives the values the
+// command line set and receives those the parameter line sets (Pi, Gamma,
+// Alpha); the design's `analysed` is settled from -N, -L and Nvars=. Every
+// problem throws an Error naming the offending line.
+Design read_design(LineReader &reader, Settings &settings, DesignReadObserver *observer = nullptr);
+
+}  // namespace bayescreen

@@ -1,0 +1,535 @@
+#include "report/report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "numeric/matrix.h"
+#include "report/echo.h"
+#include "support/commnum.h"
+#include "support/helpers.h"
+#include "support/logfile.h"
+#include "support/showplaces.h"
+
+namespace bayescreen {
+
+namespace {
+
+// ---- The step-through display ------------------------------------------------
+
+// A row-major matrix of doubles on the screen, one numbered line a row.
+void showmat(const double *values, int nrows, int ncols) {
+  PlaceGuard place("ShowMat");
+  for (int r = 0; r < nrows; r++) {
+    printf("%3d. ", r + 1);
+    for (int c = 0; c < ncols; c++) printf(" %3g", values[r * ncols + c]);
+    printf("\n");
+  }
+}
+
+// The characters of a -1-terminated column list (letters or digits), at
+// most 65 of them.
+std::string show_moff(const int32_t *list, const std::string &chars) {
+  PlaceGuard place("Show_Moff");
+  std::string text;
+  for (size_t p = 0; p + 1 < 66 && list[p] >= 0; p++) text += chars[static_cast<size_t>(list[p])];
+  return text;
+}
+
+void show_vector(const char *title, const double *v, int nc) {
+  printf("%s  %g(Intercept)", title, v[0]);
+  for (int k = 1; k < nc; k++) printf("  %g", v[k]);
+  printf("\n");
+}
+
+void show_ivals(const Design &design, const char *title, const ModelEntry &m, double value) {
+  printf("%s", title);
+  for (int f = 0; f < design.analysed; f++) printf(" %d", has_column(m.ivals, f) ? 1 : 0);
+  printf("  %g\n", value);
+}
+
+void show_invalid(const ModelEntry &m) {
+  printf("%s", kZeroPivotMessage);
+  printf("THE DESIGN MATRIX for model %s is NOT INVERTIBLE.\n", m.name);
+}
+
+// ---- The ranking tables ----------------------------------------------------------
+
+constexpr unsigned kMaxDash = 280;
+
+// The state of the tables as they are printed: the marked column and the
+// length of the last line, which the dashes between sizes take.
+struct TablePrinter {
+  const Settings &settings;
+  const ModelTable &models;
+  int stype = 0;
+  unsigned dlen = 0;
+  int width = 4;
+
+  TablePrinter(const Settings &s, const ModelTable &m) : settings(s), models(m) {
+    // Width of the Model column: the longest name of the set (one letter per
+    // factor, "(null)" for the null model), at least 4. The last model of the
+    // enumeration has the most factors.
+    if (models.size() > 0) width = std::max(width, static_cast<int>(strlen(models[models.size() - 1].name)));
+    if (settings.model_space.with_null) width = std::max(width, 6);
+  }
+
+  const char *sfl(int column) const { return column == stype ? "*" : " "; }
+
+  void showdash() {
+    PlaceGuard place("ShowDash");
+    if (dlen > kMaxDash) dlen = kMaxDash;
+    char dashes[kMaxDash + 1];
+    memset(dashes, '-', dlen);
+    dashes[dlen] = '\0';
+    bprintf(" %s\n", dashes);
+  }
+
+  void showmodheadline() {
+    PlaceGuard place("ShowModHeadLine");
+    dlen = static_cast<unsigned>(
+        bprintf(" Model%*s  AdjRsq%s     Rmse     Fstat%s     Likelihood%s Rmsec%s  BPostProb%s\n",
+                width - 4, "", sfl(0), sfl(1), sfl(2), sfl(3), sfl(4)));
+    showdash();
+  }
+
+  // One criterion value in its column: as the format gives it, or, in runs
+  // that mark missing criteria, a "-" in the same width when the value is
+  // not a finite number.
+  const char *field(char *buf, size_t size, const char *format, int w, double value) const {
+    if (dash_for_missing(settings) && !std::isfinite(value))
+      snprintf(buf, size, "%*s", w, "-");
+    else
+      snprintf(buf, size, format, value);
+    return buf;
+  }
+
+  void showmodline(const ModelEntry &entry) {
+    PlaceGuard place("ShowModLine");
+    char adjrsq[40], rmse[40], fstat[40], likelihood[40], rmsec[40], postprob[40];
+    dlen = static_cast<unsigned>(bprintf(
+        " %-*s  %s   %s  %s    %s   %s  %s\n", width, entry.name,
+        field(adjrsq, sizeof adjrsq, "%9.5f", 9, entry.adjrsq), field(rmse, sizeof rmse, "%7.4f", 7, entry.rmse),
+        field(fstat, sizeof fstat, "%8.4f", 8, entry.fstat),
+        field(likelihood, sizeof likelihood, "%8.2g", 8, entry.likelihood),
+        field(rmsec, sizeof rmsec, "%7.4f", 7, entry.rmsec), field(postprob, sizeof postprob, "%.2g", 1, entry.postprob)));
+  }
+
+  void showranks(const RankingTable &table) {
+    PlaceGuard place("ShowRanks");
+    stype = table.column;
+    const int nmod = models.size();
+    if (table.by_size) {
+      bprintf(settings.rank_all ? "\nAll models for each model size:\n" : "\nBest 5 for each model size:\n");
+      showmodheadline();
+      bool first_size = true;
+      for (const std::vector<int32_t> &size : table.sizes) {
+        const int shown = static_cast<int>(size.size());
+        if (shown > 0 && !first_size) showdash();
+        for (int32_t i : size) showmodline(models[i]);
+        first_size = first_size && shown == 0;
+      }
+      bprintf("\n");
+    }
+    if (settings.rank_all)
+      bprintf("\nAll models sorted together by %s (n=%s):\n", table.name, commnum(nmod));
+    else
+      bprintf("\nAll models sorted together by %s (best 15 out of %s):\n", table.name, commnum(nmod));
+    showmodheadline();
+    for (int32_t i : table.overall) showmodline(models[i]);
+  }
+};
+
+// ---- The factor tables ------------------------------------------------------------
+
+constexpr int kMaxStars = 30;
+
+// The stars of a share: one per thirtieth, rounded, at most 30.
+const char *stars_of(char *stars, double share) {
+  const double scaled = floor(share * kMaxStars + 0.5);
+  int nstars = scaled >= 0 ? static_cast<int>(scaled < kMaxStars ? scaled : kMaxStars) : 0;
+  memset(stars, '*', static_cast<size_t>(nstars));
+  stars[nstars] = '\0';
+  return stars;
+}
+
+void show_actives(const Design &design, const Settings &settings, const FactorWeights &weights) {
+  PlaceGuard place("Show_Actives");
+  // The factors of the tables: the analysed columns after the blocks.
+  const int first = settings.model_space.blocks, nv = design.analysed;
+  int width = 0;
+  char text[64];
+  for (int f = first; f < nv; f++) {
+    int len = snprintf(text, sizeof text, "%g", weights.sums[static_cast<size_t>(f)]);
+    if (len > width) width = len;
+  }
+  char stars[kMaxStars + 1];
+  for (int f = first; f < nv; f++) {
+    const double share = weights.shares[static_cast<size_t>(f)];
+    bprintf("  %c:  %*g    %7.5f  %s\n", design.letters[static_cast<size_t>(f)], width,
+            weights.sums[static_cast<size_t>(f)], share, stars_of(stars, share));
+  }
+}
+
+// ---- The prior grid -----------------------------------------------------------------
+
+// Columns of values per block of the report: six keep a line within 80
+// characters.
+constexpr int kColumnsPerBlock = 6;
+// Width of the row labels, "  No factor active:" the longest.
+constexpr int kLabelWidth = 19;
+
+// One table: columns for the points first, first + step, ... (count of
+// them), headed by labels under the name of the value that varies, in
+// blocks of kColumnsPerBlock.
+void show_grid_table(const Design &design, const PriorGridResults &r, const char *varying,
+                     const std::vector<std::string> &labels, int first, int step) {
+  const int count = static_cast<int>(labels.size());
+  int width = 7;  // "0.12345"
+  for (const std::string &label : labels)
+    if (static_cast<int>(label.size()) > width) width = static_cast<int>(label.size());
+  char name[64];
+  for (int from = 0; from < count; from += kColumnsPerBlock) {
+    const int to = from + kColumnsPerBlock < count ? from + kColumnsPerBlock : count;
+    snprintf(name, sizeof name, "%s:", varying);
+    bprintf("\n%*s", kLabelWidth, name);
+    for (int c = from; c < to; c++) bprintf("  %*s", width, labels[static_cast<size_t>(c)].c_str());
+    bprintf("\n");
+    auto row = [&](const char *label, auto value) {
+      bprintf("%*s", kLabelWidth, label);
+      for (int c = from; c < to; c++) bprintf("  %*.5f", width, value(first + c * step));
+      bprintf("\n");
+    };
+    for (int f = 0; f < r.nfactors; f++) {
+      snprintf(name, sizeof name, "%c:", design.letters[static_cast<size_t>(r.first_factor + f)]);
+      row(name, [&](int p) {
+        return r.active[static_cast<size_t>(p) * static_cast<size_t>(r.nfactors) + static_cast<size_t>(f)];
+      });
+    }
+    if (r.with_null) row("No factor active:", [&](int p) { return r.none[static_cast<size_t>(p)]; });
+    row("Support:", [&](int p) { return r.support[static_cast<size_t>(p)]; });
+  }
+}
+
+// ---- The follow-up runs --------------------------------------------------------------
+
+// 12,345,678
+std::string grouped(uint64_t n) {
+  std::string digits = std::to_string(n), text;
+  for (size_t i = 0; i < digits.size(); i++) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
+// The factor letters of a set of design columns, e.g. "A C E H".
+std::string letters_of(const Design &design, const std::vector<int32_t> &columns) {
+  std::string text;
+  for (int32_t col : columns) {
+    if (!text.empty()) text += ' ';
+    text += design.letters[static_cast<size_t>(col)];
+  }
+  return text;
+}
+
+// The heading of a factor's column: its letter, and its label when the
+// design names it (label k names design column k).
+std::string column_heading(const Design &design, int32_t col) {
+  std::string text(1, design.letters[static_cast<size_t>(col)]);
+  if (col < static_cast<int32_t>(design.labels.size()) && !design.labels[static_cast<size_t>(col)].empty())
+    text += "=" + design.labels[static_cast<size_t>(col)];
+  return text;
+}
+
+void show_follow_up_models(const ModelTable &models, const FollowUpResult &r) {
+  double total = 0;
+  size_t width = 5;
+  for (const FollowUpModel &m : r.models) {
+    total += m.postprob;
+    width = std::max(width, strlen(models[m.index].name));
+  }
+  bprintf("  The %zu leading model%s by posterior probability (together %.5f), each with a\n"
+          "  block column for the new runs (-1 on the runs above, +1 on the new ones):\n",
+          r.models.size(), plural(static_cast<long>(r.models.size())), total);
+  bprintf("    %-*s    PostProb         s^2\n", static_cast<int>(width), "Model");
+  for (const FollowUpModel &m : r.models)
+    bprintf("    %-*s  %10.4g  %10.6g\n", static_cast<int>(width), models[m.index].name, m.postprob, m.s2);
+}
+
+void show_follow_up_search(const Design &design, const FollowUpResult &r) {
+  const CandidateRuns &c = r.candidates;
+  if (c.source.empty())
+    bprintf("  Candidate runs: the %d level combinations of %s, numbered in standard order\n"
+            "  (%c changes fastest).\n",
+            c.count, letters_of(design, c.shown).c_str(),
+            design.letters[static_cast<size_t>(c.shown.empty() ? 0 : c.shown[0])]);
+  else
+    bprintf("  Candidate runs: the %d runs of %s, numbered in file order.\n", c.count, c.source.c_str());
+  if (r.exhaustive) {
+    bprintf("  Search: exhaustive, every one of the %s designs (a candidate may be chosen\n"
+            "  more than once); the best design is certain.\n",
+            grouped(r.multisets).c_str());
+    return;
+  }
+  const double designs =
+      std::exp(std::lgamma(c.count + r.runs) - std::lgamma(r.runs + 1.0) - std::lgamma(static_cast<double>(c.count)));
+  bprintf("  Search: coordinate exchange from %d random start%s (--random-seed=%d) among\n"
+          "  about %.3g designs: HEURISTIC, a better design may exist. %s designs\n"
+          "  evaluated; %d of the %d starts reached the best MD found.\n",
+          r.starts, plural(r.starts), r.seed, designs, grouped(r.evaluated).c_str(), r.best_reached, r.starts);
+}
+
+void show_follow_up_designs(const Design &design, const FollowUpResult &r) {
+  bprintf("  The %zu best design%s (MD, larger is better; the runs as candidate numbers):\n", r.best.size(),
+          plural(static_cast<long>(r.best.size())));
+  for (size_t d = 0; d < r.best.size(); d++) {
+    std::string runs;
+    for (int32_t k : r.best[d].runs) runs += " " + std::to_string(k + 1);
+    bprintf("    %2zu.  MD = %-11.6g %s\n", d + 1, r.best[d].md, runs.c_str());
+  }
+  if (r.best.empty()) return;
+  const CandidateRuns &c = r.candidates;
+  std::vector<std::string> headings;
+  std::string line = "     Run  Candidate";
+  for (int32_t col : c.shown) {
+    headings.push_back(column_heading(design, col));
+    const size_t width = std::max<size_t>(3, headings.back().size());
+    line += "  " + std::string(width - headings.back().size(), ' ') + headings.back();
+  }
+  bprintf("  The best design, one run a line:\n%s\n", line.c_str());
+  int number = 0;
+  for (int32_t k : r.best[0].runs) {
+    char cell[64];
+    snprintf(cell, sizeof cell, "    %4d  %9d", ++number, k + 1);
+    line = cell;
+    for (size_t h = 0; h < c.shown.size(); h++) {
+      const int width = std::max(3, static_cast<int>(headings[h].size()));
+      snprintf(cell, sizeof cell, "  %*d", width, c.level(k, c.shown[h]));
+      line += cell;
+    }
+    bprintf("%s\n", line.c_str());
+  }
+}
+
+}  // namespace
+
+// ---- The report as the analysis goes ------------------------------------------------
+
+void ReportPrinter::model_set_built(const Results &results) {
+  show_model_names(design_, settings_.model_space, results.models);
+}
+
+void ReportPrinter::model_fitted(const FitStep &step) {
+  const ModelEntry &m = *step.model;
+  const int nc = step.nc, nn = design_.runs;
+  int32_t moff[65];
+  column_list(m.fset, moff);
+  printf("%d. Model %s (nf=%d, nc=%d, moff=`%s')\n", step.index + 1, m.name, m.nf, nc,
+         show_moff(moff, design_.digits).c_str());
+  if (settings_.verbose) {
+    printf("Base columns of XIMAT (nn=%d, nf=%d, moff=%s)\n", nn, m.nf, show_moff(step.base, design_.digits).c_str());
+    for (int r = 0; r < nn; r++) {
+      for (int p = 0; p < step.nbase; p++) printf(" %3d", design_.entry(r, step.base[p]));
+      printf("\n");
+    }
+    std::vector<double> x(static_cast<size_t>(nn) * static_cast<size_t>(nc));
+    std::vector<double> xt(x.size());
+    for (int r = 0; r < nn; r++)
+      for (int k = 0; k < nc; k++) {
+        x[static_cast<size_t>(r * nc + k)] = step.rows[step.pattern[r] * nc + k];
+        xt[static_cast<size_t>(k * nn + r)] = x[static_cast<size_t>(r * nc + k)];
+      }
+    printf("The design matrix X:\n");
+    showmat(x.data(), nn, nc);
+    printf("The matrix XT:\n");
+    showmat(xt.data(), nc, nn);
+  }
+  printf("The %dx%d matrix XTX for %s:\n", nc, nc, m.name);
+  showmat(step.xtx, nc, nc);
+  if (step.singular) show_invalid(m);
+  if (step.dropped) return;
+  if (!step.singular) {
+    show_vector("MLEs:", step.beta, nc);
+    printf("SSE: %g   MSE: %g   RMSE: %g   LogLik: %g\n", step.sse, step.mse, m.rmse, m.loglik);
+    printf("  AdjRsq: %g   Fstat: %g   Likelihood: %g\n", m.adjrsq, m.fstat, m.likelihood);
+    if (step.pvalues != nullptr) {
+      int32_t list[65];
+      printf("Pvalues: ");
+      for (int k = 1; k < nc; k++) {
+        column_list(step.masks[k], list);
+        printf("  %g(%s)", step.pvalues[k], show_moff(list, design_.letters).c_str());
+      }
+      printf("\n");
+    }
+    show_ivals(design_, "Ivalues and LikL: ", m, m.likelihood);
+  }
+  const double dfe = static_cast<double>(nn) - nc;
+  printf("The %dx%d matrix XTXG:\n", nc, nc);
+  showmat(step.xtxg, nc, nc);
+  show_vector("Post.mode:", step.mode, nc);
+  printf("Qqc: %g   Mqqc: %g   Rmsec=%g\n", step.qqc, step.qqc / dfe, m.rmsec);
+  printf("  Xtxgdet: %g   Bval=PrePostProb: %g\n", step.det, m.bval);
+  show_ivals(design_, "Ivalues and Bval: ", m, m.bval);
+  presskey();
+}
+
+void ReportPrinter::models_fitted(const Results &results) {
+  const ModelTable &models = results.models;
+  if (!shows_fits())
+    for (const ModelEntry &m : models)
+      if (m.invalid) show_invalid(m);
+  if (models.invalid > 0) {
+    bprintf("\n%s model%s out of %s were invalid.\n", commnum1(models.invalid), plural(models.invalid),
+            commnum2(models.size()));
+    bprintf("(That is, the design matrix was singular.)\n");
+  }
+}
+
+void show_ranking(const Design &design, const Settings &settings, const ModelTable &models,
+                  const RankingTable &table) {
+  TablePrinter printer(settings, models);
+  const int nmod = models.size();
+  const char *infile = design.path.c_str();
+  switch (table.column) {
+    case RANK_ADJRSQ:
+      bprintf("\nSorting %d model%s by %s (data from %s):\n", nmod, plural(nmod), "AdjRsq", infile);
+      break;
+    case RANK_FSTAT:
+      if (!settings.more_ranks)
+        printf("\nSorting %d model%s by %s (data from %s):\n", nmod, plural(nmod), "Fstat", infile);
+      else
+        printf("\nSorting %d model%s by %s:\n", nmod, plural(nmod), "Fstat");
+      break;
+    case RANK_RMSEC:
+      printf("\nSorting %d model%s by %s (pi=%g, gam=%g):\n", nmod, plural(nmod), "Rmsec", settings.pi,
+             settings.gamma);
+      break;
+    default:
+      printf("\nSorting %d model%s by %s (pi=%g, gam=%g):\n", nmod, plural(nmod), "BayesPostProb", settings.pi,
+             settings.gamma);
+      break;
+  }
+  printer.showranks(table);
+}
+
+void show_alias_groups(const ModelTable &models, const AliasGroups &groups) {
+  if (groups.empty()) return;
+  bprintf("\nAlias groups among the models listed (identical fits):\n");
+  for (const std::vector<int32_t> &group : groups) {
+    bprintf("  %s", models[group[0]].name);
+    for (size_t i = 1; i < group.size(); i++) bprintf(" = %s", models[group[i]].name);
+    bprintf("\n");
+  }
+}
+
+void ReportPrinter::models_ranked(const Results &results) {
+  PlaceGuard place("Rank_Models");
+  for (const RankingTable &table : results.rankings) show_ranking(design_, settings_, results.models, table);
+  printf("\n(*) - Models sorted by this column.\n");
+  if (!settings_.model_space.is_default()) show_alias_groups(results.models, results.aliases);
+}
+
+void show_post_active(const Design &design, const Settings &settings, const ModelTable &,
+                      const FactorWeightTables &tables) {
+  PlaceGuard place("Show_Post_Active");
+  bprintf("\nPosterior weights that factors are active:\n");
+  bprintf("Weighting models by Fstat:\n");
+  show_actives(design, settings, tables[Weighting::Fstat]);
+  if (settings.more_posts) {
+    bprintf("\nWeighting models by Likelihood:\n");
+    show_actives(design, settings, tables[Weighting::Likelihood]);
+    bprintf("\nWeighting models by 1/rmse^2:\n");
+    show_actives(design, settings, tables[Weighting::InvRmse2]);
+    bprintf("\nWeighting models by 1/rmsec^2 (pi=%g, gam=%g):\n", settings.pi, settings.gamma);
+    show_actives(design, settings, tables[Weighting::InvRmsec2]);
+  }
+  bprintf("\nWeighting models by Bayesian post.prob. (pi=%g, gam=%g):\n", settings.pi, settings.gamma);
+  show_actives(design, settings, tables[Weighting::PostProb]);
+  if (settings.model_space.with_null && !std::isnan(tables.none_active)) {
+    char stars[kMaxStars + 1];
+    const double p = tables.none_active;
+    bprintf("  No factor active:  %g    %7.5f  %s\n", p, p, stars_of(stars, p));
+  }
+}
+
+void ReportPrinter::factors_weighed(const Results &results) {
+  show_post_active(design_, settings_, results.models, results.weights);
+}
+
+std::vector<std::string> value_labels(const std::vector<double> &values) {
+  std::vector<std::string> labels(values.size());
+  char text[64];
+  for (int digits = 3; digits <= 17; digits++) {
+    bool distinct = true;
+    for (size_t i = 0; i < values.size(); i++) {
+      snprintf(text, sizeof text, "%.*g", digits, values[i]);
+      labels[i] = text;
+      if (i > 0 && labels[i] == labels[i - 1]) distinct = false;
+    }
+    if (distinct) break;
+  }
+  return labels;
+}
+
+void show_prior_grid(const Design &design, const Settings &settings, const PriorGridResults &r) {
+  PlaceGuard place("Show_Prior_Grid");
+  const int ngam = static_cast<int>(r.gammas.size());
+  const int npi = static_cast<int>(r.pis.size());
+  bprintf("\nPrior sensitivity: posterior probabilities that factors are active\n");
+  if (r.gamma_grid && r.pi_grid)
+    bprintf("at %d values of gamma and %d of pi (%d pairs):\n", ngam, npi, ngam * npi);
+  else if (r.gamma_grid)
+    bprintf("at %d values of gamma (pi=%g):\n", ngam, settings.pi);
+  else
+    bprintf("at %d values of pi (gam=%g):\n", npi, settings.gamma);
+  if (r.gamma_grid && r.interaction_scale > 0)
+    bprintf("(interaction columns take gamma x %g, the ratio of --gamma-int to -G)\n", r.interaction_scale);
+  bprintf("Support: p(y | gamma, pi) up to a constant, normalised over the grid.\n");
+  const std::vector<std::string> gamma_labels = value_labels(r.gammas);
+  const std::vector<std::string> pi_labels = value_labels(r.pis);
+  if (!r.gamma_grid) {
+    show_grid_table(design, r, "pi", pi_labels, 0, ngam);
+  } else {
+    for (int i = 0; i < npi; i++) {
+      if (r.pi_grid) bprintf("\npi=%s:\n", pi_labels[static_cast<size_t>(i)].c_str());
+      show_grid_table(design, r, "gamma", gamma_labels, i * ngam, 1);
+    }
+  }
+  if (r.best < 0) {
+    bprintf("\nNo model has a Box-Meyer weight: the data support no value of the grid.\n");
+    return;
+  }
+  const double best_gamma = r.gammas[static_cast<size_t>(r.best % ngam)];
+  const double best_pi = r.pis[static_cast<size_t>(r.best / ngam)];
+  const double support = r.support[static_cast<size_t>(r.best)];
+  if (r.gamma_grid && r.pi_grid)
+    bprintf("\nThe data support gamma=%g, pi=%g most (support %.3g).\n", best_gamma, best_pi, support);
+  else if (r.gamma_grid)
+    bprintf("\nThe data support gamma=%g most (support %.3g).\n", best_gamma, support);
+  else
+    bprintf("\nThe data support pi=%g most (support %.3g).\n", best_pi, support);
+  const int g = r.best % ngam, i = r.best / ngam;
+  const bool edge = (r.gamma_grid && (g == 0 || g == ngam - 1)) || (r.pi_grid && (i == 0 || i == npi - 1));
+  if (edge) bprintf("(At the edge of the grid: values beyond it may have more support.)\n");
+}
+
+void ReportPrinter::prior_grid_done(const Results &results) {
+  show_prior_grid(design_, settings_, *results.prior_grid);
+}
+
+void show_follow_up(const Design &design, const ModelTable &models, const FollowUpResult &r) {
+  bprintf("\nFollow-up runs: %d run%s to discriminate among the leading models (MD criterion of\n"
+          "Meyer, Steinberg and Box 1996):\n",
+          r.runs, plural(r.runs));
+  show_follow_up_models(models, r);
+  show_follow_up_search(design, r);
+  show_follow_up_designs(design, r);
+}
+
+void ReportPrinter::follow_up_done(const Results &results) {
+  show_follow_up(design_, results.models, *results.follow_up);
+}
+
+}  // namespace bayescreen

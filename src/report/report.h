@@ -1,0 +1,51 @@
+// The text report of an analysis, screen and log, printed as the analysis
+// goes: the model set, the step-through display of the fits (-S, -V), the
+// invalid models, the ranking tables and alias groups, the factor tables,
+// the prior grids and the follow-up runs.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "engine/analysis.h"
+
+namespace bayescreen {
+
+class ReportPrinter : public AnalysisObserver {
+ public:
+  ReportPrinter(const Design &design, const Settings &settings) : design_(design), settings_(settings) {}
+
+  void model_set_built(const Results &results) override;
+  bool shows_fits() const override { return settings_.step != 0; }
+  void model_fitted(const FitStep &step) override;
+  void models_fitted(const Results &results) override;
+  void models_ranked(const Results &results) override;
+  void factors_weighed(const Results &results) override;
+  void prior_grid_done(const Results &results) override;
+  void follow_up_done(const Results &results) override;
+
+ private:
+  const Design &design_;
+  const Settings &settings_;
+};
+
+// The ranking tables of one criterion (the column marked "*").
+void show_ranking(const Design &design, const Settings &settings, const ModelTable &models,
+                  const RankingTable &table);
+// The alias groups, best group first, one line each: "  BD = BF = DF".
+void show_alias_groups(const ModelTable &models, const AliasGroups &groups);
+// The factor-weight tables of the run.
+void show_post_active(const Design &design, const Settings &settings, const ModelTable &models,
+                      const FactorWeightTables &tables);
+// The prior-grid section.
+void show_prior_grid(const Design &design, const Settings &settings, const PriorGridResults &grid);
+// The follow-up section.
+void show_follow_up(const Design &design, const ModelTable &models, const FollowUpResult &r);
+
+// The labels of a grid's values: "%.*g" with the fewest digits, at least
+// three, that tell every value from its neighbours.
+std::vector<std::string> value_labels(const std::vector<double> &values);
+// True when the report marks criteria that do not exist as "-" (runs with
+// the model-space options); plain runs print them as the arithmetic gives.
+inline bool dash_for_missing(const Settings &settings) { return !settings.model_space.is_default(); }
+
+}  // namespace bayescreen
