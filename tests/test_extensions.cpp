@@ -276,6 +276,10 @@ TEST(Extensions, ModelsWithIdenticalFitsAreListedAsAliases) {
   EXPECT_TRUE(contains(read_file(dir.file("half.out.txt")), "\n  AB = AC = BC\n"));
   // The singular model ranks by its posterior, its classical criteria dashes.
   EXPECT_TRUE(contains(r.out, "\n ABC           -         -         -           -         -  0.19\n"));
+  // The same groups with the response negated, every value below zero.
+  dir.write("neg.txt", design_file("Negated", rows, {-10, -14, -19, -31, -11, -15, -18, -30}));
+  r = run_program({"neg", "--keep-aliased"}, dir.path());
+  EXPECT_TRUE(contains(r.out, "\nAlias groups among the models listed (identical fits):\n  AB = AC = BC\n"));
   // Without any extension option no alias groups are reported.
   r = run_program({"half"}, dir.path());
   EXPECT_FALSE(contains(r.out, "Alias groups"));

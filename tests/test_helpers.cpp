@@ -5,6 +5,7 @@
 #include <functional>
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -122,7 +123,6 @@ TEST(FileHelpers, NamesAndMissingArguments) {
   // Opening, closing, renaming and deleting that succeed are used by the
   // backup, log and configuration tests; here the missing arguments.
   EXPECT_EQ(fxclose(nullptr, "x"), -1);
-  EXPECT_EQ(checkfile(nullptr), 0);
   const std::tuple<const char *, const char *, int> ext_cases[] = {
       {"opts.CFG", "cfg", 1},   {"opts.cfg", "CFG", 1},  {"run.txt.cfg", "cfg", 1},
       {"run.cfg.txt", "cfg", 0}, {"settings", "cfg", 0},  {"settings.cfgx", "cfg", 0},
@@ -298,6 +298,32 @@ TEST(KeyPress, AtATerminalOneKeyIsReadWithoutEnterAndWithoutEcho) {
   });
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "key=k echoed=0 restored\n");
+  EXPECT_EQ(o.err, "k\n");
+}
+
+// A signal caught while the key is awaited interrupts the read (the handler
+// is installed without SA_RESTART); the read is made again and the key typed
+// after it is the one returned, not Enter.
+TEST(KeyPress, AtATerminalASignalDuringTheReadIsNotAKey) {
+  auto o = run_child([] {
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) _exit(90);
+    dup2(slave, STDIN_FILENO);
+    struct sigaction caught {};
+    caught.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &caught, nullptr);
+    const pid_t reader = getpid();
+    if (fork() == 0) {
+      usleep(200000);
+      kill(reader, SIGUSR1);
+      usleep(200000);
+      _exit(write(master, "k", 1) == 1 ? 0 : 1);
+    }
+    alarm(10);
+    printf("%d", get1char());
+  });
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "107");
   EXPECT_EQ(o.err, "k\n");
 }
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -78,6 +79,37 @@ void log_to_full_device() {
   fclose(fflog);
   fflog = fopen("/dev/full", "w");
 }
+
+// A line of 16 MiB printed with the address space limited to what the
+// process holds plus 4 MiB: the copy of the line cannot be allocated.
+//
+// This runs in a freshly executed copy of the test program, never in a
+// forked child of the running tests: a fork inherits their heap, and once
+// earlier tests have freed large blocks glibc's malloc has raised its mmap
+// threshold and keeps freed memory in the heap. That memory already counts
+// in the address space, so a 16 MiB request could be served from it with no
+// new address space and the limit would not bite. A fresh process holds no
+// such free block.
+constexpr const char *kMemoryLimitChild = "BAYESCREEN_TEST_LOG_UNDER_MEMORY_LIMIT";
+
+void long_line_under_a_memory_limit() {
+  std::string big(16 << 20, 'z');
+  long pages = 0;
+  FILE *statm = fopen("/proc/self/statm", "r");
+  if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(98);
+  const rlim_t most = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (4 << 20);
+  const rlimit limit = {most, most};
+  if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(96);
+  bprintf("%s\n", big.c_str());
+  _exit(0);
+}
+
+// In the fresh copy the case runs before main and the copy ends with it;
+// everything it uses is initialised before any code runs.
+[[maybe_unused]] const bool memory_limit_child = [] {
+  if (getenv(kMemoryLimitChild) != nullptr) long_line_under_a_memory_limit();
+  return false;
+}();
 
 }  // namespace
 
@@ -235,14 +267,9 @@ TEST(LogFile, FaultsEndTheRunWithStatusOneAndSpareTheOldLog) {
   const std::string refused = "\nCANNOT ALLOCATE " + std::to_string((16 << 20) + 2) + " bytes";
   cases.push_back({.what = "under a memory limit the refusal is reported, not a lost line",
                    .fn = [] {
-                     std::string big(16 << 20, 'z');
-                     long pages = 0;
-                     FILE *statm = fopen("/proc/self/statm", "r");
-                     if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(98);
-                     const rlim_t most = static_cast<rlim_t>(pages) * 4096 + (4 << 20);
-                     const rlimit limit = {most, most};
-                     setrlimit(RLIMIT_AS, &limit);
-                     bprintf("%s\n", big.c_str());
+                     setenv(kMemoryLimitChild, "1", 1);
+                     execl("/proc/self/exe", "unit_tests", static_cast<char *>(nullptr));
+                     _exit(97);
                    },
                    .status = 1, .err = refused + " (`mxalloc')", .err_starts = true});
 #endif

@@ -75,14 +75,6 @@ char *add_extent(const char *name, const char *ext) {
   return s;
 }
 
-int checkfile(const char *path) {
-  if (path == nullptr) return 0;
-  FILE *f = fopen(path, "rb");
-  if (f == nullptr) return 0;
-  fclose(f);
-  return 1;
-}
-
 int rexname(const char *from, const char *to) {
   int r = rename(from, to);
   if (r != 0) errmsg2("RENAME or RELINK", from, to);

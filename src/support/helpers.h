@@ -25,8 +25,6 @@ int fxclose(FILE *file, const char *path);
 int isextent(const char *name, const char *ext);
 // New heap string name+ext; never replaces an existing extension.
 char *add_extent(const char *name, const char *ext);
-// 1 when path can be opened for reading, else 0.
-int checkfile(const char *path);
 // rename / remove with the failure reported (errmsg2 / errmsg); 0 or -1.
 int rexname(const char *from, const char *to);
 int rexmove(const char *path);

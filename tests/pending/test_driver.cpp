@@ -95,21 +95,31 @@ TEST(Driver, ListingMarksTheOptionsGiven) {
 }
 
 TEST(Driver, BadOptionsEndTheRunBeforeTheFileIsRead) {
-  TempDir dir;
-  auto r = run_program({"design", "-P.3"}, dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.out, "Syntax:  BAYESCREEN  <infile[.txt]>  -options\n"
-                              "\nIMPROPER -P<dnum> FORMAT (Type=VAR_DOUBLE, read P.3)!!  "
-                              "(Bad double format.)\n"));
-  EXPECT_FALSE(contains(r.out, "with command-line options:"));
-
-  r = run_program({"a", "b", "c"}, dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.out, "\nTOO MANY STRING ARGUMENTS ON THE COMMAND-LINE !!\n  a  b  c\n"));
-
-  r = run_program({"design", "-N3x"}, dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.out, "\n*** UNRECOGNIZED COMMAND-LINE FLAG `X'!!!\n\n\n"));
+  struct Bad {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::string improper = "Syntax:  BAYESCREEN  <infile[.txt]>  -options\n\nIMPROPER -P<dnum> FORMAT "
+                               "(Type=VAR_DOUBLE, read ";
+  const Bad bad[] = {
+      {{"design", "-P.3"}, improper + "P.3)!!  (Bad double format.)\n"},
+      // Words that strtod would take for numbers are not numbers here.
+      {{"design", "-P-inf"}, improper + "P-inf)!!  (Bad double format.)\n"},
+      {{"a", "b", "c"}, "\nTOO MANY STRING ARGUMENTS ON THE COMMAND-LINE !!\n  a  b  c\n"},
+      {{"design", "-N3x"}, "\n*** UNRECOGNIZED COMMAND-LINE FLAG `X'!!!\n\n\n"},
+      // Only a word beginning with two dashes can be an extension option:
+      // -xnull is the letter X, not --null.
+      {{"design", "-xnull"}, "\n*** UNRECOGNIZED COMMAND-LINE FLAG `X'!!!\n\n\n"},
+      {{"design", "--max-factors=0"}, "\nILLEGAL VALUE in option `--max-factors=0': must lie between 1 and 61 !\n"},
+  };
+  for (const Bad &b : bad) {
+    SCOPED_TRACE(b.message);
+    TempDir dir;
+    auto r = run_program(b.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with(b.message)) << r.out;
+    EXPECT_FALSE(contains(r.out, "with command-line options:"));
+  }
 }
 
 TEST(Driver, LongCommandLinesWrapAtSeventyFiveColumns) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,29 @@ TEST_F(FollowUpTest, ExhaustiveAndExchangeSearchesAgree) {
   for (const FollowUpDesign &d : found) EXPECT_LE(d.md, exact[0].md * (1 + 1e-12));
 }
 
+TEST_F(FollowUpTest, ExchangeForOneRunMeetsEveryCandidate) {
+  // One run from the six reactor candidates: a single start meets its
+  // random candidate and then every other one, so all six designs come
+  // back, in the exhaustive search's order, whichever candidate it starts
+  // from (the seeds 1 to 19 start from each of them).
+  CandidateRuns cands;
+  MdCriterion crit(fit(criterion_cases()[1], &cands), cands, 1);
+  uint64_t exhaustive_count = 0, exchange_count = 0;
+  std::vector<FollowUpDesign> exact = search_exhaustive(crit, 1, 10, &exhaustive_count);
+  ASSERT_EQ(exact.size(), 6u);
+  for (uint64_t seed = 1; seed <= 19; seed++) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    int32_t reached = 0;
+    std::vector<FollowUpDesign> found = search_exchange(crit, 1, 10, 1, seed, &exchange_count, &reached);
+    ASSERT_EQ(found.size(), 6u);
+    for (size_t d = 0; d < 6; d++) {
+      EXPECT_EQ(found[d].runs, exact[d].runs);
+      EXPECT_EQ(found[d].md, exact[d].md);
+    }
+    EXPECT_EQ(reached, 1);
+  }
+}
+
 TEST_F(FollowUpTest, TheSameSeedGivesTheSameDesigns) {
   CandidateRuns cands;
   MdCriterion crit(fit(criterion_cases()[0], &cands), cands, 6);
@@ -369,6 +393,53 @@ TEST(FollowUpRun, CandidateFileRunsAreSearched) {
       "       2          4           1          -1           -1              1                1\n")) << section;
 }
 
+TEST(FollowUpRun, RepeatedCandidatesGiveTheSameCriterionAndTiesInSearchOrder) {
+  // The six reactor candidates alone, and repeated 200 times: 1,200
+  // candidates for 6 models hold too many pairs for the pair tables, so
+  // their terms are formed as the search needs them. The best MD is the
+  // same; its copies tie exactly and come in the order the search meets
+  // them (the first run's number, then the second's).
+  const char *six[] = {"0 0 0 0 0", "1 1 1 1 1", "-1 1 -1 1 -1", "1 -1 -1 1 1", "2 -1 1 0 -1", "-1 -1 1 1 -1"};
+  std::string alone = "Six\nNrows=6 Ncols=5\nData\n", repeated = "Repeated\nNrows=1200 Ncols=5\nData\n";
+  for (int k = 0; k < 1200; k++) {
+    if (k < 6) alone += std::to_string(k + 1) + ". " + six[k] + "\n";
+    repeated += std::to_string(k + 1) + ". " + six[k % 6] + "\n";
+  }
+  TempDir dir;
+  dir.write("alone.txt", alone);
+  dir.write("repeated.txt", repeated);
+  nlohmann::json designs[2];
+  for (int r = 0; r < 2; r++) {
+    reactor12_follow_up({"--null", "--max-factors=5", "--order=1", "--md-models=6", "--follow-up=2", "--json",
+                         r == 0 ? "--candidates=alone.txt" : "--candidates=repeated.txt"}, dir);
+    designs[r] = nlohmann::json::parse(read_file(dir.file("reactor12.json")))["follow_up"]["designs"];
+  }
+  const double md = designs[0][0]["md"];
+  EXPECT_EQ(designs[0][0]["candidates"], nlohmann::json({3, 4}));
+  const std::vector<std::vector<int>> ties = {{3, 4}, {3, 10}, {3, 16}, {3, 22}, {3, 28}};
+  ASSERT_EQ(designs[1].size(), ties.size());
+  for (size_t d = 0; d < ties.size(); d++) {
+    EXPECT_EQ(designs[1][d]["candidates"], nlohmann::json(ties[d]));
+    EXPECT_NEAR(designs[1][d]["md"].get<double>(), md, 1e-12 * md);
+  }
+}
+
+TEST(FollowUpRun, FullFactorialCandidatesInStandardOrder) {
+  // The two leading models BDE and BD: the 8 level combinations of B, D
+  // and E, B changing fastest, so candidate k has B, D and E at the bits
+  // 0, 1 and 2 of k - 1.
+  TempDir dir;
+  const std::string section = reactor12_follow_up({"--md-models=2", "--follow-up=3", "--json"}, dir);
+  EXPECT_TRUE(contains(section, "  Candidate runs: the 8 level combinations of B D E, numbered in standard order\n"
+                                "  (B changes fastest).\n")) << section;
+  const auto best = nlohmann::json::parse(read_file(dir.file("reactor12.json")))["follow_up"]["best_design"];
+  ASSERT_EQ(best.size(), 3u);
+  for (const auto &run : best) {
+    const int k = run["candidate"].get<int>() - 1;
+    EXPECT_EQ(run["levels"], nlohmann::json({k & 1 ? 1 : -1, k & 2 ? 1 : -1, k & 4 ? 1 : -1})) << run;
+  }
+}
+
 TEST(FollowUpRun, BlockColumnsOfTheCandidatesDoNotMatter) {
   // The follow-up runs form a new block: whatever a candidate file gives
   // in the design's block column, the designs and their MD are the same.
@@ -429,6 +500,8 @@ TEST(FollowUpRun, RefusedRequestsEndTheRun) {
       {"count.txt", "No count\nRuns=2 Ncols=5\nData\n1. 1 1 1 1 1\n",
        "\nThe parameter line of the candidate runs needs Nrows= and Ncols=!\n  Runs=2 Ncols=5\n"
        "Line #2 in count.txt\n"},
+      {"zero.txt", "Zero\nNrows=0 Ncols=5\nData\n",
+       "\nThe candidate file holds no runs (Nrows=0)!\n  Nrows=0 Ncols=5\nLine #2 in zero.txt\n"},
       {"cut.txt", "Cut\nNrows=2 Ncols=5\nData\n1. 1 1 1 1 1\n2. 1 -1 1\n",
        "\nSHORT LINE for candidate run #2: read 3 levels, need 5\n  2. 1 -1 1\nLine #5 in cut.txt\n"},
   };

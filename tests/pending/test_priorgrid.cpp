@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -344,6 +345,51 @@ TEST(PriorGridRun, ProductGridHasATablePerPiAndNamesTheBestPair) {
   for (const char *part : {"at 2 values of pi (gam=2.5):\n", "\n                pi:      0.1      0.2\n",
                            "\nThe data support pi=0.2 most (support ", "(At the edge of the grid"})
     EXPECT_TRUE(contains(r.out, part)) << part;
+}
+
+TEST(PriorGridRun, TheBestPointIsNamedAndAtAnEdgeOfTheGridSaysSo) {
+  // The reactor's support peaks at gamma 1.5 (the grid 0.5:5:10 above).
+  struct Case { const char *grid; double best; bool edge; };
+  const Case cases[] = {{"--gamma-grid=3:6:4", 3, true}, {"--gamma-grid=1:2:3", 1.5, false},
+                        {"--gamma-grid=0.2:1:3", 1, true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.grid);
+    TempDir dir;
+    auto r = run_example("reactor12", {c.grid, "--json"}, dir);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(contains(r.out, "(At the edge of the grid: values beyond it may have more support.)\n"), c.edge);
+    const auto best = nlohmann::json::parse(read_file(dir.file("reactor12.json")))["prior_grid"]["best"];
+    ASSERT_TRUE(best.is_object()) << best;
+    EXPECT_EQ(best["gamma"], c.best);
+    EXPECT_TRUE(best["support"].is_number());
+  }
+}
+
+TEST(PriorGridRun, InfiniteWeightsAreSharedAsInTheFactorTables) {
+  // y is A's level in a 2^3 design run twice. At gamma 1e300 the prior
+  // precision 1/gamma^2 is 0 in doubles and sixteen runs keep the sums
+  // exact: A, AB, AC and ABC fit exactly, with infinite weight, and share
+  // the probability equally, in the grid as in the factor table: A 1, B
+  // and C 2/4 each.
+  std::string design = "Exact fit in sixteen runs\nNrows=16 Ncols=3\nData\n";
+  for (int r = 0; r < 16; r++) {
+    const int a = r & 1 ? 1 : -1, b = r & 2 ? 1 : -1, c = r & 4 ? 1 : -1;
+    design += std::to_string(r + 1) + " " + std::to_string(a) + " " + std::to_string(b) + " " +
+              std::to_string(c) + " " + std::to_string(a) + "\n";
+  }
+  TempDir dir;
+  dir.write("exact.txt", design);
+  auto r = run_program({"exact", "-G1e300", "--gamma-grid=1e300:2e300:2", "--json"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.out;
+  const auto doc = nlohmann::json::parse(read_file(dir.file("exact.json")));
+  const nlohmann::json shares = {{"A", 1.0}, {"B", 0.5}, {"C", 0.5}};
+  for (const auto &f : doc["factor_weights"]["factors"])
+    EXPECT_EQ(f["postprob"]["share"], shares[f["letter"].get<std::string>()]) << f;
+  for (const auto &point : doc["prior_grid"]["points"]) {
+    EXPECT_EQ(point["active"], shares) << point;
+    EXPECT_EQ(point["support"], 0.5);
+  }
+  EXPECT_EQ(doc["prior_grid"]["best"]["gamma"], 1e300);
 }
 
 TEST(PriorGridRun, HundredValuesWrapIntoBlocksOfSixWithDistinctLabels) {

@@ -129,6 +129,11 @@ TEST(ReadDat, ParameterLineRules) {
   EXPECT_TRUE(contains(r.out, "  Nrows=2  Ncols=2  Nvars=1  Pi=0.5  Gamma=3  Alpha=0.1\n"));
   r = run_design(dir, "H\nNrows=2.7 Ncols=2 Nvars=9\nData\n1 1 1 5\n2 1 1 6\n");
   EXPECT_TRUE(contains(r.out, "  Nrows=2  Ncols=2  Nvars=2  Pi=0.25"));
+  // A value is read as %d reads it, past any white space after `=': here a
+  // vertical tab, which does not separate the words of the line.
+  r = run_design(dir, "H\nNrows=\v8 Ncols=3\nData\n1 -1 -1 -1 5\n2 1 -1 -1 7\n3 -1 1 -1 6\n"
+                      "4 1 1 -1 9\n5 -1 -1 1 4\n6 1 -1 1 8\n7 -1 1 1 5\n8 1 1 1 11\n");
+  EXPECT_TRUE(contains(r.out, "  Nrows=8  Ncols=3  Nvars=3  Pi=0.25")) << r.out;
   // Unknown words are warned about and skipped.
   r = run_design(dir, "H\n\nNrows=2 Frobs=3 Ncols=2\nData\n1 1 1 5\n2 1 1 6\n");
   EXPECT_TRUE(contains(r.out, "L#3: WARNING: Unrecognized option `Frobs=3' in Parameter Line\n"));

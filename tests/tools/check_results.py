@@ -53,6 +53,10 @@ SQUARE_TWICE = [(-1, -1), (1, -1), (-1, 1), (1, 1)] * 2
 HALF_TWICE = ("Half fraction twice: C = AB\nNrows=8 Ncols=3\nLabels A=Left B=Right C=Product\nData\n"
               + "".join("%d. %2d %2d %2d %d\n" % (r + 1, a, b, a * b, y) for r, ((a, b), y)
                         in enumerate(zip(SQUARE_TWICE, [10, 14, 19, 31, 11, 15, 18, 30]))))
+# A 2^3 factorial whose only centre run (every factor at 0) is the first.
+CENTRE_FIRST = ("Centre run first\nNrows=9 Ncols=3\nData\n1. 0 0 0 61\n"
+                + "".join("%d. %2d %2d %2d %s\n" % (r + 2, (r & 1) * 2 - 1, (r >> 1 & 1) * 2 - 1, (r >> 2) * 2 - 1, y)
+                          for r, y in enumerate([54, 57, 61, 70, 62.5, 52, 59, 63])))
 EXACT_FIT = ("Exact fit: y = 8 at A low, 12 at A high\nNrows=8 Ncols=2\nData\n"
              + "".join("%d %d %d %d\n" % (r + 1, a, b, 10 + 2 * a) for r, (a, b) in enumerate(SQUARE_TWICE)))
 
@@ -83,6 +87,7 @@ CASES = [
     ("half", HALF_TWICE, [], True),
     ("half", HALF_TWICE, ["--null"], True),
     ("half", HALF_TWICE, ["--keep-aliased"], True),
+    ("centre", CENTRE_FIRST, [], True),
     ("scale96", "tests/data/scale96.txt", [], True),
     ("exact", EXACT_FIT, [], False),
     # Prior grids: the factor probabilities and the support over gamma and
@@ -123,6 +128,17 @@ def report_models(log):
     lines = log[log.index("All models sorted together by BayesPostProb (n="):].split("\n")[3:]
     rows = [line.split() for line in itertools.takewhile(str.strip, lines)]  # up to the blank line
     return {words[0]: words[1:7] for words in rows}
+
+
+def report_alias_groups(log):
+    """The report's alias groups: model name -> group number, 1 for the first listed."""
+    heading = "\nAlias groups among the models listed (identical fits):\n"
+    groups = {}
+    if heading in log:
+        lines = log[log.index(heading) + len(heading):].split("\n")
+        for number, line in enumerate(itertools.takewhile(lambda text: " = " in text, lines), 1):
+            groups.update((name.strip(), number) for name in line.split(" = "))
+    return groups
 
 
 def report_factor_tables(log):
@@ -220,8 +236,14 @@ def check_models(doc, log, rows_csv, ref, labels, fail):
     fail.check(len(printed) == len(doc["models"]) == doc["model_set"]["count"],
                "the report, the JSON and the count list different numbers of models")
     fail.check(len(rows_csv) == len(doc["models"]), "the CSV has one row per model")
+    sizes = [m["n_factors"] for m in doc["models"]]
+    tally = [sizes.count(k) for k in range(max(sizes) + 1)]
+    fail.check(doc["model_set"]["count_by_factors"] == tally,
+               f"count_by_factors {doc['model_set']['count_by_factors']}, the models' tally {tally}")
+    aliases = report_alias_groups(log)
     for m, row in zip(doc["models"], rows_csv):
         name = m["name"]
+        fail.check(m["alias_group"] == aliases.get(name), f"{name}: alias_group {m['alias_group']}")
         # The report's line, printed from the JSON.
         words = printed.get(name)
         if not fail.check(words is not None, f"{name}: not in the report"):
