@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "support/helpers.h"
+#include "cli/driver.h"
+#include "support/error.h"
 #include "support/logfile.h"
 #include "testutil.h"
 
@@ -100,7 +102,12 @@ void long_line_under_a_memory_limit() {
   const rlim_t most = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (4 << 20);
   const rlimit limit = {most, most};
   if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(96);
-  bprintf("%s\n", big.c_str());
+  try {
+    bprintf("%s\n", big.c_str());
+  } catch (const Error &error) {
+    print_error(error);  // as the program reports it
+    exit(1);
+  }
   _exit(0);
 }
 
