@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "cli/driver.h"
-#include "engine/readdat.h"
 #include "cli/setflags.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"
@@ -160,11 +159,12 @@ struct AllKinds {
 };
 
 Words program_dump() {
-  return {kv("P", pi), kv("G", gam), kv("A", alpha), kv("N", nv), kv("L", allvars),
-          kv("R", rankall), kv("C", moreranks), kv("D", moreposts), kv("E", all_by_size),
-          kv("S", showstep), kv("V", verbose), kv("cP", parmvar[PARM_PI].cline),
-          kv("cG", parmvar[PARM_GAMMA].cline), kv("cA", parmvar[PARM_ALPHA].cline),
-          kv("cN", parmvar[PARM_NVARS].cline)};
+  const Settings &s = settings;
+  return {kv("P", s.pi), kv("G", s.gamma), kv("A", s.alpha), kv("N", s.nvars), kv("L", s.all_columns),
+          kv("R", s.rank_all), kv("C", s.more_ranks), kv("D", s.more_posts), kv("E", s.all_by_size),
+          kv("S", s.step), kv("V", s.verbose), kv("cP", s.on_command_line[PARM_PI]),
+          kv("cG", s.on_command_line[PARM_GAMMA]), kv("cA", s.on_command_line[PARM_ALPHA]),
+          kv("cN", s.on_command_line[PARM_NVARS])};
 }
 
 }  // namespace

@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/models.h"
+#include "cli/resultfiles.h"
+#include "engine/analysis.h"
 #include "engine/settings.h"
 #include "design_fixture.h"
 #include "export/csvexport.h"
@@ -299,31 +300,31 @@ TEST(Export, FigureCutsLabelsLongerThanTwentyFourBytes) {
 // and no file is left.
 TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
   TempDir dir;
-  const std::string path = dir.file("d.svg");
+  const std::string path = dir.file("d.json");
   auto r = testutil::run_child([&] {
     using namespace bayescreen;
-    // The 131,071 main-effect models of 17 factors: the likelihood weights
-    // of the figure's factor probabilities take 1 MB, more than the limit
-    // leaves.
+    // The 131,071 main-effect models of 17 factors: their JSON takes far
+    // more than the limit leaves.
     std::vector<std::vector<int>> rows(24, std::vector<int>(17));
     std::vector<double> y(24);
     for (size_t r2 = 0; r2 < rows.size(); r2++) {
       for (size_t j = 0; j < 17; j++) rows[r2][j] = (r2 * 7 + j * 3) % 5 < 2 ? 1 : -1;
       y[r2] = static_cast<double>(r2 % 4);
     }
-    testutil::set_design(rows, y, 17);
-    modelspace.max_factors = 17;
-    modelspace.order = 1;
-    init_models();
-    infile = strxdup("d.txt");
-    outfile = strxdup("d.out.txt");
-    result_files.svg = path.c_str();
-    testutil::limit_address_space(256 << 10);
-    write_result_files();
+    const Design design = testutil::make_design(rows, y, 17);
+    Settings settings;
+    settings.model_space.max_factors = 17;
+    settings.model_space.order = 1;
+    const Results results = analyse(design, settings);
+    RunDescription run;
+    run.input = "d.txt";
+    run.log = "d.out.txt";
+    run.json = path;
+    testutil::limit_address_space(64 << 10);
+    write_result_files(ExportInput{design, settings, results, run});
   });
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err.rfind("\nCANNOT ALLOCATE the memory of the result files from the system.\n", 0), 0u)
-      << r.err;
+  EXPECT_EQ(r.err.rfind("\nCANNOT ALLOCATE ", 0), 0u) << r.err;
   EXPECT_TRUE(entries_in(dir.path()).empty());
 }
 #endif
