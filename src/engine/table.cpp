@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <new>
 #include <optional>
 
 #include "support/error.h"
@@ -139,28 +140,36 @@ struct Collector {
   int row_line = 0;    // the line the row in progress began on
   bool in_row = false;
   std::optional<std::pair<int, std::string>> problem;  // line, message part
+  bool no_memory = false;  // a callback could not store what it was given
 };
 
 bool is_cell_space(char c, char separator) { return (c == ' ' || c == '\t') && c != separator; }
 
 std::string trimmed(const char *text, size_t len) {
+  if (text == nullptr) return std::string();  // an empty first field
   size_t from = 0;
   while (from < len && (text[from] == ' ' || text[from] == '\t')) from++;
   while (len > from && (text[len - 1] == ' ' || text[len - 1] == '\t')) len--;
   return std::string(text + from, len - from);
 }
 
+void out_of_memory(Collector *c) {
+  c->no_memory = true;
+  c->problem.reset();  // its text may be what could not be stored
+}
+
 void on_field(void *text, size_t len, void *data) {
   auto *c = static_cast<Collector *>(data);
-  c->row.push_back(trimmed(static_cast<const char *>(text), len));
+  try {
+    c->row.push_back(trimmed(static_cast<const char *>(text), len));
+  } catch (const std::bad_alloc &) {
+    out_of_memory(c);
+  }
 }
 
 // A row's cells against the header's width: too few and too many cells are
 // both refused, naming the first missing column or the first extra value.
-void on_row(int, void *data) {
-  auto *c = static_cast<Collector *>(data);
-  c->in_row = false;
-  if (c->problem) return;
+void take_row(Collector *c) {
   Cells &cells = c->cells;
   if (cells.header_line == 0) {
     cells.header = std::move(c->row);
@@ -182,6 +191,17 @@ void on_row(int, void *data) {
   c->row.clear();
 }
 
+void on_row(int, void *data) {
+  auto *c = static_cast<Collector *>(data);
+  c->in_row = false;
+  if (c->problem || c->no_memory) return;
+  try {
+    take_row(c);
+  } catch (const std::bad_alloc &) {
+    out_of_memory(c);
+  }
+}
+
 // Feeds the text to libcsv one physical line at a time (a line ends at LF,
 // CR LF or a lone CR), so that each row is known by the line it began on.
 Cells parse_cells(std::string_view text, const std::string &file, char separator) {
@@ -192,7 +212,7 @@ Cells parse_cells(std::string_view text, const std::string &file, char separator
   csv_set_delim(&parser, static_cast<unsigned char>(separator));
   Collector c;
   size_t at = 0;
-  while (at < text.size() && !c.problem) {
+  while (at < text.size() && !c.problem && !c.no_memory) {
     const size_t begin = at;
     next_line(text, at);
     std::string_view line = text.substr(begin, at - begin);
@@ -206,15 +226,20 @@ Cells parse_cells(std::string_view text, const std::string &file, char separator
         c.row_line = c.line;
       }
     }
-    if (csv_parse(&parser, line.data(), line.size(), on_field, on_row, &c) != line.size() &&
-        !c.problem)
+    if (csv_parse(&parser, line.data(), line.size(), on_field, on_row, &c) == line.size() ||
+        c.problem)
+      continue;
+    if (csv_error(&parser) != CSV_EPARSE)
+      c.no_memory = true;  // the parser's own buffer could not grow
+    else
       c.problem.emplace(c.line,
                         "a quote inside a field that does not begin with one, or text after a "
                         "closing quote; a quote inside a quoted field is written twice (\"\")");
   }
-  if (!c.problem && csv_fini(&parser, on_field, on_row, &c) != 0 && !c.problem)
+  if (!c.problem && !c.no_memory && csv_fini(&parser, on_field, on_row, &c) != 0 && !c.problem)
     c.problem.emplace(c.row_line, "a quoted field is not closed before the end of the file");
   csv_free(&parser);
+  if (c.no_memory) throw std::bad_alloc();
   if (c.problem) refuse(file, c.problem->first, "", c.problem->second);
   return std::move(c.cells);
 }
