@@ -6,20 +6,6 @@
 
 namespace bayescreen {
 
-namespace {
-
-// Passes the fits to the observer that asked to see them.
-class FitForwarder : public FitObserver {
- public:
-  explicit FitForwarder(AnalysisObserver &observer) : observer_(observer) {}
-  void model_fitted(const FitStep &step) override { observer_.model_fitted(step); }
-
- private:
-  AnalysisObserver &observer_;
-};
-
-}  // namespace
-
 void check_model_set_size(const Design &design, const Settings &settings) {
   const ModelSpace &space = settings.model_space;
   char text[300];
@@ -50,9 +36,7 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
   results.models = build_model_table(design, settings.model_space);
   report.model_set_built(results);
 
-  FitForwarder forward(report);
-  calc_model_fields(design, settings, results.models, report.shows_fits() ? &forward : nullptr,
-                    request.path);
+  calc_model_fields(design, settings, results.models, report.shows_fits() ? &report : nullptr, request.path);
   report.models_fitted(results);
 
   results.rankings = rank_models(results.models, settings);

@@ -34,15 +34,14 @@ struct Results {
 
 // What the analysis has done so far, for a front end that reports as it
 // goes (and the step-through display); each does nothing unless overridden.
-class AnalysisObserver {
+class AnalysisObserver : public FitObserver {
  public:
-  virtual ~AnalysisObserver() = default;
   // The model set, before any fit.
   virtual void model_set_built(const Results &) {}
   // True when every fit is to be shown (model_fitted is then called for
   // each, and the fits are made run by run).
   virtual bool shows_fits() const { return false; }
-  virtual void model_fitted(const FitStep &) {}
+  void model_fitted(const FitStep &) override {}
   virtual void models_fitted(const Results &) {}
   virtual void models_ranked(const Results &) {}
   virtual void factors_weighed(const Results &) {}

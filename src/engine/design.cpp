@@ -15,15 +15,6 @@
 
 namespace bayescreen {
 
-const ParameterKeyword kParameterKeywords[kParmRows] = {
-    {"NR", "NN", nullptr, "NROWS", "Nrows", false},
-    {"NC", nullptr, nullptr, "NCOLS", "Ncols", false},
-    {"NV", nullptr, nullptr, "NVARS", "Nvars", false},
-    {"PI", nullptr, nullptr, "PI", "Pi", true},
-    {"GAM", nullptr, nullptr, "GAMMA", "Gamma", true},
-    {"ALPHA", "ALF", nullptr, "ALPHA", "Alpha", true},
-};
-
 double ParameterValues::value(int k) const {
   switch (k) {
     case PARM_NROWS: return nrows;
@@ -163,8 +154,8 @@ class DesignFileReader {
 int DesignFileReader::find_parameter(const char *word) const {
   for (int k = 0; k < kParmRows; k++) {
     const ParameterKeyword &row = kParameterKeywords[k];
-    for (const char *prefix : {row.match1, row.match2, row.match3})
-      if (prefix != nullptr && strmatch(word, prefix) == 0) return k;
+    for (const char *prefix : {row.match1, row.match2})
+      if (*prefix != '\0' && strmatch(word, prefix) == 0) return k;
   }
   return -1;
 }

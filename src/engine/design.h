@@ -47,13 +47,17 @@ void name_columns(Design &design);
 // case, the upper-case name of the messages and the mixed-case name of the
 // echo; a real value (Pi, Gamma, Alpha) or an integer.
 struct ParameterKeyword {
-  const char *match1, *match2, *match3;
-  const char *keyname;
-  const char *showname;
+  char match1[6], match2[4];  // match2 empty: one prefix only
+  char keyname[6];
+  char showname[6];
   bool isreal;
 };
 // The keywords, by ParmRow.
-extern const ParameterKeyword kParameterKeywords[kParmRows];
+inline constexpr ParameterKeyword kParameterKeywords[kParmRows] = {
+    {"NR", "NN", "NROWS", "Nrows", false}, {"NC", "", "NCOLS", "Ncols", false},
+    {"NV", "", "NVARS", "Nvars", false},   {"PI", "", "PI", "Pi", true},
+    {"GAM", "", "GAMMA", "Gamma", true},    {"ALPHA", "ALF", "ALPHA", "Alpha", true},
+};
 
 // The values of the parameters after the parameter line, and where each
 // was given (the command line's value stands).

@@ -25,7 +25,7 @@
 // formed once and shared by the factors of X'X + Gamma of all the priors,
 // which are grown side by side; the least-squares factor is not needed.
 #pragma once
-#include <functional>
+#include "support/functionref.h"
 
 #include "engine/calcmodels.h"
 #include "engine/modelspace.h"
@@ -43,7 +43,7 @@ void gram_fit_models(const Design &design, const Settings &settings, ModelTable 
 // Receives the log Box-Meyer weights of one model under the priors first ..
 // first + count - 1 of a call of gram_prior_weights, logb[0 .. count-1].
 using PriorWeightSink =
-    std::function<void(const ModelEntry &m, int first, int count, const double *logb)>;
+    FunctionRef<void(const ModelEntry &m, int first, int count, const double *logb)>;
 
 // The log Box-Meyer weight (logb) of every model of the fitted table that
 // takes part in the posterior (has_posterior) under each of count priors,

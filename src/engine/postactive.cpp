@@ -105,9 +105,14 @@ FactorWeightTables factor_weight_tables(const Design &design, const Settings &se
 }
 
 const char *weighting_key(int w) {
-  static constexpr const char *kKeys[kWeightings] = {"fstat", "likelihood", "inv_rmse2", "inv_rmsec2",
-                                                     "postprob"};
-  return w >= 0 && w < kWeightings ? kKeys[w] : "?";
+  switch (static_cast<Weighting>(w)) {
+    case Weighting::Fstat: return "fstat";
+    case Weighting::Likelihood: return "likelihood";
+    case Weighting::InvRmse2: return "inv_rmse2";
+    case Weighting::InvRmsec2: return "inv_rmsec2";
+    case Weighting::PostProb: return "postprob";
+  }
+  return "?";
 }
 
 }  // namespace bayescreen

@@ -52,7 +52,7 @@ bool determinant_vanishes(std::vector<uint64_t> &g, int n, uint64_t p) {
 }
 
 // Fills g (ncols x ncols, row by row) with X'X modulo the prime p.
-using GramResidues = std::function<void(uint64_t p, std::vector<uint64_t> &g)>;
+using GramResidues = FunctionRef<void(uint64_t p, std::vector<uint64_t> &g)>;
 
 // The decision from the residues of X'X modulo p_0, p_1, ... until one is
 // nonzero or the product of the primes exceeds the bound.

@@ -12,7 +12,7 @@
 // however large the entries of X are.
 #pragma once
 #include <cstdint>
-#include <functional>
+#include "support/functionref.h"
 
 namespace bayescreen {
 
@@ -22,7 +22,7 @@ bool gram_matrix_singular(int ncols, const int64_t *gram);
 
 // Fills out[0 .. ncols-1] with row r of X reduced modulo the prime p, each
 // residue in [0, p).
-using RowResidues = std::function<void(int r, uint32_t p, uint32_t *out)>;
+using RowResidues = FunctionRef<void(int r, uint32_t p, uint32_t *out)>;
 
 // The same for an X'X whose entries may exceed 64 bits, from the rows of X:
 // X has nrows rows and ncols columns given through `row`. diag[k] is
