@@ -8,30 +8,65 @@
 #include <string>
 #include <vector>
 
+#include "engine/analysis.h"
 #include "engine/calcmodels.h"
-#include "cli/driver.h"
-#include "engine/models.h"
-#include "engine/readdat.h"
+#include "engine/modelspace.h"
 #include "numeric/matrix.h"
+#include "report/report.h"
 #include "design_fixture.h"
 #include "testutil.h"
 
 using namespace bayescreen;
-using testutil::model_named;
 
 using testutil::full_factorial;
-using testutil::kReactor12Rows;
-using testutil::kReactor12Y;
-using testutil::model_space;
 
 namespace {
 
-void fit_all(const std::vector<std::vector<int>> &rows, const std::vector<double> &y, int nvars) {
-  testutil::set_design(rows, y, nvars);
-  ninvalid = 0;
-  init_models();
-  calc_model_fields();
+// Every model of the default set of the design fitted under the settings.
+ModelTable fit_all(const Design &design, const Settings &settings = Settings()) {
+  ModelTable models = build_model_table(design, settings.model_space);
+  calc_model_fields(design, settings, models);
+  return models;
 }
+
+ModelTable fit_all(const std::vector<std::vector<int>> &rows, const std::vector<double> &y, int nvars,
+                   const Settings &settings = Settings()) {
+  return fit_all(testutil::make_design(rows, y, nvars), settings);
+}
+
+// What the report prints once the models of the design are fitted: the
+// singular models and the count of invalid ones.
+std::string fitted_report(const std::vector<std::vector<int>> &rows, const std::vector<double> &y, int nvars) {
+  const Design design = testutil::make_design(rows, y, nvars);
+  const Settings settings;
+  testutil::Outcome out = testutil::run_child([&] {
+    Results results;
+    results.models = fit_all(design, settings);
+    ReportPrinter(design, settings).models_fitted(results);
+  });
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.err, "");
+  return out.out;
+}
+
+// A 2^3 factorial with a fourth column D = AB: the model ABD has two equal
+// columns.
+std::vector<std::vector<int>> fourth_column_ab() {
+  auto rows = full_factorial(3);
+  for (auto &r : rows) r.push_back(r[0] * r[1]);
+  return rows;
+}
+
+// Entries from -8 to 9 and C = 3A - B: the main-effect columns of ABC are
+// dependent, yet the rounding of the decomposition leaves a tiny pivot.
+std::vector<std::vector<int>> third_column_3a_minus_b() {
+  const std::vector<int> a = {-1, 1, 3, 1, -2, 1, 1, -1, -2, 0};
+  const std::vector<int> b = {1, -1, 0, 0, 2, -1, -1, 0, 0, 2};
+  std::vector<std::vector<int>> rows;
+  for (size_t r = 0; r < a.size(); r++) rows.push_back({a[r], b[r], 3 * a[r] - b[r]});
+  return rows;
+}
+const std::vector<double> kThirdColumnY = {12.2, 12.7, 10.2, 11.0, 8.3, 11.2, 10.6, 9.8, 9.7, 8.1};
 
 void expect_close(double actual, double expected, const char *what) {
   EXPECT_NEAR(actual, expected, 1e-11 * std::fabs(expected) + 1e-14) << what;
@@ -42,8 +77,8 @@ struct Reference {
   double rmse, adjrsq, fstat, loglik, rmsec, bval, postprob;
 };
 
-void expect_model(const Reference &ref) {
-  const ModelEntry &m = model_named(ref.name);
+void expect_model(const ModelTable &models, const Reference &ref) {
+  const ModelEntry &m = testutil::model_named(models, ref.name);
   SCOPED_TRACE(ref.name);
   EXPECT_EQ(m.invalid, 0);
   expect_close(m.rmse, ref.rmse, "rmse");
@@ -56,26 +91,26 @@ void expect_model(const Reference &ref) {
   expect_close(m.postprob, ref.postprob, "postprob");
 }
 
-double postprob_sum() {
+double postprob_sum(const ModelTable &models) {
   double sum = 0;
-  for (int i = 0; i < nmod; i++) sum += model[i].postprob;
+  for (const ModelEntry &m : models) sum += m.postprob;
   return sum;
 }
 
 }  // namespace
 
 TEST(CalcModels, TwoByTwoFactorialAgainstHandValues) {
-  fit_all(full_factorial(2), {10, 12, 20, 23}, 2);
-  ASSERT_EQ(nmod, 3);
-  expect_model({"A", 7.433034373659253, -0.4197002141327623, 0.11312217194570136,
-                -12.313196452494525, 7.441114990892985, 2.8048073338752497e-05,
-                0.028028583772111596});
-  expect_model({"B", 1.8027756377319946, 0.9164882226980728, 33.92307692307692,
-                -6.646769764382093, 2.3173675383271224, 0.0009286077949313299,
-                0.9279625397908433});
+  const ModelTable models = fit_all(full_factorial(2), {10, 12, 20, 23}, 2);
+  ASSERT_EQ(models.size(), 3);
+  expect_model(models, {"A", 7.433034373659253, -0.4197002141327623, 0.11312217194570136,
+                        -12.313196452494525, 7.441114990892985, 2.8048073338752497e-05,
+                        0.028028583772111596});
+  expect_model(models, {"B", 1.8027756377319946, 0.9164882226980728, 33.92307692307692,
+                        -6.646769764382093, 2.3173675383271224, 0.0009286077949313299,
+                        0.9279625397908433});
   // The saturated model leaves no residual error: the classical criteria
   // follow IEEE division by zero while the posterior weight stays finite.
-  const ModelEntry &ab = model_named("AB");
+  const ModelEntry &ab = testutil::model_named(models, "AB");
   EXPECT_EQ(ab.invalid, 0);
   EXPECT_TRUE(std::isnan(ab.rmse));
   EXPECT_TRUE(std::isnan(ab.adjrsq));
@@ -84,35 +119,35 @@ TEST(CalcModels, TwoByTwoFactorialAgainstHandValues) {
   expect_close(ab.bval, 4.403947783799644e-05, "bval AB");
   expect_close(ab.postprob, 0.04400887643704502, "postprob AB");
   // Default alpha: every valid model marks exactly its own factors.
-  EXPECT_EQ(has_column(model_named("A").ivals, 0), 1);
-  EXPECT_EQ(has_column(model_named("A").ivals, 1), 0);
+  const ModelEntry &a = testutil::model_named(models, "A");
+  EXPECT_EQ(has_column(a.ivals, 0), 1);
+  EXPECT_EQ(has_column(a.ivals, 1), 0);
   EXPECT_EQ(has_column(ab.ivals, 0) + has_column(ab.ivals, 1), 2);
-  EXPECT_NEAR(postprob_sum(), 1.0, 1e-14);
+  EXPECT_NEAR(postprob_sum(models), 1.0, 1e-14);
 }
 
 TEST(CalcModels, TwoByThreeFactorialAgainstHandValues) {
-  fit_all(full_factorial(3), {54, 57, 61, 70, 52, 59, 63, 78}, 3);
-  ASSERT_EQ(nmod, 7);
-  expect_model({"A", 7.905694150420948, 0.15784408084696824, 2.312, -26.741446202799683,
-                7.935503904744942, 1.5739745999230884e-11, 0.05424186461199921});
-  expect_model({"B", 5.873670062235365, 0.5351299326275265, 9.057971014492754,
-                -24.364617271979515, 5.959969952110947, 1.1676449248198232e-10,
-                0.4023904701515494});
-  expect_model({"C", 9.192388155425117, -0.13859480269489893, 0.14792899408284024,
-                -27.94778611328277, 9.194609816256621, 5.614177742610458e-12,
-                0.019347419522351642});
-  expect_model({"AB", 3.082207001484488, 0.8719923002887392, 16.894736842105264,
-                -17.584086737823583, 3.4438777733315478, 1.4666049845691746e-10,
-                0.5054172349170793});
-  expect_model({"AC", 9.354143466934854, -0.17901828681424448, 0.6457142857142857,
-                -26.465474716851876, 9.398451061368633, 1.3009280349134734e-13,
-                0.0004483221161458318});
-  expect_model({"BC", 6.745368781616021, 0.3869104908565929, 2.4725274725274726,
-                -23.84976884722522, 6.866907001314775, 1.170359009889532e-12,
-                0.004033257904223072});
+  const ModelTable models = fit_all(full_factorial(3), {54, 57, 61, 70, 52, 59, 63, 78}, 3);
+  ASSERT_EQ(models.size(), 7);
+  const Reference refs[] = {
+      {"A", 7.905694150420948, 0.15784408084696824, 2.312, -26.741446202799683, 7.935503904744942,
+       1.5739745999230884e-11, 0.05424186461199921},
+      {"B", 5.873670062235365, 0.5351299326275265, 9.057971014492754, -24.364617271979515,
+       5.959969952110947, 1.1676449248198232e-10, 0.4023904701515494},
+      {"C", 9.192388155425117, -0.13859480269489893, 0.14792899408284024, -27.94778611328277,
+       9.194609816256621, 5.614177742610458e-12, 0.019347419522351642},
+      {"AB", 3.082207001484488, 0.8719923002887392, 16.894736842105264, -17.584086737823583,
+       3.4438777733315478, 1.4666049845691746e-10, 0.5054172349170793},
+      {"AC", 9.354143466934854, -0.17901828681424448, 0.6457142857142857, -26.465474716851876,
+       9.398451061368633, 1.3009280349134734e-13, 0.0004483221161458318},
+      {"BC", 6.745368781616021, 0.3869104908565929, 2.4725274725274726, -23.84976884722522,
+       6.866907001314775, 1.170359009889532e-12, 0.004033257904223072},
+  };
+  for (const Reference &ref : refs) expect_model(models, ref);
   // Eight runs and eight columns: nn - nc = 0, yet the weight is finite.
-  expect_close(model_named("ABC").bval, 4.097715577444352e-12, "bval ABC");
-  expect_close(model_named("ABC").postprob, 0.014121430776651523, "postprob ABC");
+  const ModelEntry &abc = testutil::model_named(models, "ABC");
+  expect_close(abc.bval, 4.097715577444352e-12, "bval ABC");
+  expect_close(abc.postprob, 0.014121430776651523, "postprob ABC");
 }
 
 // Entries other than -1 and 1: a 2^3 factorial with a centre run first and
@@ -121,8 +156,8 @@ TEST(CalcModels, CentrePointsAgainstExactValues) {
   std::vector<std::vector<int>> rows = full_factorial(3);
   rows.insert(rows.begin() + 4, {0, 0, 0});
   rows.insert(rows.begin(), {0, 0, 0});
-  fit_all(rows, {60, 54, 57, 61, 70, 62.5, 52, 59, 63, 78}, 3);
-  ASSERT_EQ(nmod, 7);
+  const ModelTable models = fit_all(rows, {60, 54, 57, 61, 70, 62.5, 52, 59, 63, 78}, 3);
+  ASSERT_EQ(models.size(), 7);
   const Reference refs[] = {
       {"A", 6.878635402461741, 0.18581210267195641, 3.053959447856813, -32.35787047154868,
        6.904331369992801, 3.573502359142393e-14, 0.01372759283069366},
@@ -139,90 +174,55 @@ TEST(CalcModels, CentrePointsAgainstExactValues) {
       {"ABC", 1.3275918047351754, 0.9696716218154008, 42.107396149949345, -8.975862048397659,
        2.6183271863733837, 9.446923604262196e-14, 0.036290313454026446},
   };
-  for (const Reference &ref : refs) expect_model(ref);
+  for (const Reference &ref : refs) expect_model(models, ref);
 }
 
 TEST(CalcModels, UnbalancedDesignAgainstHandValues) {
-  fit_all({{-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1}, {1, 1, -1}, {-1, -1, -1}},
-          {3.1, 4.7, 5.2, 9.8, 8.9, 2.5}, 3);
-  expect_model({"A", 2.1702534414210706, 0.48013245033112584, 5.617834394904459,
-                -11.946299598988523, 2.209483691231547, 1.3015737333622708e-05,
-                0.10883443815194142});
-  expect_model({"C", 3.3019880375313297, -0.20343543046357615, 0.15477214101461742,
-                -14.46438421108255, 3.3038481534960447, 1.8437191357127199e-06,
-                0.015416732152924186});
-  expect_model({"AB", 0.5408326913195985, 0.9677152317880795, 50.95726495726493,
-                -1.5299224962930318, 0.8602859024593698, 7.97559510956525e-05,
-                0.6668999154082554});
-  expect_model({"BC", 2.1523243250030886, 0.48868653421633557, 2.5929123943155243,
-                -9.817084370755842, 2.28153479801945, 6.079132986075976e-07,
-                0.005083223531880867});
+  const ModelTable models =
+      fit_all({{-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1}, {1, 1, -1}, {-1, -1, -1}},
+              {3.1, 4.7, 5.2, 9.8, 8.9, 2.5}, 3);
+  const Reference refs[] = {
+      {"A", 2.1702534414210706, 0.48013245033112584, 5.617834394904459, -11.946299598988523,
+       2.209483691231547, 1.3015737333622708e-05, 0.10883443815194142},
+      {"C", 3.3019880375313297, -0.20343543046357615, 0.15477214101461742, -14.46438421108255,
+       3.3038481534960447, 1.8437191357127199e-06, 0.015416732152924186},
+      {"AB", 0.5408326913195985, 0.9677152317880795, 50.95726495726493, -1.5299224962930318,
+       0.8602859024593698, 7.97559510956525e-05, 0.6668999154082554},
+      {"BC", 2.1523243250030886, 0.48868653421633557, 2.5929123943155243, -9.817084370755842,
+       2.28153479801945, 6.079132986075976e-07, 0.005083223531880867},
+  };
+  for (const Reference &ref : refs) expect_model(models, ref);
   // Six runs cannot carry the eight columns of the three-factor model.
-  EXPECT_EQ(model_named("ABC").invalid, 1);
-  EXPECT_EQ(ninvalid, 1);
+  EXPECT_EQ(testutil::model_named(models, "ABC").invalid, 1);
+  EXPECT_EQ(models.invalid, 1);
 }
 
 TEST(CalcModels, AliasedFactorsGiveInvalidModelsWithProbabilityZero) {
-  // 2^3 factorial with D = AB: the model ABD has two equal columns.
-  auto rows = full_factorial(3);
-  for (auto &r : rows) r.push_back(r[0] * r[1]);
-  auto out = testutil::run_child([&] {
-    fit_all(rows, {54, 57, 61, 70, 52, 59, 63, 78}, 4);
-  });
-  EXPECT_NE(out.out.find("THE DESIGN MATRIX for model ABD is NOT INVERTIBLE.\n"),
-            std::string::npos);
-  EXPECT_NE(out.out.find("\n1 model out of 14 were invalid.\n"
-                         "(That is, the design matrix was singular.)\n"),
-            std::string::npos)
-      << out.out;
-
-  fit_all(rows, {54, 57, 61, 70, 52, 59, 63, 78}, 4);
-  EXPECT_EQ(ninvalid, 1);
-  const ModelEntry &abd = model_named("ABD");
+  const ModelTable models = fit_all(fourth_column_ab(), {54, 57, 61, 70, 52, 59, 63, 78}, 4);
+  EXPECT_EQ(models.invalid, 1);
+  const ModelEntry &abd = testutil::model_named(models, "ABD");
   EXPECT_EQ(abd.invalid, 1);
   EXPECT_EQ(abd.bval, 0);
   EXPECT_EQ(abd.postprob, 0);
   EXPECT_EQ(abd.rmse, 0);
   EXPECT_EQ(abd.fstat, 0);
   for (int f = 0; f < 4; f++) EXPECT_EQ(has_column(abd.ivals, f), 0);
-  EXPECT_NEAR(postprob_sum(), 1.0, 1e-14);
-}
-
-TEST(CalcModels, FewerRunsThanDistinctRowsOfATriple) {
-  // Three runs of four two-level factors: a triple has 8 possible distinct
-  // rows, more than there are runs; only the singles can be fitted.
-  auto out = testutil::run_child([] {
-    fit_all({{-1, -1, -1, 1}, {1, -1, 1, -1}, {-1, 1, 1, 1}}, {10, 14, 9}, 4);
-  });
-  EXPECT_EQ(out.status, 0);
-  EXPECT_NE(out.out.find("\n10 models out of 14 were invalid.\n"), std::string::npos) << out.out;
+  EXPECT_NEAR(postprob_sum(models), 1.0, 1e-14);
 }
 
 TEST(CalcModels, ExactlySingularModelsOfADesignBeyondTwoLevels) {
-  // Entries from -8 to 9 and C = 3A - B: the main-effect columns of ABC are
-  // dependent, yet the rounding of the decomposition leaves a tiny pivot.
-  const std::vector<int> a = {-1, 1, 3, 1, -2, 1, 1, -1, -2, 0};
-  const std::vector<int> b = {1, -1, 0, 0, 2, -1, -1, 0, 0, 2};
-  const std::vector<double> y = {12.2, 12.7, 10.2, 11.0, 8.3, 11.2, 10.6, 9.8, 9.7, 8.1};
-  std::vector<std::vector<int>> rows;
-  for (size_t r = 0; r < a.size(); r++) rows.push_back({a[r], b[r], 3 * a[r] - b[r]});
-  auto out = testutil::run_child([&] { fit_all(rows, y, 3); });
-  EXPECT_NE(out.out.find("CROUTP: All potential pivot elements are zero!\n"
-                         "THE DESIGN MATRIX for model ABC is NOT INVERTIBLE.\n"
-                         "\n1 model out of 7 were invalid.\n"),
-            std::string::npos)
-      << out.out;
-  fit_all(rows, y, 3);
-  EXPECT_EQ(model_named("ABC").invalid, 1);
-  EXPECT_EQ(model_named("ABC").postprob, 0);
+  const ModelTable models = fit_all(third_column_3a_minus_b(), kThirdColumnY, 3);
+  EXPECT_EQ(models.invalid, 1);
+  EXPECT_EQ(testutil::model_named(models, "ABC").invalid, 1);
+  EXPECT_EQ(testutil::model_named(models, "ABC").postprob, 0);
   // The probabilities come from the six regular models alone.
-  expect_model({"B", 1.1769243229999817, 0.38150636244191855, 6.551483561793033,
-                -14.702712872420136, 1.183462793531537, 2.3304439100098732e-07,
-                0.875958089185256});
-  expect_model({"AC", 1.3188812375792907, 0.2233067339974135, 1.862528660046358,
-                -14.403095512602668, 1.3658993748341504, 1.1529581160111538e-10,
-                0.00043336936103623467});
-  EXPECT_NEAR(postprob_sum(), 1.0, 1e-14);
+  expect_model(models, {"B", 1.1769243229999817, 0.38150636244191855, 6.551483561793033,
+                        -14.702712872420136, 1.183462793531537, 2.3304439100098732e-07,
+                        0.875958089185256});
+  expect_model(models, {"AC", 1.3188812375792907, 0.2233067339974135, 1.862528660046358,
+                        -14.403095512602668, 1.3658993748341504, 1.1529581160111538e-10,
+                        0.00043336936103623467});
+  EXPECT_NEAR(postprob_sum(models), 1.0, 1e-14);
 }
 
 TEST(CalcModels, EntriesAtTheIntLimitsAreDecidedExactlyToo) {
@@ -232,27 +232,55 @@ TEST(CalcModels, EntriesAtTheIntLimitsAreDecidedExactlyToo) {
   const std::vector<int> b = {1, 1, -1, -1, -1, -1, 1, 1};
   std::vector<std::vector<int>> rows;
   for (size_t r = 0; r < a.size(); r++) rows.push_back({a[r], b[r], a[r]});
-  fit_all(rows, {5, 7, 6, 9, 3, 4, 8, 2}, 3);
-  EXPECT_EQ(ninvalid, 2);
-  EXPECT_EQ(model_named("AC").invalid, 1);
-  EXPECT_EQ(model_named("ABC").invalid, 1);
-  EXPECT_EQ(model_named("BC").invalid, 0);
+  const ModelTable models = fit_all(rows, {5, 7, 6, 9, 3, 4, 8, 2}, 3);
+  EXPECT_EQ(models.invalid, 2);
+  EXPECT_EQ(testutil::model_named(models, "AC").invalid, 1);
+  EXPECT_EQ(testutil::model_named(models, "ABC").invalid, 1);
+  EXPECT_EQ(testutil::model_named(models, "BC").invalid, 0);
 }
 
-TEST(CalcModels, CountLineUsesThePluralAndSeparators) {
-  // Four runs with C = AB and D = A: AD is singular and no triple fits.
-  auto rows = full_factorial(2);
-  for (auto &r : rows) {
+// The report of the singular models once the fits are done: each singular
+// model with the decomposition's message, then the count of invalid models
+// (the plural and the thousands separators of the count line).
+TEST(CalcModels, ReportNamesEverySingularModelAndCountsThem) {
+  auto four_runs = full_factorial(2);  // C = AB and D = A: AD is singular, no triple fits
+  for (auto &r : four_runs) {
     r.push_back(r[0] * r[1]);
     r.push_back(r[0]);
   }
-  auto out = testutil::run_child([&] { fit_all(rows, {10, 12, 20, 23}, 4); });
-  EXPECT_NE(out.out.find("\n5 models out of 14 were invalid.\n"), std::string::npos) << out.out;
-  // Models with more columns than runs are invalid whatever the rounding;
-  // the report is the one of a decomposition that meets a zero column.
-  EXPECT_NE(out.out.find("CROUTP: All potential pivot elements are zero!\n"
-                         "THE DESIGN MATRIX for model ABC is NOT INVERTIBLE.\n"),
-            std::string::npos);
+  const struct {
+    const char *what;
+    std::vector<std::vector<int>> rows;
+    std::vector<double> y;
+    int nvars;
+    int invalid;
+    std::vector<std::string> lines;  // each found in the report
+  } cases[] = {
+      {"D = AB", fourth_column_ab(), {54, 57, 61, 70, 52, 59, 63, 78}, 4, 1,
+       {"THE DESIGN MATRIX for model ABD is NOT INVERTIBLE.\n",
+        "\n1 model out of 14 were invalid.\n(That is, the design matrix was singular.)\n"}},
+      // Three runs of four two-level factors: a triple has 8 possible
+      // distinct rows, more than there are runs; only the singles can be fitted.
+      {"three runs", {{-1, -1, -1, 1}, {1, -1, 1, -1}, {-1, 1, 1, 1}}, {10, 14, 9}, 4, 10,
+       {"\n10 models out of 14 were invalid.\n"}},
+      {"C = 3A - B", third_column_3a_minus_b(), kThirdColumnY, 3, 1,
+       {"CROUTP: All potential pivot elements are zero!\n"
+        "THE DESIGN MATRIX for model ABC is NOT INVERTIBLE.\n"
+        "\n1 model out of 7 were invalid.\n"}},
+      // Models with more columns than runs are invalid whatever the
+      // rounding; the report is the one of a decomposition that meets a
+      // zero column.
+      {"four runs", four_runs, {10, 12, 20, 23}, 4, 5,
+       {"\n5 models out of 14 were invalid.\n",
+        "CROUTP: All potential pivot elements are zero!\n"
+        "THE DESIGN MATRIX for model ABC is NOT INVERTIBLE.\n"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(fit_all(c.rows, c.y, c.nvars).invalid, c.invalid);
+    const std::string report = fitted_report(c.rows, c.y, c.nvars);
+    for (const std::string &line : c.lines) EXPECT_TRUE(testutil::contains(report, line)) << report;
+  }
 }
 
 TEST(CalcModels, AlphaBelowOneMarksFactorsThroughTheirColumns) {
@@ -263,16 +291,16 @@ TEST(CalcModels, AlphaBelowOneMarksFactorsThroughTheirColumns) {
   std::vector<double> y;
   const double noise[8] = {0.3, -0.2, 0.1, -0.4, 0.2, 0.1, -0.3, 0.2};
   for (int r = 0; r < 8; r++) y.push_back(10 + 8 * rows[r][0] * rows[r][1] + noise[r]);
-  alpha = 0.05;
-  fit_all(rows, y, 2);
-  alpha = 2.0;
-  const ModelEntry &ab = model_named("AB");
+  Settings settings;
+  settings.alpha = 0.05;
+  const ModelTable models = fit_all(rows, y, 2, settings);
+  const ModelEntry &ab = testutil::model_named(models, "AB");
   EXPECT_EQ(has_column(ab.ivals, 0), 1);
   EXPECT_EQ(has_column(ab.ivals, 1), 1);
   // In AB the P-values of A and B are about 0.49 and 0.37, that of AB far
   // below 0.05; alone, A and B explain nothing.
-  EXPECT_EQ(has_column(model_named("B").ivals, 1), 0);
-  EXPECT_EQ(has_column(model_named("A").ivals, 0), 0);
+  EXPECT_EQ(has_column(testutil::model_named(models, "B").ivals, 1), 0);
+  EXPECT_EQ(has_column(testutil::model_named(models, "A").ivals, 0), 0);
 }
 
 TEST(CalcModels, LargeDesignInLargeUnitsKeepsFiniteProbabilities) {
@@ -292,58 +320,69 @@ TEST(CalcModels, LargeDesignInLargeUnitsKeepsFiniteProbabilities) {
     y.push_back(10000 + 150 * row[0] - 90 * row[2] * row[3] + noise);
     rows.push_back(row);
   }
-  fit_all(rows, y, 7);
+  const ModelTable models = fit_all(rows, y, 7);
   double bsum = 0;
-  for (int i = 0; i < nmod; i++) bsum += model[i].bval;
+  for (const ModelEntry &m : models) bsum += m.bval;
   EXPECT_EQ(bsum, 0.0);  // the product underflows for every model
-  for (int i = 0; i < nmod; i++) EXPECT_TRUE(std::isfinite(model[i].postprob));
-  EXPECT_NEAR(postprob_sum(), 1.0, 1e-12);
+  for (const ModelEntry &m : models) EXPECT_TRUE(std::isfinite(m.postprob));
+  EXPECT_NEAR(postprob_sum(models), 1.0, 1e-12);
   // The planted effects A and CD lead: the best model is ACD.
   int best = 0;
-  for (int i = 1; i < nmod; i++)
-    if (model[i].postprob > model[best].postprob) best = i;
-  EXPECT_STREQ(model[best].name, "ACD");
+  for (int i = 1; i < models.size(); i++)
+    if (models[i].postprob > models[best].postprob) best = i;
+  EXPECT_STREQ(models[best].name, "ACD");
 }
 
-// Normalises with the given log weights of the first nmod models.
-void normalise_with(const double *logb) {
-  for (int i = 0; i < nmod; i++) model[i].logb = logb[i];
-  normalise_postprob();
+namespace {
+
+// The model table of the default set of a 2^k factorial, not fitted, for
+// setting weights by hand.
+ModelTable unfitted_models(int k) {
+  const Design design = testutil::make_design(full_factorial(k), std::vector<double>(1u << k, 1.0), k);
+  return build_model_table(design, ModelSpace());
 }
+
+// Normalises with the given log weights of the models.
+void normalise_with(ModelTable &models, const double *logb) {
+  for (int i = 0; i < models.size(); i++) models[i].logb = logb[i];
+  normalise_postprob(ModelSpace(), models);
+}
+
+}  // namespace
 
 TEST(CalcModels, NormalisingInLogsMatchesTheQuotientAndHandlesExtremes) {
-  testutil::set_design(full_factorial(2), {1, 2, 3, 4}, 2);
-  init_models();
+  ModelTable model = unfitted_models(2);
+  ASSERT_EQ(model.size(), 3);
   // Weights too small for a double: only the logs tell them apart.
   double logb[3] = {-800, -800 + std::log(3.0), -INFINITY};
   for (int i = 0; i < 3; i++) model[i].bval = 0;
   model[2].invalid = 1;
-  normalise_with(logb);
+  normalise_with(model, logb);
   EXPECT_NEAR(model[0].postprob, 0.25, 1e-12);
   EXPECT_NEAR(model[1].postprob, 0.75, 1e-12);
   EXPECT_EQ(model[2].postprob, 0);
   // Computable quotients are used as they are.
   model[0].bval = 1e-300;
   model[1].bval = 3e-300;
-  normalise_with(logb);
+  normalise_with(model, logb);
   EXPECT_EQ(model[0].postprob, 1e-300 / 4e-300);
   // Overflowing weights: the infinite ones share the probability.
   model[0].bval = INFINITY;
   model[1].bval = INFINITY;
   double inf_logb[3] = {INFINITY, INFINITY, -INFINITY};
-  normalise_with(inf_logb);
+  normalise_with(model, inf_logb);
   EXPECT_EQ(model[0].postprob, 0.5);
   EXPECT_EQ(model[1].postprob, 0.5);
   // No valid model at all: every probability is 0, none is NaN.
   model[0].invalid = model[1].invalid = 1;
   model[0].bval = model[1].bval = 0;
-  normalise_with(logb);
+  normalise_with(model, logb);
   EXPECT_EQ(model[0].postprob + model[1].postprob + model[2].postprob, 0);
 }
 
 TEST(CalcModels, NormalisingInLogsWhereThePlainQuotientsLosePrecision) {
-  testutil::set_design(full_factorial(2), {1, 2, 3, 4}, 2);
-  init_models();
+  ModelTable model = unfitted_models(2);
+  ASSERT_EQ(model.size(), 3);
   struct Case {
     const char *name;
     double logb[3];
@@ -368,7 +407,7 @@ TEST(CalcModels, NormalisingInLogsWhereThePlainQuotientsLosePrecision) {
       model[i].invalid = c.logb[i] == -INFINITY;
       model[i].bval = std::exp(c.logb[i]);
     }
-    normalise_with(c.logb);
+    normalise_with(model, c.logb);
     for (int i = 0; i < 3; i++)
       EXPECT_NEAR(model[i].postprob, c.expected[i], 1e-12 * c.expected[i]) << i;
   }
@@ -378,15 +417,14 @@ TEST(CalcModels, NormalisingInLogsWhereThePlainQuotientsLosePrecision) {
 // (with an invalid model's infinite weight, which does not count): the
 // infinite one takes all the probability, and no probability is NaN.
 TEST(CalcModels, AnInfiniteLogWeightAmongNaNAndFiniteOnesTakesAll) {
-  testutil::set_design(full_factorial(3), {1, 2, 3, 4, 5, 6, 7, 8}, 3);
-  init_models();
-  ASSERT_EQ(nmod, 7);
+  ModelTable model = unfitted_models(3);
+  ASSERT_EQ(model.size(), 7);
   const double logb[7] = {NAN, 5, INFINITY, -3, INFINITY, 1e300, NAN};
   const double bval[7] = {NAN, 1, INFINITY, 0, INFINITY, 2, NAN};
-  for (int i = 0; i < nmod; i++) model[i].bval = bval[i];
+  for (int i = 0; i < model.size(); i++) model[i].bval = bval[i];
   model[4].invalid = 1;
-  normalise_with(logb);
-  for (int i = 0; i < nmod; i++) EXPECT_EQ(model[i].postprob, i == 2 ? 1.0 : 0.0) << i;
+  normalise_with(model, logb);
+  for (int i = 0; i < model.size(); i++) EXPECT_EQ(model[i].postprob, i == 2 ? 1.0 : 0.0) << i;
 }
 
 // ---- Step-through output of one model --------------------------------------------
@@ -508,15 +546,20 @@ TEST(CalcModels, FittingKernelsEqualThePlainMatrixChainBitForBit) {
       rows.push_back(row);
       y.push_back(static_cast<double>(lcg() % 100000) / 997.0);
     }
-    fit_all(rows, y, 4);
-    for (int i = 0; i < nmod; i++) {
-      const ModelEntry &m = model[i];
+    const Design design = testutil::make_design(rows, y, 4);
+    const Settings settings;
+    const ModelTable models = fit_all(design, settings);
+    ModelRefitter refitter(design, settings, largest_model_columns(models));
+    const int nn = design.runs;
+    const double gam = settings.gamma;
+    const double *yy = design.y.data();
+    for (const ModelEntry &m : models) {
       if (m.invalid) continue;
       SCOPED_TRACE(std::string("design kind ") + std::to_string(kind) + ", model " + m.name);
-      const FitDetails d = fit_details(m);
+      const FitDetails d = refitter.details(m);
       const int nc = d.nc;
       uint64_t masks[64];
-      model_column_masks(m, masks);
+      ASSERT_EQ(model_column_masks(settings.model_space, m, masks), nc);
       std::vector<double> x(static_cast<size_t>(nn * nc)), xt(x.size());
       for (int r = 0; r < nn; r++)
         for (int k = 0; k < nc; k++) {
