@@ -8,11 +8,9 @@
 #include <vector>
 
 #include "engine/calcmodels.h"
-#include "engine/models.h"
-#include "engine/readdat.h"
+#include "engine/modelspace.h"
 #include "engine/settings.h"
 #include "design_fixture.h"
-#include "testutil.h"
 
 using namespace bayescreen;
 
@@ -147,36 +145,34 @@ void expect_agrees(double actual, double expected, double tolerance, const char 
   EXPECT_NEAR(actual, expected, tolerance * std::fabs(expected) + 1e-13) << what;
 }
 
-class ModelSpaceTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    modelspace = ModelSpace();
-    fit_path = FitPath::Auto;
-  }
+// The case's design and model set, every model fitted along the path.
+struct Fitted {
+  Design design;
+  ModelTable models;
 };
 
-void fit_case(const Case &c) {
-  modelspace = c.space;
-  testutil::set_design(c.rows, c.y, static_cast<int>(c.rows[0].size()));
-  ninvalid = 0;
-  init_models();
-  calc_model_fields();
+Fitted fit_case(const Case &c, FitPath path) {
+  Settings settings;
+  settings.model_space = c.space;
+  Fitted f{testutil::make_design(c.rows, c.y, static_cast<int>(c.rows[0].size())), ModelTable()};
+  f.models = build_model_table(f.design, c.space);
+  calc_model_fields(f.design, settings, f.models, nullptr, path);
+  return f;
 }
 
 }  // namespace
 
-TEST_F(ModelSpaceTest, BothFittingPathsMatchTheExactReference) {
+TEST(ModelSpace, BothFittingPathsMatchTheExactReference) {
   for (FitPath path : {FitPath::ByRows, FitPath::ByCrossProducts}) {
     // Fits from cross products lose a few digits to cancellation in SSE.
     const double tolerance = path == FitPath::ByRows ? 1e-10 : 1e-8;
-    fit_path = path;
     for (const Case &c : cases()) {
       SCOPED_TRACE(std::string(c.title) + (path == FitPath::ByRows ? " by rows" : " by cross products"));
-      fit_case(c);
-      ASSERT_EQ(nmod, static_cast<int>(c.models.size()));
-      for (int i = 0; i < nmod; i++) {
+      const Fitted f = fit_case(c, path);
+      ASSERT_EQ(f.models.size(), static_cast<int>(c.models.size()));
+      for (int i = 0; i < f.models.size(); i++) {
         const Reference &ref = c.models[static_cast<size_t>(i)];
-        const ModelEntry &m = model[i];
+        const ModelEntry &m = f.models[i];
         SCOPED_TRACE(ref.name);
         EXPECT_STREQ(m.name, ref.name);
         EXPECT_EQ(m.num, i + 1);
@@ -195,7 +191,7 @@ TEST_F(ModelSpaceTest, BothFittingPathsMatchTheExactReference) {
   }
 }
 
-TEST_F(ModelSpaceTest, BothFittingPathsAgreeOnLargerSets) {
+TEST(ModelSpace, BothFittingPathsAgreeOnLargerSets) {
   // Random two-level and three-level designs (a level 0 takes the fits off
   // the two-level shortcuts), with every model-space option at once. Too few
   // runs leave some level combinations out, and a column that copies another
@@ -217,19 +213,17 @@ TEST_F(ModelSpaceTest, BothFittingPathsAgreeOnLargerSets) {
     }
     for (auto &row : rows) row[6] = row[1];
     for (const ModelSpace &s : {model_space(1, 4, 2, 1, 1, 1.2), model_space(0, 6, 1, 1, 0, 0), model_space(0, 3, 3, 0, 1, 0)}) {
-      std::vector<ModelEntry> by_rows;
-      Case c{"random", rows, y, s, {}};
-      fit_path = FitPath::ByRows;
-      fit_case(c);
-      by_rows.assign(model, model + nmod);
-      fit_path = FitPath::ByCrossProducts;
-      fit_case(c);
+      const Case c{"random", rows, y, s, {}};
+      const Fitted by_rows = fit_case(c, FitPath::ByRows);
+      const Fitted by_products = fit_case(c, FitPath::ByCrossProducts);
       SCOPED_TRACE("levels " + std::to_string(levels));
-      EXPECT_GT(ninvalid, 0);
-      ASSERT_EQ(nmod, static_cast<int>(by_rows.size()));
-      for (int i = 0; i < nmod; i++) {
-        const ModelEntry &a = by_rows[static_cast<size_t>(i)], &b = model[i];
-        SCOPED_TRACE(b.name);  // the first fit's names went with its model set
+      EXPECT_GT(by_products.models.invalid, 0);
+      EXPECT_EQ(by_products.models.invalid, by_rows.models.invalid);
+      ASSERT_EQ(by_products.models.size(), by_rows.models.size());
+      for (int i = 0; i < by_rows.models.size(); i++) {
+        const ModelEntry &a = by_rows.models[i], &b = by_products.models[i];
+        SCOPED_TRACE(b.name);
+        EXPECT_STREQ(a.name, b.name);
         ASSERT_EQ(a.invalid, b.invalid);
         for (double ModelEntry::*field : {&ModelEntry::rmse, &ModelEntry::adjrsq, &ModelEntry::fstat,
                                            &ModelEntry::loglik, &ModelEntry::rmsec, &ModelEntry::logb})
