@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/calcmodels.h"
-#include "engine/models.h"
+#include "engine/modelspace.h"
 #include "engine/priorgrid.h"
 #include "engine/settings.h"
 #include "design_fixture.h"
@@ -34,49 +34,50 @@ namespace {
 
 GridSpec grid(double lo, double hi, int n) { return GridSpec{lo, hi, n}; }
 
-class PriorGridTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    modelspace = ModelSpace();
-    priorgrids = PriorGrids();
-    fit_path = FitPath::Auto;
-    pi = 0.25;
-    gam = 2.5;
-    alpha = 2.0;
-  }
+// A fitted model set and the grids computed from it.
+struct GridRun {
+  bayescreen::Design design;
+  Settings settings;
+  ModelTable models;
+  PriorGridResults r;
 };
 
-// Fits the model set of space on the design, then computes the grids.
-const PriorGridResults &run_grid(const std::vector<std::vector<int>> &rows, const std::vector<double> &y,
-                                 const ModelSpace &s, GridSpec gammas, GridSpec pis) {
-  modelspace = s;
-  priorgrids.gamma = gammas;
-  priorgrids.pi = pis;
-  testutil::set_design(rows, y, static_cast<int>(rows[0].size()));
-  ninvalid = 0;
-  init_models();
-  calc_model_fields();
-  compute_prior_grid();
-  return prior_grid_results();
+// Fits the model set of space on the design under settings (pi, gamma,
+// alpha) by the given path, then computes the grids.
+GridRun run_grid(const std::vector<std::vector<int>> &rows, const std::vector<double> &y, const ModelSpace &s,
+                 GridSpec gammas, GridSpec pis, Settings settings = Settings(), FitPath path = FitPath::Auto) {
+  GridRun run{testutil::make_design(rows, y, static_cast<int>(rows[0].size())), settings, ModelTable(), {}};
+  run.settings.model_space = s;
+  run.settings.gamma_grid = gammas;
+  run.settings.pi_grid = pis;
+  run.models = build_model_table(run.design, s);
+  calc_model_fields(run.design, run.settings, run.models, nullptr, path);
+  run.r = compute_prior_grid(run.design, run.settings, run.models);
+  return run;
 }
 
-// Sets the run's own prior to grid point p of r (the interaction ratio
-// scaled with gamma when gam_int is given), refits the weights and checks
-// that the grid's factor probabilities, and that of no factor, are the run's.
-void expect_point_agrees(const PriorGridResults &r, int p, double gam_int) {
+// Refits the model set of run at grid point p of its results (the
+// interaction ratio scaled with gamma when the space gives one), checks
+// that the grid's factor probabilities, and that of no factor, are those of
+// the refitted set, and returns that set.
+ModelTable expect_point_agrees(const GridRun &run, int p) {
   SCOPED_TRACE("point " + std::to_string(p));
-  gam = r.gammas[static_cast<size_t>(p) % r.gammas.size()];
-  pi = r.pis[static_cast<size_t>(p) / r.gammas.size()];
-  modelspace.gam_int = gam_int > 0 ? gam_int * (gam / 2.5) : 0;
-  ninvalid = 0;
-  calc_model_fields();
+  const PriorGridResults &r = run.r;
+  Settings at = run.settings;
+  at.gamma = r.gammas[static_cast<size_t>(p) % r.gammas.size()];
+  at.pi = r.pis[static_cast<size_t>(p) / r.gammas.size()];
+  const double gam_int = run.settings.model_space.gam_int;
+  at.model_space.gam_int = gam_int > 0 ? gam_int * (at.gamma / run.settings.gamma) : 0;
+  ModelTable models = build_model_table(run.design, at.model_space);
+  calc_model_fields(run.design, at, models);
   for (int f = 0; f < r.nfactors; f++) {
     double sum = 0;
-    for (int i = 0; i < nmod; i++)
-      if (has_column(model[i].ivals, r.first_factor + f)) sum += model[i].postprob;
+    for (const ModelEntry &m : models)
+      if (has_column(m.ivals, r.first_factor + f)) sum += m.postprob;
     EXPECT_NEAR(r.active[static_cast<size_t>(p * r.nfactors + f)], sum, 1e-10) << "factor " << f;
   }
-  if (r.with_null) { EXPECT_NEAR(r.none[static_cast<size_t>(p)], model[0].postprob, 1e-10); }
+  if (r.with_null) { EXPECT_NEAR(r.none[static_cast<size_t>(p)], models[0].postprob, 1e-10); }
+  return models;
 }
 
 }  // namespace
@@ -129,7 +130,7 @@ TEST(PriorGridText, ValuesAreEvenlySpacedAndEndExactlyAtBothEnds) {
 // Every factor probability (and that of no factor, with --null) at three
 // points of each grid, and the whole support row, against the exact
 // reference; whichever path fitted the run's own report.
-TEST_F(PriorGridTest, FactorProbabilitiesAndSupportMatchTheExactReference) {
+TEST(PriorGrid, FactorProbabilitiesAndSupportMatchTheExactReference) {
   struct Checked { int point; std::vector<double> active; double none; };
   struct Case {
     const char *title;
@@ -169,10 +170,10 @@ TEST_F(PriorGridTest, FactorProbabilitiesAndSupportMatchTheExactReference) {
     EXPECT_NEAR(actual, expected, 1e-9 * std::fabs(expected) + 1e-12) << what;
   };
   for (FitPath path : {FitPath::ByRows, FitPath::ByCrossProducts}) {
-    fit_path = path;
     for (const Case &c : cases) {
       SCOPED_TRACE(std::string(c.title) + (path == FitPath::ByRows ? ", run by rows" : ", run by cross products"));
-      const PriorGridResults &r = run_grid(c.rows, c.y, c.space, c.gammas, c.pis);
+      const GridRun run = run_grid(c.rows, c.y, c.space, c.gammas, c.pis, Settings(), path);
+      const PriorGridResults &r = run.r;
       ASSERT_EQ(r.points(), static_cast<int>(c.support.size()));
       const int nfac = r.nfactors;
       for (const Checked &k : c.checked) {
@@ -188,16 +189,16 @@ TEST_F(PriorGridTest, FactorProbabilitiesAndSupportMatchTheExactReference) {
   }
 }
 
-TEST_F(PriorGridTest, BestSupportedGammaOfAFineGridIsTheReferencesBest) {
+TEST(PriorGrid, BestSupportedGammaOfAFineGridIsTheReferencesBest) {
   // The exact reference's support over 100 values of gamma from 0.2 to 6
   // peaks at point 23 (gamma 1.5495), 0.0223871 against 0.0223142 and
   // 0.0223747 at its neighbours.
-  const PriorGridResults &r = run_grid(kReactor12Rows, kReactor12Y, model_space(0, 3, 3, 1, 0, 0), grid(0.2, 6, 100), {});
+  const PriorGridResults r = run_grid(kReactor12Rows, kReactor12Y, model_space(0, 3, 3, 1, 0, 0), grid(0.2, 6, 100), {}).r;
   EXPECT_EQ(r.best, 23);
   EXPECT_NEAR(r.support[23], 0.02238709514257101, 1e-11);
 }
 
-TEST_F(PriorGridTest, BestSupportedGammaFindsTheRatioEffectsWereDrawnWith) {
+TEST(PriorGrid, BestSupportedGammaFindsTheRatioEffectsWereDrawnWith) {
   // A 2^6 factorial whose six main effects are drawn from N(0, (g0 sigma)^2)
   // with sigma = 1: the Box-Meyer prior itself, with every factor active.
   // Over 41 drawn data sets the median best-supported gamma of the main-
@@ -210,7 +211,8 @@ TEST_F(PriorGridTest, BestSupportedGammaFindsTheRatioEffectsWereDrawnWith) {
   };
   auto normal = [&] { return std::sqrt(-2 * std::log(uniform())) * std::cos(6.283185307179586 * uniform()); };
   const std::vector<std::vector<int>> rows = full_factorial(6);
-  pi = 0.9;
+  Settings settings;
+  settings.pi = 0.9;
   for (double g0 : {0.5, 1.0, 3.0}) {
     SCOPED_TRACE(g0);
     std::vector<double> best;
@@ -223,7 +225,7 @@ TEST_F(PriorGridTest, BestSupportedGammaFindsTheRatioEffectsWereDrawnWith) {
         for (int c = 0; c < 6; c++) v += beta[c] * row[static_cast<size_t>(c)];
         y.push_back(v);
       }
-      const PriorGridResults &r = run_grid(rows, y, model_space(0, 6, 1, 1, 0, 0), grid(0.1, 8, 80), {});
+      const PriorGridResults r = run_grid(rows, y, model_space(0, 6, 1, 1, 0, 0), grid(0.1, 8, 80), {}, settings).r;
       best.push_back(r.gammas[static_cast<size_t>(r.best)]);
     }
     std::sort(best.begin(), best.end());
@@ -235,21 +237,21 @@ TEST_F(PriorGridTest, BestSupportedGammaFindsTheRatioEffectsWereDrawnWith) {
 
 // A grid point at the run's own prior gives the run's own factor table,
 // under every fitting path and model set, with t-tests and kept aliases.
-TEST_F(PriorGridTest, EveryPointAgreesWithARunAtThatPrior) {
+TEST(PriorGrid, EveryPointAgreesWithARunAtThatPrior) {
   struct Setting { ModelSpace space; double alpha; };
   const Setting settings[] = {{model_space(0, 3, 3, 0, 0, 0), 2.0}, {model_space(0, 3, 3, 1, 0, 0), 0.1},
                               {model_space(1, 3, 2, 1, 1, 1.5), 2.0}};
   for (const Setting &s : settings) {
-    alpha = s.alpha;
-    pi = 0.25;
-    gam = 2.5;
-    const PriorGridResults r = run_grid(kReactor12Rows, kReactor12Y, s.space, grid(0.5, 4.5, 5), grid(0.1, 0.5, 3));
+    Settings settings;
+    settings.alpha = s.alpha;
+    const GridRun run = run_grid(kReactor12Rows, kReactor12Y, s.space, grid(0.5, 4.5, 5), grid(0.1, 0.5, 3), settings);
+    const PriorGridResults &r = run.r;
     ASSERT_EQ(r.with_null, s.space.with_null != 0);
-    for (int p = 0; p < r.points(); p++) expect_point_agrees(r, p, s.space.gam_int);
+    for (int p = 0; p < r.points(); p++) expect_point_agrees(run, p);
   }
 }
 
-TEST_F(PriorGridTest, WeightsThousandsOfLogUnitsApartKeepTheirPrecision) {
+TEST(PriorGrid, WeightsThousandsOfLogUnitsApartKeepTheirPrecision) {
   // 512 runs of a 2^9 factorial with one strong effect in the last factor:
   // the models that hold it come last and weigh about e^1500 times more
   // than the ones before them, far beyond the range of a double.
@@ -260,20 +262,22 @@ TEST_F(PriorGridTest, WeightsThousandsOfLogUnitsApartKeepTheirPrecision) {
     state = state * 6364136223846793005ULL + 1442695040888963407ULL;
     y.push_back(100 + 5.0 * row[8] + static_cast<double>(state >> 40) / 16777216.0);
   }
-  const PriorGridResults r = run_grid(rows, y, model_space(0, 2, 1, 1, 0, 0), grid(1, 3, 3), {});
+  const GridRun run = run_grid(rows, y, model_space(0, 2, 1, 1, 0, 0), grid(1, 3, 3), {});
+  const PriorGridResults &r = run.r;
   for (int g = 0; g < 3; g++) {
-    expect_point_agrees(r, g, 0);
-    ASSERT_FALSE(std::isfinite(model[nmod - 1].bval) && model[nmod - 1].bval > 0);  // no plain weights
+    const ModelTable models = expect_point_agrees(run, g);
+    const ModelEntry &last = models[models.size() - 1];
+    ASSERT_FALSE(std::isfinite(last.bval) && last.bval > 0);  // no plain weights
     EXPECT_NEAR(r.active[static_cast<size_t>(g * r.nfactors + 8)], 1, 1e-12);
   }
 }
 
-TEST_F(PriorGridTest, NoModelWithAWeightLeavesEveryPointWithoutSupport) {
+TEST(PriorGrid, NoModelWithAWeightLeavesEveryPointWithoutSupport) {
   // Three runs: every model of two or three factors is singular, and so
   // are the 1-factor models of the constant column B.
-  const PriorGridResults &r = run_grid({{1, 1}, {-1, 1}, {1, 1}}, {1, 2, 4}, model_space(0, 2, 2, 0, 0, 0), {}, grid(0.1, 0.5, 2));
+  const PriorGridResults r = run_grid({{1, 1}, {-1, 1}, {1, 1}}, {1, 2, 4}, model_space(0, 2, 2, 0, 0, 0), {}, grid(0.1, 0.5, 2)).r;
   EXPECT_GE(r.best, 0);  // model A still has a weight
-  const PriorGridResults &none = run_grid({{1, 1}, {1, 1}}, {1, 2}, model_space(0, 2, 2, 0, 0, 0), grid(1, 2, 2), {});
+  const PriorGridResults none = run_grid({{1, 1}, {1, 1}}, {1, 2}, model_space(0, 2, 2, 0, 0, 0), grid(1, 2, 2), {}).r;
   EXPECT_EQ(none.best, -1);
   for (double s : none.support) EXPECT_EQ(s, 0);
   for (double a : none.active) EXPECT_EQ(a, 0);

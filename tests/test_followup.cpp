@@ -16,8 +16,7 @@
 #include "engine/calcmodels.h"
 #include "engine/candidates.h"
 #include "engine/followup.h"
-#include "engine/models.h"
-#include "engine/readdat.h"
+#include "engine/modelspace.h"
 #include "engine/settings.h"
 #include "design_fixture.h"
 #include "testutil.h"
@@ -36,7 +35,7 @@ using testutil::model_space;
 
 namespace {
 
-struct Design { std::vector<int32_t> runs; double md; };
+struct KnownDesign { std::vector<int32_t> runs; double md; };
 struct ModelVariance { const char *name; double s2; };
 
 struct CriterionCase {
@@ -48,7 +47,7 @@ struct CriterionCase {
   int md_models;
   std::vector<std::vector<int>> candidates;  // empty: the full factorial of the leading factors
   std::vector<ModelVariance> models;         // the leading models (any order among ties) and s^2
-  std::vector<Design> designs;
+  std::vector<KnownDesign> designs;
 };
 
 // Candidates with a centre run and a run outside the cube.
@@ -100,62 +99,65 @@ std::vector<CriterionCase> criterion_cases() {
   };
 }
 
-CandidateRuns candidates_of(const std::vector<std::vector<int>> &rows) {
+CandidateRuns candidates_of(const bayescreen::Design &design, const std::vector<std::vector<int>> &rows) {
   CandidateRuns c;
-  c.columns = mm;
+  c.columns = design.columns;
   c.count = static_cast<int32_t>(rows.size());
   for (const auto &row : rows) c.levels.insert(c.levels.end(), row.begin(), row.end());
-  for (int col = 0; col < nv; col++) c.shown.push_back(col);
+  for (int col = 0; col < design.analysed; col++) c.shown.push_back(col);
   return c;
 }
 
 class FollowUpTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    modelspace = ModelSpace();
-    fit_path = FitPath::Auto;
-    gam = 2.5;
-  }
-  // Fits the case's model set; returns its leading models and candidates.
-  std::vector<int32_t> fit(const CriterionCase &c, CandidateRuns *cands) {
-    modelspace = c.space;
-    gam = c.gamma;
-    testutil::set_design(c.rows, c.y, static_cast<int>(c.rows[0].size()));
-    ninvalid = 0;
-    init_models();
-    calc_model_fields();
-    std::vector<int32_t> lead = leading_models(c.md_models);
+  // Fits the case's model set by the given path; returns its leading
+  // models, and sets cands_ to the case's candidates.
+  std::vector<int32_t> fit(const CriterionCase &c, FitPath path = FitPath::Auto) {
+    design_ = testutil::make_design(c.rows, c.y, static_cast<int>(c.rows[0].size()));
+    settings_ = Settings();
+    settings_.model_space = c.space;
+    settings_.gamma = c.gamma;
+    models_ = build_model_table(design_, settings_.model_space);
+    calc_model_fields(design_, settings_, models_, nullptr, path);
+    std::vector<int32_t> lead = leading_models(settings_.model_space, models_, c.md_models);
     uint64_t factors = 0;
-    for (int32_t i : lead) factors |= model[i].fset;
-    *cands = c.candidates.empty() ? full_factorial_candidates(factors) : candidates_of(c.candidates);
+    for (int32_t i : lead) factors |= models_[i].fset;
+    cands_ = c.candidates.empty() ? full_factorial_candidates(design_, factors)
+                                  : candidates_of(design_, c.candidates);
     return lead;
   }
+  // The criterion of the leading models of the last fit over its candidates.
+  MdCriterion criterion(const std::vector<int32_t> &lead, int max_runs) const {
+    return MdCriterion(design_, settings_, models_, lead, cands_, max_runs);
+  }
+
+  bayescreen::Design design_;
+  Settings settings_;
+  ModelTable models_;
+  CandidateRuns cands_;
 };
 
 }  // namespace
 
 TEST_F(FollowUpTest, CriterionMatchesTheExactPairwiseReference) {
   for (FitPath path : {FitPath::ByRows, FitPath::ByCrossProducts}) {
-    fit_path = path;
     for (const CriterionCase &c : criterion_cases()) {
       SCOPED_TRACE(std::string(c.title) + (path == FitPath::ByRows ? " by rows" : " by cross products"));
-      CandidateRuns cands;
-      std::vector<int32_t> lead = fit(c, &cands);
-      MdCriterion crit(lead, cands, 5);
+      MdCriterion crit = criterion(fit(c, path), 5);
       ASSERT_EQ(crit.models().size(), c.models.size());
       double previous = 1;
       for (const FollowUpModel &m : crit.models()) {
-        SCOPED_TRACE(model[m.index].name);
+        SCOPED_TRACE(models_[m.index].name);
         EXPECT_LE(m.postprob, previous);
-        EXPECT_EQ(m.postprob, model[m.index].postprob);
+        EXPECT_EQ(m.postprob, models_[m.index].postprob);
         previous = m.postprob;
         auto ref = std::find_if(c.models.begin(), c.models.end(), [&](const ModelVariance &v) {
-          return std::string(v.name) == model[m.index].name;
+          return std::string(v.name) == models_[m.index].name;
         });
         ASSERT_NE(ref, c.models.end());
         EXPECT_NEAR(m.s2, ref->s2, 1e-10 * ref->s2);
       }
-      for (const Design &d : c.designs) {
+      for (const KnownDesign &d : c.designs) {
         SCOPED_TRACE(::testing::PrintToString(d.runs));
         EXPECT_NEAR(crit.evaluate(d.runs.data(), static_cast<int>(d.runs.size())), d.md, 1e-9 * d.md);
         // The order of the runs does not matter.
@@ -188,12 +190,11 @@ TEST(FollowUp, MultisetCountsAndTheirCap) {
 TEST_F(FollowUpTest, ExhaustiveSearchFindsTheBestOfEveryDesign) {
   // The three best of all 21 designs of 2 runs from the reactor candidates,
   // by brute force in the reference.
-  CandidateRuns cands;
-  MdCriterion crit(fit(criterion_cases()[1], &cands), cands, 2);
+  MdCriterion crit = criterion(fit(criterion_cases()[1]), 2);
   uint64_t evaluated = 0;
   std::vector<FollowUpDesign> best = search_exhaustive(crit, 2, 3, &evaluated);
   EXPECT_EQ(evaluated, 21u);
-  const Design expected[] = {{{2, 3}, 0.29976709448522804}, {{1, 5}, 0.2677677040531563}, {{1, 4}, 0.26222150328925464}};
+  const KnownDesign expected[] = {{{2, 3}, 0.29976709448522804}, {{1, 5}, 0.2677677040531563}, {{1, 4}, 0.26222150328925464}};
   ASSERT_EQ(best.size(), 3u);
   for (size_t d = 0; d < 3; d++) {
     EXPECT_EQ(best[d].runs, expected[d].runs);
@@ -206,9 +207,8 @@ TEST_F(FollowUpTest, ExhaustiveAndExchangeSearchesAgree) {
   // candidates, 816 designs of 3 runs, few enough for both searches.
   CriterionCase c = criterion_cases()[1];
   c.candidates.clear();
-  CandidateRuns cands;
-  MdCriterion crit(fit(c, &cands), cands, 3);
-  ASSERT_EQ(cands.count, 16);
+  MdCriterion crit = criterion(fit(c), 3);
+  ASSERT_EQ(cands_.count, 16);
   uint64_t exhaustive_count = 0, exchange_count = 0;
   int32_t reached = 0;
   std::vector<FollowUpDesign> exact = search_exhaustive(crit, 3, 5, &exhaustive_count);
@@ -235,8 +235,7 @@ TEST_F(FollowUpTest, ExchangeForOneRunMeetsEveryCandidate) {
   // random candidate and then every other one, so all six designs come
   // back, in the exhaustive search's order, whichever candidate it starts
   // from (the seeds 1 to 19 start from each of them).
-  CandidateRuns cands;
-  MdCriterion crit(fit(criterion_cases()[1], &cands), cands, 1);
+  MdCriterion crit = criterion(fit(criterion_cases()[1]), 1);
   uint64_t exhaustive_count = 0, exchange_count = 0;
   std::vector<FollowUpDesign> exact = search_exhaustive(crit, 1, 10, &exhaustive_count);
   ASSERT_EQ(exact.size(), 6u);
@@ -254,8 +253,7 @@ TEST_F(FollowUpTest, ExchangeForOneRunMeetsEveryCandidate) {
 }
 
 TEST_F(FollowUpTest, TheSameSeedGivesTheSameDesigns) {
-  CandidateRuns cands;
-  MdCriterion crit(fit(criterion_cases()[0], &cands), cands, 6);
+  MdCriterion crit = criterion(fit(criterion_cases()[0]), 6);
   uint64_t counts[2] = {0, 0};
   std::vector<FollowUpDesign> designs[2];
   for (int again = 0; again < 2; again++) {
@@ -277,11 +275,10 @@ TEST_F(FollowUpTest, LeadingModelsAreThoseWithAPosterior) {
                                               {-1, -1, 1}, {1, -1, -1}, {-1, 1, -1}, {1, 1, 1}};
   for (int keep : {0, 1}) {
     CriterionCase c{"half", half, {10, 14, 19, 31, 11, 15, 18, 30}, model_space(0, 3, 3, 0, keep, 0), 2.5, 100, {}, {}, {}};
-    CandidateRuns cands;
-    std::vector<int32_t> lead = fit(c, &cands);
+    std::vector<int32_t> lead = fit(c);
     EXPECT_EQ(lead.size(), keep ? 7u : 6u);
-    for (size_t i = 1; i < lead.size(); i++) EXPECT_GE(model[lead[i - 1]].postprob, model[lead[i]].postprob);
-    EXPECT_EQ(leading_models(2).size(), 2u);
+    for (size_t i = 1; i < lead.size(); i++) EXPECT_GE(models_[lead[i - 1]].postprob, models_[lead[i]].postprob);
+    EXPECT_EQ(leading_models(settings_.model_space, models_, 2).size(), 2u);
   }
 }
 
