@@ -1,11 +1,12 @@
 # Convenience targets; the build itself is CMake + Ninja.
 BUILD      ?= build
 SANBUILD   ?= build-sanitize
+TSANBUILD  ?= build-tsan
 CMAKE_GEN  ?= -G Ninja
 JOBS       ?= 2
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build demo test test-sanitize bench fuzz install clean
+.PHONY: all deps build demo test test-sanitize test-tsan bench fuzz install clean
 
 all: build
 
@@ -29,6 +30,12 @@ test-sanitize: deps
 	cmake --build $(SANBUILD) -j $(JOBS)
 	ctest --test-dir $(SANBUILD) --output-on-failure -j $(JOBS)
 
+# The analyses on several threads at once under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DBAYESCREEN_TSAN=ON
+	cmake --build $(TSANBUILD) -j $(JOBS) --target unit_tests
+	ctest --test-dir $(TSANBUILD) -R '^Analysis\.' --output-on-failure -j $(JOBS)
+
 # Whole-program timings on generated designs, then the micro-benchmarks of
 # the fitting step when Google Benchmark is installed.
 BENCH_REPS ?= 7
@@ -46,4 +53,4 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD)

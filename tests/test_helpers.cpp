@@ -20,7 +20,7 @@
 #include <tuple>
 #include <vector>
 
-#include "cli/backup.h"
+#include "support/backup.h"
 #include "support/error.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/toklist.h"
+#include "support/toklist.h"
 #include "support/textbuf.h"
 #include "testutil.h"
 

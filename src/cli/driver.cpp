@@ -8,7 +8,7 @@
 
 #include "cli/errsignals.h"
 #include "cli/resultfiles.h"
-#include "cli/toklist.h"
+#include "support/toklist.h"
 #include "engine/analysis.h"
 #include "report/echo.h"
 #include "report/report.h"

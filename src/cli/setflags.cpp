@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/toklist.h"
+#include "support/toklist.h"
 #include "support/commnum.h"
 #include "support/helpers.h"
 #include "support/lineread.h"

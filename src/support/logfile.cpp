@@ -12,7 +12,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "cli/backup.h"
+#include "support/backup.h"
 #include "support/helpers.h"
 
 namespace bayescreen {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/toklist.h"
+#include "support/toklist.h"
 #include "support/helpers.h"
 
 namespace bayescreen {

@@ -1,4 +1,4 @@
-#include "cli/backup.h"
+#include "support/backup.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "cli/toklist.h"
+#include "support/toklist.h"
 
 #include <cstdio>
 #include <cstring>
