@@ -121,7 +121,7 @@ void attach_closed_std_descriptors() {
 
 // ---- Counting allocators --------------------------------------------------
 
-uint32_t numalloc = 0, totalloc = 0, numrealloc = 0, totrealloc = 0;
+std::atomic<uint32_t> numalloc{0}, totalloc{0}, numrealloc{0}, totrealloc{0};
 
 void no_alloc(unsigned long bytes, const char *allocator) {
   fprintf(stderr,

@@ -1,6 +1,7 @@
 // Error and file helpers, counting allocators, console helpers (key press,
 // program name) and small string and word helpers.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -41,8 +42,9 @@ void attach_closed_std_descriptors();
 
 // ---- Counting allocators --------------------------------------------------
 // Every block is zero-filled; the caller frees with free().
-extern uint32_t numalloc, totalloc;      // blocks and bytes obtained fresh
-extern uint32_t numrealloc, totrealloc;  // blocks and bytes obtained by growing a block
+// Shared by every thread, so counted atomically.
+extern std::atomic<uint32_t> numalloc, totalloc;      // blocks and bytes obtained fresh
+extern std::atomic<uint32_t> numrealloc, totrealloc;  // blocks and bytes obtained by growing a block
 // A block the system refuses throws an AllocationError (support/error.h)
 // with its size and the allocator's name; the front end reports it with
 // no_alloc.
