@@ -108,3 +108,38 @@ TEST(Analysis, ErrorsAreValuesAndTheNextAnalysisRuns) {
   EXPECT_EQ(analyse(j.design, j.settings).models.size(), 219);
   EXPECT_EQ(npg, depth);
 }
+
+// The fits shared among threads give the same results to the last bit as
+// on one thread, on both paths (run by run for the plain set, from cross
+// products for a wider one).
+TEST(Analysis, ThreadsGiveTheResultsOfOneThread) {
+  std::vector<std::vector<int>> rows(40, std::vector<int>(20));
+  std::vector<double> y(40);
+  uint64_t state = 7;
+  for (size_t r = 0; r < rows.size(); r++) {
+    for (int &v : rows[r]) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      v = (state >> 40) % 3 == 0 ? -1 : 1;
+    }
+    y[r] = 10 + 2 * rows[r][0] - rows[r][5] * rows[r][6] + static_cast<double>(r % 7) / 3;
+  }
+  const Design design = testutil::make_design(rows, y, 20);
+  for (int wide = 0; wide < 2; wide++) {
+    Settings settings;
+    if (wide) {
+      settings.model_space.with_null = 1;
+      settings.model_space.max_factors = 4;
+      settings.model_space.order = 2;
+    }
+    std::string documents[2];
+    for (int k = 0; k < 2; k++) {
+      settings.threads = k == 0 ? 1 : 3;
+      AnalysisRequest request;
+      request.all_weightings = true;
+      const Results results = analyse(design, settings, nullptr, request);
+      ASSERT_GE(results.models.size(), kParallelModels);
+      documents[k] = document(design, settings, results);
+    }
+    EXPECT_EQ(documents[1], documents[0]) << (wide ? "from cross products" : "run by run");
+  }
+}

@@ -315,6 +315,7 @@ TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
     Settings settings;
     settings.model_space.max_factors = 17;
     settings.model_space.order = 1;
+    settings.threads = 1;  // no thread's arena in the address space the limit is set from
     const Results results = analyse(design, settings);
     RunDescription run;
     run.input = "d.txt";

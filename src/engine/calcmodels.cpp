@@ -10,6 +10,7 @@
 #include "numeric/lanes.h"
 #include "numeric/matrix.h"
 #include "numeric/pfstat.h"
+#include "support/parallel.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -667,9 +668,18 @@ void calc_model_fields(const Design &design, const Settings &settings, ModelTabl
   if (by_cross_products) {
     gram_fit_models(design, settings, models);
   } else {
-    Work work(design, settings, largest_model_columns(models));
-    for (int j = 0; j < models.size(); j++)
-      if (!work.fit_model(j, models[j], observer)) models[j].logb = -INFINITY;
+    const int maxnc = largest_model_columns(models), nmod = models.size();
+    const int threads = observer != nullptr || nmod < kParallelModels ? 1 : thread_count(settings.threads);
+    // Contiguous runs of models, a few per thread so that the threads end
+    // together; each with work arrays of its own.
+    const int tasks = threads > 1 ? 4 * threads : 1;
+    parallel_for(tasks, threads, [&](int task) {
+      Work work(design, settings, maxnc);
+      const int lo = static_cast<int>(static_cast<int64_t>(nmod) * task / tasks);
+      const int hi = static_cast<int>(static_cast<int64_t>(nmod) * (task + 1) / tasks);
+      for (int j = lo; j < hi; j++)
+        if (!work.fit_model(j, models[j], observer)) models[j].logb = -INFINITY;
+    });
   }
   for (const ModelEntry &m : models)
     if (m.invalid) models.invalid++;

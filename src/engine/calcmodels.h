@@ -49,9 +49,16 @@ class FitObserver {
 // Auto lets the run choose; tests force either to compare them.
 enum class FitPath { Auto, ByRows, ByCrossProducts };
 
+// Model sets of fewer models are fitted on one thread: starting threads
+// would cost about as much as it saves.
+constexpr int kParallelModels = 1000;
+
 // Fits every model of the table and fills its record, the table's count of
 // invalid models and the posterior probabilities. An observer sees every
-// fit of the run-by-run path (and that path is then taken).
+// fit of the run-by-run path (and that path is then taken, on one thread);
+// otherwise the fits are shared among settings.threads threads, with the
+// same results to the last bit, since each model's fit depends on nothing
+// but the model.
 void calc_model_fields(const Design &design, const Settings &settings, ModelTable &models,
                        FitObserver *observer = nullptr, FitPath path = FitPath::Auto);
 

@@ -10,6 +10,7 @@
 #include "engine/modelspace.h"
 #include "numeric/cholesky.h"
 #include "support/error.h"
+#include "support/parallel.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -334,12 +335,14 @@ struct PriorWalk {
 };
 
 // Extends the model of t factors (path.pick[0 .. t-1], its columns the first
-// nc of the path) by each larger factor in turn, depth first.
+// nc of the path) by each larger factor in turn, depth first; at the root
+// (t = 0) only by the factors first .. last-1 when they are given.
 template <class Walk>
-void visit(Path &path, Walk &walk, int t, int nc, bool singular) {
+void visit(Path &path, Walk &walk, int t, int nc, bool singular, int first = -1, int last = -1) {
   if (t == path.largest) return;
-  const int from = t > 0 ? path.pick[t - 1] + 1 : 0;
-  for (int f = from; f < path.k; f++) {
+  const int from = first >= 0 ? first : t > 0 ? path.pick[t - 1] + 1 : 0;
+  const int to = last >= 0 ? last : path.k;
+  for (int f = from; f < to; f++) {
     path.pick[t] = f;
     const uint64_t factor = uint64_t{1} << (path.first + f);
     // The new factor's columns: its main effect, then its interactions with
@@ -359,15 +362,20 @@ void visit(Path &path, Walk &walk, int t, int nc, bool singular) {
 
 // The whole model set: the root (the intercept and the blocks, the null
 // model's columns), the null model when it is in the set, then every model
-// depth first.
+// depth first. With a first factor given, only the models whose first
+// factor it is (and the null model with the first factor 0): the models of
+// each first factor are a walk of their own.
 template <class Walk>
-void walk_model_set(Path &path, Walk &walk) {
+void walk_model_set(Path &path, Walk &walk, int first_factor = -1) {
   const int root = 1 + path.space.blocks;
   bool singular = path.nn < root;
   for (int j = 0; j < root; j++)
     singular = walk.append_column(j, j == 0 ? 0 : uint64_t{1} << (j - 1), singular);
-  if (path.space.with_null) walk.record_model(0, root, singular);
-  visit(path, walk, 0, root, singular);
+  if (path.space.with_null && first_factor <= 0) walk.record_model(0, root, singular);
+  if (first_factor < 0)
+    visit(path, walk, 0, root, singular);
+  else
+    visit(path, walk, 0, root, singular, first_factor, first_factor + 1);
 }
 
 // The path's arrays, the centred response, and with main effects only,
@@ -441,10 +449,24 @@ bool gram_fit_applies(const Settings &settings) {
 
 void gram_fit_models(const Design &design, const Settings &settings, ModelTable &models) {
   PlaceGuard place("Gram_Fit_Models");
-  Path path(design, settings, models);
-  prepare_path(path);
-  FitWalk walk{path, models};
-  walk_model_set(path, walk);
+  const int threads = thread_count(settings.threads);
+  const int k = screened_factors(design, settings.model_space);
+  if (threads <= 1 || k < 2 || models.size() < kParallelModels) {
+    Path path(design, settings, models);
+    prepare_path(path);
+    FitWalk walk{path, models};
+    walk_model_set(path, walk);
+    return;
+  }
+  // Each model's record depends only on the columns along its own path,
+  // and each task writes the records of its own models: the same records
+  // whatever the threads.
+  parallel_for(k, threads, [&](int f) {
+    Path path(design, settings, models);
+    prepare_path(path);
+    FitWalk walk{path, models};
+    walk_model_set(path, walk, f);
+  });
 }
 
 void gram_prior_weights(const Design &design, const Settings &settings, const ModelTable &models,

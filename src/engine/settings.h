@@ -64,6 +64,7 @@ struct Settings {
   FollowUpSettings follow_up;
   GridSpec gamma_grid;  // --gamma-grid
   GridSpec pi_grid;     // --pi-grid
+  int32_t threads = 0;  // --threads: threads of the fits (0: the cores available)
 
   bool prior_grids() const { return gamma_grid.n > 0 || pi_grid.n > 0; }
 };
