@@ -29,7 +29,6 @@
 #include <vector>
 
 #include "cli/driver.h"
-#include "engine/readdat.h"
 #include "cli/setflags.h"
 #include "support/showplaces.h"
 
@@ -124,10 +123,7 @@ void reset_state() {
   g_set = 0, g_twin1 = 0, g_twin2 = 0, g_deep = 0;
   for (FlagSpec *table : {g_general, g_submenu, g_deepmenu, ss})
     for (FlagSpec *row = table; row->flag != 0; row++) row->given = 0;
-  pi = 0.25, gam = 2.5, alpha = 2.0;
-  allvars = rankall = moreranks = moreposts = all_by_size = showstep = verbose = 0;
-  nv = 0;
-  for (ParmEntry *row = parmvar; row->match1 != nullptr; row++) row->pline = row->cline = 0;
+  settings = Settings();
   npg = 0;
 }
 
@@ -158,7 +154,7 @@ void run_one(const std::string &input) {
   printf("string=%s mstring=%s append=%s config=%s substring=%s deep=%d\n",
          g_string ? g_string : "-", g_mstring ? g_mstring : "-", g_append ? g_append : "-",
          g_config ? g_config : "-", g_substring ? g_substring : "-", g_deep);
-  printf("pi=%g gam=%g alpha=%g nv=%d\n", pi, gam, alpha, nv);
+  printf("pi=%g gam=%g alpha=%g nv=%d\n", settings.pi, settings.gamma, settings.alpha, settings.nvars);
 }
 
 struct EngineExit {
