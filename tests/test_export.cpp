@@ -7,11 +7,14 @@
 // tests/tools/check_results.py.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -140,14 +143,26 @@ TEST(Export, ScreenAndLogAreTheSameWithResultFiles) {
 }
 
 // Where the result files go, by default and as given. Names that would
-// replace the input, the log, another result file or a directory are
-// refused before anything is read or written.
+// replace the input, the log, its backup, the candidates file, another
+// result file, a directory or a special file are refused before anything
+// is read or written, however the name is spelt.
 TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string message;            // the end of the screen; "" for a run that succeeds
     std::set<std::string> written;  // besides the input reactor12.txt and the directory sub
+    std::function<void(const TempDir &)> setup = nullptr;  // files made before the run
+  };
+  const auto fifo = [](const TempDir &d) { ASSERT_EQ(mkfifo(d.file("ff").c_str(), 0644), 0); };
+  // A copy of /dev/null, when the system lets the tests make one.
+  bool devices = true;
+  const auto device = [&devices](const TempDir &d) {
+    devices = mknod(d.file("fakenull").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  };
+  const auto earlier_log = [](const TempDir &d) { d.write("reactor12.out.txt", "an earlier log\n"); };
+  const auto candidates = [](const TempDir &d) {
+    d.write("c.txt", "Candidates\nNrows=2 Ncols=3\nData\n1 -1 -1 -1\n2 1 1 1\n");
   };
   const auto would_replace = [](const std::string &name, const std::string &option, const char *what) {
     return "\nRESULT FILE `" + name + "' (" + option + ") WOULD REPLACE the " + what + " file `" + name +
@@ -171,12 +186,39 @@ TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
        "\nRESULT FILE `sub' (--json) IS A DIRECTORY !\nChoose another name; nothing has been changed.\n", {}},
       {{"reactor12", "--json="}, 1, "\nILLEGAL VALUE in option `--json=': a value must follow `=' !\n",
        {}},
+      // Two spellings of one name, before the file exists.
+      {{"reactor12", "--json=./reactor12.out.txt"}, 1,
+       "\nRESULT FILE `./reactor12.out.txt' (--json) WOULD REPLACE the log file `reactor12.out.txt' !\n"
+       "Choose another name; nothing has been changed.\n", {}},
+      {{"reactor12", "--json=x.json", "--svg-file=sub/../x.json"}, 1,
+       "\nRESULT FILE `sub/../x.json' (--svg-file) WOULD REPLACE the result file `x.json' !\n"
+       "Choose another name; nothing has been changed.\n", {}},
+      {{"reactor12", "--json=reactor12.out.txt.bak"}, 1,
+       "\nRESULT FILE `reactor12.out.txt.bak' (--json) WOULD REPLACE the backup of the log file "
+       "`reactor12.out.txt.bak' !\nChoose another name; nothing has been changed.\n",
+       {"reactor12.out.txt"}, earlier_log},
+      {{"reactor12", "--follow-up=2", "--candidates=c.txt", "--json=c.txt"}, 1,
+       would_replace("c.txt", "--json", "candidates"), {"c.txt"}, candidates},
+      {{"reactor12", "--svg-file=ff"}, 1,
+       "\nRESULT FILE `ff' (--svg-file) IS NOT A REGULAR FILE: it is a named pipe (FIFO) !\n"
+       "Choose another name; nothing has been changed.\n", {"ff"}, fifo},
+      {{"reactor12", "--json=fakenull"}, 1,
+       "\nRESULT FILE `fakenull' (--json) IS NOT A REGULAR FILE: it is a character device !\n"
+       "Choose another name; nothing has been changed.\n", {"fakenull"}, device},
+      // A directory as the CSV prefix: the files are named after the input inside it.
+      {{"reactor12", "--csv-files=sub/"}, 0, "",
+       {"reactor12.out.txt", "sub/reactor12.models.csv", "sub/reactor12.factors.csv"}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
     TempDir dir;
     dir.write("reactor12.txt", read_file(testutil::source_path("examples/reactor12.txt")));
     fs::create_directory(dir.file("sub"));
+    if (c.setup) c.setup(dir);
+    if (!devices) {
+      devices = true;
+      continue;
+    }
     auto r = run_program(c.args, dir.path());
     EXPECT_EQ(r.status, c.status);
     EXPECT_TRUE(r.out.ends_with(c.message)) << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);

@@ -18,6 +18,7 @@
 #include "export/csvexport.h"
 #include "export/jsonexport.h"
 #include "export/svgexport.h"
+#include "support/fileid.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"
 
@@ -51,10 +52,12 @@ struct Named {
   const char *option;  // what asked for it
 };
 
-// Ends the run before anything is written: "RESULT FILE `name' (option)"
-// and what is wrong with the name.
-[[noreturn]] void refuse(const Named &file, const char *what, const char *other) {
-  printf("\nRESULT FILE `%s' (%s) %s", file.name, file.option, what);
+// Ends the run before anything is written: "RESULT FILE `name' (option)",
+// what is wrong with the name, the file it concerns (what, then `other'
+// when there is one).
+[[noreturn]] void refuse(const Named &file, const char *verb, const char *what, const char *other) {
+  printf("\nRESULT FILE `%s' (%s) %s", file.name, file.option, verb);
+  if (*what != '\0') printf(" %s", what);
   if (*other != '\0') printf(" `%s'", other);
   printf(" !\nChoose another name; nothing has been changed.\n");
   exit(1);
@@ -67,14 +70,25 @@ const char *csv_factors_name() { return csv_factors; }
 const char *csv_follow_up_name() { return csv_follow_up; }
 const char *csv_prior_grid_name() { return csv_prior_grid; }
 
+// The CSV prefix: as given, or the stem of the log's name; a prefix that
+// names a directory (it ends with '/') gets the base name of that stem, so
+// that "--csv-files=dir/" writes dir/NAME.models.csv, not dir/.models.csv.
+static char *csv_prefix_of(const char *given, const char *stem) {
+  if (given == nullptr) return strxdup(stem);
+  const size_t len = strlen(given);
+  if (len == 0 || given[len - 1] != '/') return strxdup(given);
+  const char *slash = strrchr(stem, '/');
+  return add_extent(given, slash != nullptr ? slash + 1 : stem);
+}
+
 void prepare_result_files() {
   PlaceGuard place("Prepare_Result_Files");
   char *stem = log_stem();
   result_files.json = name_or_default("json", result_files.json, stem, ".json");
   result_files.svg = name_or_default("svg-file", result_files.svg, stem, ".svg");
-  const char *prefix = name_or_default("csv-files", result_files.csv_prefix, stem, "");
-  result_files.csv_prefix = prefix;
-  if (prefix != nullptr) {
+  if (find_long_option(xopts, "csv-files")->given) {
+    const char *prefix = csv_prefix_of(result_files.csv_prefix, stem);
+    result_files.csv_prefix = prefix;
     csv_models = add_extent(prefix, ".models.csv");
     csv_factors = add_extent(prefix, ".factors.csv");
     if (followup.runs > 0) csv_follow_up = add_extent(prefix, ".followup.csv");
@@ -89,18 +103,36 @@ void prepare_result_files() {
   if (csv_follow_up != nullptr) files.push_back({csv_follow_up, "--csv-files"});
   if (csv_prior_grid != nullptr) files.push_back({csv_prior_grid, "--csv-files"});
   if (result_files.svg != nullptr) files.push_back({result_files.svg, "--svg-file"});
+
+  // The files the run reads or keeps: the log's backup is the previous log,
+  // moved aside when the new one is opened.
+  char *bak = add_extent(outfile, ".bak");
+  struct Kept {
+    const char *name;
+    const char *what;
+  };
+  std::vector<Kept> kept = {{infile, "the input file"}, {outfile, "the log file"},
+                            {bak, "the backup of the log file"}};
+  if (followup.candidates != nullptr) kept.push_back({followup.candidates, "the candidates file"});
+  std::vector<FileIdentity> kept_ids;
+  for (const Kept &k : kept) kept_ids.push_back(identify_file(k.name));
+
+  std::vector<FileIdentity> ids;
   for (size_t i = 0; i < files.size(); i++) {
-    if (same_file(files[i].name, infile))
-      refuse(files[i], "WOULD REPLACE the input file", infile);
-    if (same_file(files[i].name, outfile))
-      refuse(files[i], "WOULD REPLACE the log file", outfile);
+    const FileIdentity id = identify_file(files[i].name);
+    for (size_t k = 0; k < kept.size(); k++)
+      if (same_identity(id, kept_ids[k])) refuse(files[i], "WOULD REPLACE", kept[k].what, kept[k].name);
     for (size_t j = 0; j < i; j++)
-      if (same_file(files[i].name, files[j].name))
-        refuse(files[i], "WOULD REPLACE the result file", files[j].name);
-    struct stat st;
-    if (lstat(files[i].name, &st) == 0 && S_ISDIR(st.st_mode))
-      refuse(files[i], "IS A DIRECTORY", "");
+      if (same_identity(id, ids[j])) refuse(files[i], "WOULD REPLACE", "the result file", files[j].name);
+    // The rename that puts a result file in place replaces a regular file
+    // or a symbolic link (the link itself, never what it points to); any
+    // other kind of file is left alone, as for the log.
+    if (id.exists && S_ISDIR(id.mode)) refuse(files[i], "IS A DIRECTORY", "", "");
+    if (id.exists && !S_ISREG(id.mode) && !S_ISLNK(id.mode))
+      refuse(files[i], "IS NOT A REGULAR FILE: it is", special_file_kind(id.mode), "");
+    ids.push_back(id);
   }
+  free(bak);
 }
 
 void write_result_files() {
