@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -26,6 +27,7 @@
 #include "export/csvexport.h"
 #include "export/results.h"
 #include "export/svgexport.h"
+#include "support/helpers.h"
 #include "testutil.h"
 
 using testutil::read_file;
@@ -301,9 +303,9 @@ TEST(Export, LabelsFollowTheDesignColumnsPastTheEighth) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer never lets the system refuse
-// Memory the system refuses while a result file is formed ends the run with
-// the CANNOT ALLOCATE report and status 1, as the counting allocators do,
-// and no file is left.
+// Memory the system refuses while a result file is formed ends the run, in
+// the program's new_handler, with the CANNOT ALLOCATE report and status 1,
+// as the counting allocators do, and no file is left.
 TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
   TempDir dir;
   const std::string path = dir.file("d.svg");
@@ -325,11 +327,12 @@ TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
     infile = strxdup("d.txt");
     outfile = strxdup("d.out.txt");
     result_files.svg = path.c_str();
+    std::set_new_handler(no_new_memory);
     testutil::limit_address_space(256 << 10);
     write_result_files();
   });
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err.rfind("\nCANNOT ALLOCATE the memory of the result files from the system.\n", 0), 0u)
+  EXPECT_EQ(r.err.rfind("\nCANNOT ALLOCATE memory (`operator new') from the system.\n", 0), 0u)
       << r.err;
   EXPECT_TRUE(entries_in(dir.path()).empty());
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "engine/calcmodels.h"
 #include "engine/candidates.h"
@@ -222,8 +223,8 @@ static void derive_file_names() {
   if (strchr(infile, '.') == nullptr) infile = add_extent(infile, ".txt");
 }
 
-int bayescreen_main(int argc, char **argv) {
-  attach_closed_std_descriptors();
+// The run itself, after the handlers are in place.
+static int run(int argc, char **argv) {
   seterr_signals();
   set_run_signals();
   PlaceGuard place("Main");
@@ -282,6 +283,21 @@ int bayescreen_main(int argc, char **argv) {
   closelog_file_name();
   write_result_files();
   return log_failed ? 1 : 0;
+}
+
+int bayescreen_main(int argc, char **argv) {
+  attach_closed_std_descriptors();
+  // Every block refused to operator new ends the run with the allocation
+  // report, wherever it was asked for: the handler never returns, so no
+  // std::bad_alloc meets a noexcept frame and ends the process by abort().
+  std::set_new_handler(no_new_memory);
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc &) {
+    // Not reached through operator new; a library that throws the error
+    // itself (an allocator of its own) ends the run the same way.
+    no_new_memory();
+  }
 }
 
 }  // namespace bayescreen

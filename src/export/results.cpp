@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <nlohmann/json.hpp>
 
 #include "cli/driver.h"
@@ -137,26 +136,17 @@ void prepare_result_files() {
 
 void write_result_files() {
   PlaceGuard place("Write_Result_Files");
-  // The writers build their text in standard strings and the JSON library's
-  // objects: a block the system refuses there ends the run with the
-  // CANNOT ALLOCATE report and status 1, as the counting allocators do,
-  // and the file under way is removed at exit.
-  try {
-    if (result_files.json != nullptr) write_json(result_files.json);
-    if (csv_models != nullptr) {
-      write_csv_models(csv_models);
-      write_csv_factors(csv_factors);
-      if (csv_prior_grid != nullptr) write_csv_prior_grid(csv_prior_grid);
-      if (csv_follow_up != nullptr) write_csv_follow_up(csv_follow_up);
-    }
-    if (result_files.svg != nullptr) write_svg(result_files.svg);
-  } catch (const std::bad_alloc &) {
-    fprintf(stderr, "\nCANNOT ALLOCATE the memory of the result files from the system.\n"
-                    "Total successfully allocated so far:  %lu bytes.\n",
-            static_cast<unsigned long>(totalloc));
-    show_program_places();
-    exit(1);
+  // A block the system refuses to the writers (standard strings, the JSON
+  // library's objects) ends the run in the program's new_handler, with the
+  // allocation report and status 1; the file under way is removed at exit.
+  if (result_files.json != nullptr) write_json(result_files.json);
+  if (csv_models != nullptr) {
+    write_csv_models(csv_models);
+    write_csv_factors(csv_factors);
+    if (csv_prior_grid != nullptr) write_csv_prior_grid(csv_prior_grid);
+    if (csv_follow_up != nullptr) write_csv_follow_up(csv_follow_up);
   }
+  if (result_files.svg != nullptr) write_svg(result_files.svg);
 }
 
 std::string valid_utf8(const char *text) {

@@ -140,6 +140,15 @@ void no_alloc(unsigned long bytes, const char *allocator) {
   exit(1);
 }
 
+void no_new_memory() {
+  fprintf(stderr,
+          "\nCANNOT ALLOCATE memory (`operator new') from the system.\n"
+          "Total successfully allocated so far:  %lu bytes.\n",
+          static_cast<unsigned long>(totalloc));
+  show_program_places();
+  exit(1);
+}
+
 // The refusal handler is replaceable; if a replacement returns, the run
 // cannot go on without the block, so it ends here.
 [[noreturn]] static void refuse(unsigned long bytes, const char *allocator) {

@@ -51,6 +51,13 @@ extern CantAllocHandler cant_alloc_fptr;  // no_alloc unless replaced
 // "CANNOT ALLOCATE %lu bytes" with the total so far and the program places
 // on standard error; status 1.
 void no_alloc(unsigned long bytes, const char *allocator);
+// The same report for a block refused to operator new (std::vector,
+// std::string, the JSON library ...), whose size the handler is not told:
+// "CANNOT ALLOCATE memory (`operator new') from the system.", the total and
+// the program places on standard error; status 1. A std::new_handler: it
+// never returns, so no std::bad_alloc is thrown, not even through a
+// noexcept frame.
+[[noreturn]] void no_new_memory();
 
 // count elements of size bytes (a block of 1 byte when that is 0).
 void *cxalloc(size_t count, size_t size);
