@@ -179,6 +179,13 @@ TEST(Extensions, BadValuesAndImpossibleModelSetsEndTheRun) {
       {{"--blocks=4", "--max-factors=2"}, "\nILLEGAL VALUE in option `--max-factors=2': only 1 factor is left to screen !\n"},
       {{"--gamma-int=0"}, "\nILLEGAL VALUE in option `--gamma-int=0': the prior ratio must be greater than 0 !\n"},
       {{"--gamma-int=-2"}, "\nILLEGAL VALUE in option `--gamma-int=-2': the prior ratio must be greater than 0 !\n"},
+      {{"--gamma-int=1e-155"}, "\nILLEGAL VALUE in option `--gamma-int=1e-155': the prior ratio is too small: "
+                               "its prior precision 1/G^2 overflows !\n"},
+      {{"--gamma-int=1e-150", "--gamma-grid=1e-6:1:3"},
+       "\nILLEGAL VALUE in option `--gamma-int=1e-150': at the grid's least gamma its prior precision 1/G^2 "
+       "overflows !\n"},
+      {{"--gamma-grid=1e-155:1:3"}, "\nILLEGAL VALUE in option `--gamma-grid=1e-155:1:3': LO is too small: its "
+                                    "prior precision 1/gamma^2 overflows !\n"},
       {{"--order=0"}, "\nILLEGAL VALUE in option `--order=0': must lie between 1 and 61 !\n"},
       {{"--null=yes"}, "\nILLEGAL VALUE in option `--null=yes': this option takes no value !\n"},
       {{"--max-factors=5", "--order=1", "--null", "--max-models=31"},

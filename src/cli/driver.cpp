@@ -144,8 +144,14 @@ static constexpr int kMaxModelColumns = 1024;
 // screen, and the size of the model set, before any work is done.
 static void check_model_space() {
   char why[200];
-  if (find_long_option(xopts, "gamma-int")->given && !(modelspace.gam_int > 0))
-    bad_extension("gamma-int", "the prior ratio must be greater than 0");
+  if (find_long_option(xopts, "gamma-int")->given) {
+    if (!(modelspace.gam_int > 0)) bad_extension("gamma-int", "the prior ratio must be greater than 0");
+    if (!prior_precision_finite(modelspace.gam_int))
+      bad_extension("gamma-int", "the prior ratio is too small: its prior precision 1/G^2 overflows");
+    // A gamma grid scales the interaction ratio with gamma.
+    if (priorgrids.gamma.n > 0 && !prior_precision_finite(modelspace.gam_int * (priorgrids.gamma.lo / gam)))
+      bad_extension("gamma-int", "at the grid's least gamma its prior precision 1/G^2 overflows");
+  }
   if (modelspace.blocks >= nv) {
     snprintf(why, sizeof why, "%d column%s analysed, so no factor would be left to screen", nv,
              nv == 1 ? " is" : "s are");

@@ -239,6 +239,8 @@ void read_prior_grids(const char *gamma_word, const char *pi_word) {
   if (priorgrids.gamma_text != nullptr) {
     const char *why = parse_grid(priorgrids.gamma_text, &priorgrids.gamma);
     if (why == nullptr && !(priorgrids.gamma.lo > 0)) why = "every gamma must be greater than 0";
+    if (why == nullptr && !prior_precision_finite(priorgrids.gamma.lo))
+      why = "LO is too small: its prior precision 1/gamma^2 overflows";
     if (why != nullptr) bad_long_value(gamma_word, why);
   }
   if (priorgrids.pi_text != nullptr) {

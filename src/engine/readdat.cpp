@@ -9,6 +9,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "engine/calcmodels.h"
 #include "engine/settings.h"
 #include "support/strlist.h"
 #include "support/helpers.h"
@@ -205,6 +206,12 @@ static void check_priors() {
   }
   if (!(gam > 0.0)) {
     printf("\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", gam);
+    exit(1);
+  }
+  if (!prior_precision_finite(gam)) {
+    printf("\nILLEGAL VALUE for GAMMA: Gamma=%g is too small: its prior precision 1/Gamma^2 "
+           "overflows !\n",
+           gam);
     exit(1);
   }
 }
