@@ -113,6 +113,8 @@ LongOption xopts[] = {
     {.name = "random-seed", .kind = LongKind::Int, .target = &followup.seed, .value_name = "N",
      .help = "seed of the follow-up exchange search (default 1)", .min = 0,
      .max = INT32_MAX},
+    {.name = "max-seconds", .kind = LongKind::Double, .target = &followup.max_seconds,
+     .value_name = "S", .help = "stop the follow-up exchange search after S seconds (default: none)"},
     {.name = "gamma-grid", .kind = LongKind::Text, .target = &priorgrids.gamma_text,
      .value_name = "LO:HI:N", .help = "factor probabilities and the data's support at N gammas from LO to HI"},
     {.name = "pi-grid", .kind = LongKind::Text, .target = &priorgrids.pi_text,
@@ -184,10 +186,12 @@ static void check_model_space() {
 // that a bad one ends the run before any work.
 static void check_follow_up() {
   const bool wanted = find_long_option(xopts, "follow-up")->given;
-  for (const char *name : {"candidates", "md-models", "starts", "top", "random-seed"})
+  for (const char *name : {"candidates", "md-models", "starts", "top", "random-seed", "max-seconds"})
     if (find_long_option(xopts, name)->given && !wanted)
       bad_extension(name, "it shapes the follow-up runs, so it needs --follow-up=N");
   if (!wanted) return;
+  if (find_long_option(xopts, "max-seconds")->given && !(followup.max_seconds > 0))
+    bad_extension("max-seconds", "the time bound must be greater than 0");
   if (nn < 2) bad_extension("follow-up", "the design has one run, so no model has an error variance");
   if (count_models() < 2)
     bad_extension("follow-up", "the model set holds one model, so there is nothing to discriminate");
