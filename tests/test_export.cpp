@@ -207,6 +207,9 @@ TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
       {{"reactor12", "--json=fakenull"}, 1,
        "\nRESULT FILE `fakenull' (--json) IS NOT A REGULAR FILE: it is a character device !\n"
        "Choose another name; nothing has been changed.\n", {"fakenull"}, device},
+      // A legal name of 250 bytes: its temporary name is cut to fit.
+      {{"reactor12", "--json=" + std::string(245, 'n') + ".json"}, 0, "",
+       {"reactor12.out.txt", std::string(245, 'n') + ".json"}},
       // A directory as the CSV prefix: the files are named after the input inside it.
       {{"reactor12", "--csv-files=sub/"}, 0, "",
        {"reactor12.out.txt", "sub/reactor12.models.csv", "sub/reactor12.factors.csv"}},
