@@ -406,16 +406,20 @@ TEST(FollowUpRun, HeuristicSearchRepeatsWithTheSameSeed) {
 }
 
 TEST(FollowUpRun, RefusedRequestsEndTheRun) {
-  struct Bad { std::vector<std::string> options; std::string message; };  // message: the end of the screen output
+  // message: the end of the screen output, and of the log when the refusal
+  // comes after the log is opened (logged)
+  struct Bad { std::vector<std::string> options; std::string message; bool logged = true; };
   const std::string needs = "it shapes the follow-up runs, so it needs --follow-up=N !\n";
   std::vector<Bad> bad = {
       {{"--candidates=c.txt"}, "\nILLEGAL VALUE in option `--candidates=c.txt': " + needs},
       {{"--top=3"}, "\nILLEGAL VALUE in option `--top=3': " + needs},
       {{"--random-seed=4"}, "\nILLEGAL VALUE in option `--random-seed=4': " + needs},
-      {{"--follow-up=0"}, "\nILLEGAL VALUE in option `--follow-up=0': must lie between 1 and 64 !\n"},
-      {{"--follow-up=65"}, "\nILLEGAL VALUE in option `--follow-up=65': must lie between 1 and 64 !\n"},
-      {{"--follow-up=2", "--md-models=1"}, "\nILLEGAL VALUE in option `--md-models=1': must lie between 2 and 1024 !\n"},
-      {{"--follow-up=2", "--starts=0"}, "\nILLEGAL VALUE in option `--starts=0': must lie between 1 and 1000000 !\n"},
+      {{"--follow-up=0"}, "\nILLEGAL VALUE in option `--follow-up=0': must lie between 1 and 64 !\n", false},
+      {{"--follow-up=65"}, "\nILLEGAL VALUE in option `--follow-up=65': must lie between 1 and 64 !\n", false},
+      {{"--follow-up=2", "--md-models=1"}, "\nILLEGAL VALUE in option `--md-models=1': must lie between 2 and 1024 !\n",
+       false},
+      {{"--follow-up=2", "--starts=0"}, "\nILLEGAL VALUE in option `--starts=0': must lie between 1 and 1000000 !\n",
+       false},
   };
   // Faulty candidate files, each given to --follow-up=2 --candidates=NAME.
   struct BadFile { const char *name, *text; std::string message; };
@@ -442,6 +446,11 @@ TEST(FollowUpRun, RefusedRequestsEndTheRun) {
     auto r = run_example("reactor12", b.options, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.ends_with(b.message)) << tail(r.out, 300);
+    if (b.logged) {
+      EXPECT_TRUE(read_file(dir.file("reactor12.out.txt")).ends_with(b.message));
+    } else {
+      EXPECT_FALSE(testutil::file_exists(dir.file("reactor12.out.txt")));
+    }
   }
   TempDir dir;
   auto r = run_example("reactor12", {"--follow-up=2", "--candidates=missing.txt"}, dir);

@@ -143,7 +143,10 @@ static constexpr int kMaxModelColumns = 1024;
 }
 
 // Checks of the extension values that need the design: the factors left to
-// screen, and the size of the model set, before any work is done.
+// screen, and the size of the model set, before any work is done. The log
+// is open by now: these refusals go to the screen and the log alike, while
+// the design file's own errors keep the screen alone, as without extension
+// options.
 static void check_model_space() {
   char why[200];
   if (find_long_option(xopts, "gamma-int")->given) {
@@ -166,14 +169,14 @@ static void check_model_space() {
   }
   const uint64_t count = count_models();
   if (count > static_cast<uint64_t>(modelspace.max_models)) {
-    printf("\nTOO MANY MODELS: the model set holds %llu models, more than the limit of %d !\n"
+    bprintf("\nTOO MANY MODELS: the model set holds %llu models, more than the limit of %d !\n"
            "(Narrow it with --max-factors or --order, or raise the limit with --max-models=N.)\n",
            static_cast<unsigned long long>(count), modelspace.max_models);
     exit(1);
   }
   const int largest = model_columns(modelspace.max_factors < k ? modelspace.max_factors : k);
   if (largest > kMaxModelColumns) {
-    printf("\nTOO MANY COLUMNS: the largest model matrix would have %d columns, at most %d are "
+    bprintf("\nTOO MANY COLUMNS: the largest model matrix would have %d columns, at most %d are "
            "allowed !\n(Lower --max-factors or --order.)\n",
            largest, kMaxModelColumns);
     exit(1);
@@ -195,8 +198,11 @@ static void check_follow_up() {
   if (nn < 2) bad_extension("follow-up", "the design has one run, so no model has an error variance");
   if (count_models() < 2)
     bad_extension("follow-up", "the model set holds one model, so there is nothing to discriminate");
-  if (followup.candidates != nullptr)
+  if (followup.candidates != nullptr) {
+    lr_errors_to_log = 1;
     followup_result.candidates = read_candidate_file(followup.candidates);
+    lr_errors_to_log = 0;
+  }
 }
 
 void show_description() {

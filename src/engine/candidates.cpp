@@ -12,6 +12,7 @@
 #include "engine/settings.h"
 #include "support/helpers.h"
 #include "support/lineread.h"
+#include "support/logfile.h"
 
 namespace bayescreen {
 
@@ -29,7 +30,7 @@ bool begins_with_word(const char *line, const char *word) {
 int32_t parameter_value(const char *word) {
   const char *value = strchr(word, '=');
   if (value == nullptr) {
-    printf("\nMissing = In parameter option  %s\n", word);
+    bprintf("\nMissing = In parameter option  %s\n", word);
     lr_fatal_errline(nullptr);
   }
   value++;
@@ -37,7 +38,7 @@ int32_t parameter_value(const char *word) {
   errno = 0;
   const long v = strtol(value, &end, 10);
   if (end == value || *end != '\0' || errno == ERANGE || v < 0 || v > INT32_MAX) {
-    printf("\nILLEGAL VALUE In parameter option  %s\n", word);
+    bprintf("\nILLEGAL VALUE In parameter option  %s\n", word);
     lr_fatal_errline(nullptr);
   }
   return static_cast<int32_t>(v);
@@ -68,14 +69,14 @@ void read_run(const char *line, int32_t run, CandidateRuns &c) {
   for (int j = 0; j < c.columns; j++) {
     while (isspace(static_cast<unsigned char>(*s))) s++;
     if (*s == '\0') {
-      printf("\nSHORT LINE for candidate run #%d: read %d level%s, need %d\n", run + 1, j,
+      bprintf("\nSHORT LINE for candidate run #%d: read %d level%s, need %d\n", run + 1, j,
              plural(j), c.columns);
       lr_fatal_errline(nullptr);
     }
     const char *start = s;
     if (*s == '-') s++;
     if (!is_digit(*s)) {
-      printf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
+      bprintf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
              run + 1, j + 1);
       lr_fatal_errline(nullptr);
     }
@@ -83,11 +84,11 @@ void read_run(const char *line, int32_t run, CandidateRuns &c) {
     errno = 0;
     const long v = strtol(start, &end, 10);
     if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) {
-      printf("\nNUMBER TOO LARGE in candidate run #%d, column %d\n", run + 1, j + 1);
+      bprintf("\nNUMBER TOO LARGE in candidate run #%d, column %d\n", run + 1, j + 1);
       lr_fatal_errline(nullptr);
     }
     if (*end != '\0' && !isspace(static_cast<unsigned char>(*end))) {
-      printf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
+      bprintf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
              run + 1, j + 1);
       lr_fatal_errline(nullptr);
     }
@@ -134,12 +135,12 @@ CandidateRuns read_candidate_file(const char *path) {
     lr_fatal_errline("The parameter line of the candidate runs needs Nrows= and Ncols=");
   if (rows == 0) lr_fatal_errline("The candidate file holds no runs (Nrows=0)");
   if (rows > kMaxCandidateRuns) {
-    printf("\nTOO MANY CANDIDATE RUNS: Nrows=%d, at most %d are allowed !\n", rows,
+    bprintf("\nTOO MANY CANDIDATE RUNS: Nrows=%d, at most %d are allowed !\n", rows,
            kMaxCandidateRuns);
     lr_fatal_errline(nullptr);
   }
   if (cols != mm) {
-    printf("\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=%d, the design has %d column%s !\n",
+    bprintf("\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=%d, the design has %d column%s !\n",
            cols, mm, plural(mm));
     lr_fatal_errline(nullptr);
   }
@@ -168,7 +169,7 @@ CandidateRuns read_candidate_file(const char *path) {
     run++;
   }
   if (run < rows) {
-    printf("\nSHORT FILE: CANNOT READ %d candidate run%s !\nRead only %d.\n", rows, plural(rows),
+    bprintf("\nSHORT FILE: CANNOT READ %d candidate run%s !\nRead only %d.\n", rows, plural(rows),
            run);
     lr_fatal_errline(nullptr);
   }
