@@ -192,6 +192,9 @@ TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
       {{"reactor12", "--json=./reactor12.out.txt"}, 1,
        "\nRESULT FILE `./reactor12.out.txt' (--json) WOULD REPLACE the log file `reactor12.out.txt' !\n"
        "Choose another name; nothing has been changed.\n", {}},
+      {{"reactor12", "--json=x.json", "--svg-file=./x.json"}, 1,
+       "\nRESULT FILE `./x.json' (--svg-file) WOULD REPLACE the result file `x.json' !\n"
+       "Choose another name; nothing has been changed.\n", {}},
       {{"reactor12", "--json=x.json", "--svg-file=sub/../x.json"}, 1,
        "\nRESULT FILE `sub/../x.json' (--svg-file) WOULD REPLACE the result file `x.json' !\n"
        "Choose another name; nothing has been changed.\n", {}},
