@@ -170,15 +170,15 @@ static void check_model_space() {
   const uint64_t count = count_models();
   if (count > static_cast<uint64_t>(modelspace.max_models)) {
     bprintf("\nTOO MANY MODELS: the model set holds %llu models, more than the limit of %d !\n"
-           "(Narrow it with --max-factors or --order, or raise the limit with --max-models=N.)\n",
-           static_cast<unsigned long long>(count), modelspace.max_models);
+            "(Narrow it with --max-factors or --order, or raise the limit with --max-models=N.)\n",
+            static_cast<unsigned long long>(count), modelspace.max_models);
     exit(1);
   }
   const int largest = model_columns(modelspace.max_factors < k ? modelspace.max_factors : k);
   if (largest > kMaxModelColumns) {
     bprintf("\nTOO MANY COLUMNS: the largest model matrix would have %d columns, at most %d are "
-           "allowed !\n(Lower --max-factors or --order.)\n",
-           largest, kMaxModelColumns);
+            "allowed !\n(Lower --max-factors or --order.)\n",
+            largest, kMaxModelColumns);
     exit(1);
   }
 }

@@ -70,14 +70,14 @@ void read_run(const char *line, int32_t run, CandidateRuns &c) {
     while (isspace(static_cast<unsigned char>(*s))) s++;
     if (*s == '\0') {
       bprintf("\nSHORT LINE for candidate run #%d: read %d level%s, need %d\n", run + 1, j,
-             plural(j), c.columns);
+              plural(j), c.columns);
       lr_fatal_errline(nullptr);
     }
     const char *start = s;
     if (*s == '-') s++;
     if (!is_digit(*s)) {
       bprintf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
-             run + 1, j + 1);
+              run + 1, j + 1);
       lr_fatal_errline(nullptr);
     }
     char *end = nullptr;
@@ -89,7 +89,7 @@ void read_run(const char *line, int32_t run, CandidateRuns &c) {
     }
     if (*end != '\0' && !isspace(static_cast<unsigned char>(*end))) {
       bprintf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
-             run + 1, j + 1);
+              run + 1, j + 1);
       lr_fatal_errline(nullptr);
     }
     levels[j] = static_cast<int32_t>(v);
@@ -136,12 +136,12 @@ CandidateRuns read_candidate_file(const char *path) {
   if (rows == 0) lr_fatal_errline("The candidate file holds no runs (Nrows=0)");
   if (rows > kMaxCandidateRuns) {
     bprintf("\nTOO MANY CANDIDATE RUNS: Nrows=%d, at most %d are allowed !\n", rows,
-           kMaxCandidateRuns);
+            kMaxCandidateRuns);
     lr_fatal_errline(nullptr);
   }
   if (cols != mm) {
     bprintf("\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=%d, the design has %d column%s !\n",
-           cols, mm, plural(mm));
+            cols, mm, plural(mm));
     lr_fatal_errline(nullptr);
   }
 
@@ -170,7 +170,7 @@ CandidateRuns read_candidate_file(const char *path) {
   }
   if (run < rows) {
     bprintf("\nSHORT FILE: CANNOT READ %d candidate run%s !\nRead only %d.\n", rows, plural(rows),
-           run);
+            run);
     lr_fatal_errline(nullptr);
   }
   fxclose(file, path);
