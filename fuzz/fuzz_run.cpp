@@ -12,9 +12,12 @@
 //                              `bayescreen design.txt WORDS... --json
 //                              --csv-files --svg-file` (the result writers).
 // A word that holds a '/' ends the harness at once with status 0: the
-// fuzzer may name files only inside DIR, never anywhere else. The program
-// ends every refused input with exit(1); a crash, a sanitizer report or a
-// hang is a finding.
+// fuzzer may name files only inside DIR, never anywhere else. With
+// --follow-up among the words, --max-seconds=1 is added last (the last of
+// repeated words counts), so that a legitimately long exchange search (23
+// runs from 50 starts takes seconds under the sanitizers) is not taken for
+// a hang. The program ends every refused input with exit(1); a crash, a
+// sanitizer report or a hang is a finding.
 #include <unistd.h>
 
 #include <cstdio>
@@ -89,6 +92,11 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (!acceptable(words)) return 0;
+  for (const std::string &w : words)
+    if (w.rfind("--follow-up=", 0) == 0) {
+      words.push_back("--max-seconds=1");
+      break;
+    }
 
   std::vector<std::string> all = {"bayescreen", "design.txt"};
   all.insert(all.end(), words.begin(), words.end());
