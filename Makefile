@@ -43,8 +43,10 @@ bench: build
 	./$(BUILD)/bayescreen_bench ./$(BUILD)/bayescreen $(BENCH_REPS)
 	@if [ -x ./$(BUILD)/fit_benchmark ]; then ./$(BUILD)/fit_benchmark; fi
 
-# Coverage-guided fuzzing (AFL++, ASan + UBSan) of the design reader and the
-# option engine in build-fuzz/, FUZZ_SECONDS per target; see fuzz/run-fuzz.
+# Coverage-guided fuzzing (AFL++, ASan + UBSan) in build-fuzz/ of the design
+# reader, the option engine, the extension options with a design, candidate
+# files and the result writers, FUZZ_SECONDS per target, FUZZ_JOBS targets
+# at a time; see fuzz/run-fuzz.
 FUZZ_SECONDS ?= 180
 fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run-fuzz

@@ -7,11 +7,15 @@
 // tests/tools/check_results.py.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -24,6 +28,7 @@
 #include "export/csvexport.h"
 #include "export/results.h"
 #include "export/svgexport.h"
+#include "support/helpers.h"
 #include "testutil.h"
 
 using testutil::read_file;
@@ -141,14 +146,26 @@ TEST(Export, ScreenAndLogAreTheSameWithResultFiles) {
 }
 
 // Where the result files go, by default and as given. Names that would
-// replace the input, the log, another result file or a directory are
-// refused before anything is read or written.
+// replace the input, the log, its backup, the candidates file, another
+// result file, a directory or a special file are refused before anything
+// is read or written, however the name is spelt.
 TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string message;            // the end of the screen; "" for a run that succeeds
     std::set<std::string> written;  // besides the input reactor12.txt and the directory sub
+    std::function<void(const TempDir &)> setup = nullptr;  // files made before the run
+  };
+  const auto fifo = [](const TempDir &d) { ASSERT_EQ(mkfifo(d.file("ff").c_str(), 0644), 0); };
+  // A copy of /dev/null, when the system lets the tests make one.
+  bool devices = true;
+  const auto device = [&devices](const TempDir &d) {
+    devices = mknod(d.file("fakenull").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  };
+  const auto earlier_log = [](const TempDir &d) { d.write("reactor12.out.txt", "an earlier log\n"); };
+  const auto candidates = [](const TempDir &d) {
+    d.write("c.txt", "Candidates\nNrows=2 Ncols=3\nData\n1 -1 -1 -1\n2 1 1 1\n");
   };
   const auto would_replace = [](const std::string &name, const std::string &option, const char *what) {
     return "\nRESULT FILE `" + name + "' (" + option + ") WOULD REPLACE the " + what + " file `" + name +
@@ -172,12 +189,45 @@ TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
        "\nRESULT FILE `sub' (--json) IS A DIRECTORY !\nChoose another name; nothing has been changed.\n", {}},
       {{"reactor12", "--json="}, 1, "\nILLEGAL VALUE in option `--json=': a value must follow `=' !\n",
        {}},
+      // Two spellings of one name, before the file exists.
+      {{"reactor12", "--json=./reactor12.out.txt"}, 1,
+       "\nRESULT FILE `./reactor12.out.txt' (--json) WOULD REPLACE the log file `reactor12.out.txt' !\n"
+       "Choose another name; nothing has been changed.\n", {}},
+      {{"reactor12", "--json=x.json", "--svg-file=./x.json"}, 1,
+       "\nRESULT FILE `./x.json' (--svg-file) WOULD REPLACE the result file `x.json' !\n"
+       "Choose another name; nothing has been changed.\n", {}},
+      {{"reactor12", "--json=x.json", "--svg-file=sub/../x.json"}, 1,
+       "\nRESULT FILE `sub/../x.json' (--svg-file) WOULD REPLACE the result file `x.json' !\n"
+       "Choose another name; nothing has been changed.\n", {}},
+      {{"reactor12", "--json=reactor12.out.txt.bak"}, 1,
+       "\nRESULT FILE `reactor12.out.txt.bak' (--json) WOULD REPLACE the backup of the log file "
+       "`reactor12.out.txt.bak' !\nChoose another name; nothing has been changed.\n",
+       {"reactor12.out.txt"}, earlier_log},
+      {{"reactor12", "--follow-up=2", "--candidates=c.txt", "--json=c.txt"}, 1,
+       would_replace("c.txt", "--json", "candidates"), {"c.txt"}, candidates},
+      {{"reactor12", "--svg-file=ff"}, 1,
+       "\nRESULT FILE `ff' (--svg-file) IS NOT A REGULAR FILE: it is a named pipe (FIFO) !\n"
+       "Choose another name; nothing has been changed.\n", {"ff"}, fifo},
+      {{"reactor12", "--json=fakenull"}, 1,
+       "\nRESULT FILE `fakenull' (--json) IS NOT A REGULAR FILE: it is a character device !\n"
+       "Choose another name; nothing has been changed.\n", {"fakenull"}, device},
+      // A legal name of 250 bytes: its temporary name is cut to fit.
+      {{"reactor12", "--json=" + std::string(245, 'n') + ".json"}, 0, "",
+       {"reactor12.out.txt", std::string(245, 'n') + ".json"}},
+      // A directory as the CSV prefix: the files are named after the input inside it.
+      {{"reactor12", "--csv-files=sub/"}, 0, "",
+       {"reactor12.out.txt", "sub/reactor12.models.csv", "sub/reactor12.factors.csv"}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
     TempDir dir;
     dir.write("reactor12.txt", read_file(testutil::source_path("examples/reactor12.txt")));
     fs::create_directory(dir.file("sub"));
+    if (c.setup) c.setup(dir);
+    if (!devices) {
+      devices = true;
+      continue;
+    }
     auto r = run_program(c.args, dir.path());
     EXPECT_EQ(r.status, c.status);
     EXPECT_TRUE(r.out.ends_with(c.message)) << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);
@@ -227,10 +277,20 @@ TEST(Export, AFailedResultFileLeavesNoHalfFile) {
 // belongs to the ninth column, factor J.
 TEST(Export, LabelsFollowTheDesignColumnsPastTheEighth) {
   TempDir dir;
-  dir.write("ten.txt", ten_columns());
+  std::string design = ten_columns();
+  design.replace(design.find("Ncols=10\n"), 9, "Ncols=10 Pi=0.3\n");
+  dir.write("ten.txt", design);
   auto r = run_program({"ten", "--json", "--csv-files", "--svg-file"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.out;
   const Json doc = Json::parse(read_file(dir.file("ten.json")));
+  // The options as the run used them: Pi from the parameter line, -N as
+  // settled from the columns, the result files by the names written.
+  const Json &settings = doc["settings"];
+  EXPECT_EQ(settings["pi"], 0.3);
+  EXPECT_EQ(settings["options"]["P"], 0.3);
+  EXPECT_EQ(settings["options"]["N"], 10);
+  EXPECT_EQ(settings["extension_options"],
+            Json::parse(R"({"json": "ten.json", "csv-files": "ten", "svg-file": "ten.svg"})"));
   const Json &columns = doc["design"]["design_columns"];
   const Json &factors = doc["factor_weights"]["factors"];
   ASSERT_EQ(columns.size(), 10u);
@@ -295,9 +355,9 @@ TEST(Export, FigureCutsLabelsLongerThanTwentyFourBytes) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__)  // the address sanitizer never lets the system refuse
-// Memory the system refuses while a result file is formed ends the run with
-// the CANNOT ALLOCATE report and status 1, as the counting allocators do,
-// and no file is left.
+// Memory the system refuses while a result file is formed ends the run, in
+// the program's new_handler, with the CANNOT ALLOCATE report and status 1,
+// as the counting allocators do, and no file is left.
 TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
   TempDir dir;
   const std::string path = dir.file("d.json");
@@ -321,6 +381,7 @@ TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
     run.input = "d.txt";
     run.log = "d.out.txt";
     run.json = path;
+    std::set_new_handler(no_new_memory);
     testutil::limit_address_space(64 << 10);
     write_result_files(ExportInput{design, settings, results, run});
   });

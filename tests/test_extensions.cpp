@@ -171,6 +171,7 @@ TEST(Extensions, BadValuesAndImpossibleModelSetsEndTheRun) {
   struct Bad {
     std::vector<std::string> options;
     std::string message;
+    bool logged = true;  // found after the log is opened: the log ends with the message too
   };
   const Bad bad[] = {
       {{"--max-factors=6"}, "\nILLEGAL VALUE in option `--max-factors=6': only 5 factors are left to screen !\n"},
@@ -179,8 +180,15 @@ TEST(Extensions, BadValuesAndImpossibleModelSetsEndTheRun) {
       {{"--blocks=4", "--max-factors=2"}, "\nILLEGAL VALUE in option `--max-factors=2': only 1 factor is left to screen !\n"},
       {{"--gamma-int=0"}, "\nILLEGAL VALUE in option `--gamma-int=0': the prior ratio must be greater than 0 !\n"},
       {{"--gamma-int=-2"}, "\nILLEGAL VALUE in option `--gamma-int=-2': the prior ratio must be greater than 0 !\n"},
-      {{"--order=0"}, "\nILLEGAL VALUE in option `--order=0': must lie between 1 and 61 !\n"},
-      {{"--null=yes"}, "\nILLEGAL VALUE in option `--null=yes': this option takes no value !\n"},
+      {{"--gamma-int=1e-155"}, "\nILLEGAL VALUE in option `--gamma-int=1e-155': the prior ratio is too small: "
+                               "its prior precision 1/G^2 overflows !\n"},
+      {{"--gamma-int=1e-150", "--gamma-grid=1e-6:1:3"},
+       "\nILLEGAL VALUE in option `--gamma-int=1e-150': at the grid's least gamma its prior precision 1/G^2 "
+       "overflows !\n"},
+      {{"--gamma-grid=1e-155:1:3"}, "\nILLEGAL VALUE in option `--gamma-grid=1e-155:1:3': LO is too small: its "
+                                    "prior precision 1/gamma^2 overflows !\n", false},
+      {{"--order=0"}, "\nILLEGAL VALUE in option `--order=0': must lie between 1 and 61 !\n", false},
+      {{"--null=yes"}, "\nILLEGAL VALUE in option `--null=yes': this option takes no value !\n", false},
       {{"--max-factors=5", "--order=1", "--null", "--max-models=31"},
        "\nTOO MANY MODELS: the model set holds 32 models, more than the limit of 31 !\n"
        "(Narrow it with --max-factors or --order, or raise the limit with --max-models=N.)\n"},
@@ -191,6 +199,11 @@ TEST(Extensions, BadValuesAndImpossibleModelSetsEndTheRun) {
     auto r = run_example("reactor12", b.options, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.ends_with(b.message)) << r.out.substr(r.out.size() > 300 ? r.out.size() - 300 : 0);
+    if (b.logged) {
+      EXPECT_TRUE(read_file(dir.file("reactor12.out.txt")).ends_with(b.message));
+    } else {
+      EXPECT_FALSE(testutil::file_exists(dir.file("reactor12.out.txt")));
+    }
   }
   // Exactly at the limit the run goes through.
   TempDir dir;
@@ -206,6 +219,9 @@ TEST(Extensions, BadValuesAndImpossibleModelSetsEndTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.out, "\nTOO MANY COLUMNS: the largest model matrix would have 2048 columns, "
                               "at most 1024 are allowed !\n(Lower --max-factors or --order.)\n"));
+  EXPECT_TRUE(read_file(dir.file("wide.out.txt")).ends_with("\nTOO MANY COLUMNS: the largest model matrix would have "
+                                                           "2048 columns, at most 1024 are allowed !\n(Lower "
+                                                           "--max-factors or --order.)\n"));
 }
 
 TEST(Extensions, NullModelGivesThePublishedReactorProbabilities) {

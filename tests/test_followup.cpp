@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -472,16 +473,20 @@ TEST(FollowUpRun, HeuristicSearchRepeatsWithTheSameSeed) {
 }
 
 TEST(FollowUpRun, RefusedRequestsEndTheRun) {
-  struct Bad { std::vector<std::string> options; std::string message; };  // message: the end of the screen output
+  // message: the end of the screen output, and of the log when the refusal
+  // comes after the log is opened (logged)
+  struct Bad { std::vector<std::string> options; std::string message; bool logged = true; };
   const std::string needs = "it shapes the follow-up runs, so it needs --follow-up=N !\n";
   std::vector<Bad> bad = {
       {{"--candidates=c.txt"}, "\nILLEGAL VALUE in option `--candidates=c.txt': " + needs},
       {{"--top=3"}, "\nILLEGAL VALUE in option `--top=3': " + needs},
       {{"--random-seed=4"}, "\nILLEGAL VALUE in option `--random-seed=4': " + needs},
-      {{"--follow-up=0"}, "\nILLEGAL VALUE in option `--follow-up=0': must lie between 1 and 64 !\n"},
-      {{"--follow-up=65"}, "\nILLEGAL VALUE in option `--follow-up=65': must lie between 1 and 64 !\n"},
-      {{"--follow-up=2", "--md-models=1"}, "\nILLEGAL VALUE in option `--md-models=1': must lie between 2 and 1024 !\n"},
-      {{"--follow-up=2", "--starts=0"}, "\nILLEGAL VALUE in option `--starts=0': must lie between 1 and 1000000 !\n"},
+      {{"--follow-up=0"}, "\nILLEGAL VALUE in option `--follow-up=0': must lie between 1 and 64 !\n", false},
+      {{"--follow-up=65"}, "\nILLEGAL VALUE in option `--follow-up=65': must lie between 1 and 64 !\n", false},
+      {{"--follow-up=2", "--md-models=1"}, "\nILLEGAL VALUE in option `--md-models=1': must lie between 2 and 1024 !\n",
+       false},
+      {{"--follow-up=2", "--starts=0"}, "\nILLEGAL VALUE in option `--starts=0': must lie between 1 and 1000000 !\n",
+       false},
   };
   // Faulty candidate files, each given to --follow-up=2 --candidates=NAME.
   struct BadFile { const char *name, *text; std::string message; };
@@ -510,6 +515,11 @@ TEST(FollowUpRun, RefusedRequestsEndTheRun) {
     auto r = run_example("reactor12", b.options, dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.ends_with(b.message)) << tail(r.out, 300);
+    if (b.logged) {
+      EXPECT_TRUE(read_file(dir.file("reactor12.out.txt")).ends_with(b.message));
+    } else {
+      EXPECT_FALSE(testutil::file_exists(dir.file("reactor12.out.txt")));
+    }
   }
   TempDir dir;
   auto r = run_example("reactor12", {"--follow-up=2", "--candidates=missing.txt"}, dir);
@@ -549,4 +559,91 @@ TEST(FollowUpRun, RequestsThatNeedTheFitsEndTheRunWithAMessageInTheLog) {
   EXPECT_TRUE(r.out.ends_with("\nILLEGAL VALUE in option `--follow-up=2': the model set holds one "
                               "model, so there is nothing to discriminate !\n"))
       << r.out;
+}
+
+// Designs whose MD cannot be computed are counted and named as such, not
+// dropped in silence: the report's designs are those evaluated less those.
+// Two equal runs at levels 1e5 make V_i = I + Z G Z' a 2x2 matrix
+// [[1+a, a], [a, 1+a]] with a about 1e10 times the models' G or more, whose
+// second pivot (1+a) - a^2/(1+a) is lost to rounding; one such run alone,
+// or beside a run at +-1, keeps its pivots.
+TEST(FollowUpRun, DesignsWithoutAnMDAreCountedAndReported) {
+  struct Case {
+    const char *candidates;  // the runs of the candidate file
+    int status;
+    std::vector<std::string> parts;  // in the follow-up section, in this order
+  };
+  const std::vector<Case> cases = {
+      {"1 1 1 1 1\n2. 100000 100000 100000 100000 100000", 0,
+       {"every one of the 3 designs",
+        "  1 of the 3 designs evaluated has no MD: rounding left a matrix of the\n"
+        "  criterion, which must be positive definite, without a positive pivot\n"
+        "  (candidate levels far from -1 and +1 do this); it is left out.\n"
+        "  The 2 best designs (MD, larger is better; the runs as candidate numbers):\n",
+        "  1 2\n", "  1 1\n"}},
+      {"100000 100000 100000 100000 100000", 1,
+       {"every one of the 1 designs", "  1 of the 1 designs evaluated has no MD:",
+        "\nNO FOLLOW-UP RUNS: no design evaluated has an MD.\n"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.candidates);
+    TempDir dir;
+    const std::string runs = std::string("1. ") + c.candidates + "\n";
+    const int count = static_cast<int>(std::count(runs.begin(), runs.end(), '\n'));
+    dir.write("cand.txt", "Candidates\nNrows=" + std::to_string(count) + " Ncols=5\nData\n" + runs);
+    auto r = run_example("reactor12", {"--null", "--follow-up=2", "--candidates=cand.txt"}, dir);
+    EXPECT_EQ(r.status, c.status);
+    size_t at = r.out.find("\nFollow-up runs:");
+    for (const std::string &part : c.parts) {
+      at = r.out.find(part, at);
+      ASSERT_NE(at, std::string::npos) << part << "\n" << tail(r.out, 1200);
+    }
+    // The log holds the same section.
+    EXPECT_TRUE(contains(read_file(dir.file("reactor12.out.txt")), c.parts.back()));
+  }
+}
+
+// --max-seconds bounds the exchange search: a million starts stop after the
+// time given, the report and the JSON say so and how many starts were
+// begun; without the bound every start runs. The bound needs --follow-up
+// and a positive number.
+TEST(FollowUpRun, MaxSecondsStopsTheExchangeSearchAndSaysSo) {
+  TempDir dir;
+  const std::vector<std::string> options = {"--null", "--max-factors=5", "--order=1", "--md-models=8",
+                                            "--follow-up=7", "--starts=1000000", "--max-seconds=0.3", "--json"};
+  const auto began = std::chrono::steady_clock::now();
+  auto r = run_example("reactor12", options, dir);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  ASSERT_EQ(r.status, 0) << tail(r.out, 400);
+  EXPECT_LT(seconds, 20.0);  // a million starts take hours
+  const std::string section = follow_up_section(r.out);
+  const size_t at = section.find("  STOPPED EARLY by --max-seconds=0.3: ");
+  ASSERT_NE(at, std::string::npos) << section;
+  const int begun = std::atoi(section.c_str() + at + strlen("  STOPPED EARLY by --max-seconds=0.3: "));
+  EXPECT_GT(begun, 0);
+  EXPECT_LT(begun, 1000000);
+  EXPECT_TRUE(contains(section, " of the 1000000 starts asked for were begun.\n"));
+  EXPECT_TRUE(contains(section, "  Search: coordinate exchange from " + std::to_string(begun) + " random starts"));
+  const nlohmann::json search = nlohmann::json::parse(read_file(dir.file("reactor12.json")))["follow_up"]["search"];
+  EXPECT_EQ(search["starts_run"], begun);
+  EXPECT_EQ(search["starts"], 1000000);
+  EXPECT_EQ(search["stopped_early"], true);
+
+  const std::string unbounded = reactor12_follow_up(
+      {"--null", "--max-factors=5", "--order=1", "--md-models=8", "--follow-up=7", "--starts=3", "--max-seconds=1000"}, dir);
+  EXPECT_FALSE(contains(unbounded, "STOPPED EARLY"));
+  EXPECT_TRUE(contains(unbounded, "from 3 random starts"));
+
+  struct Bad { std::vector<std::string> options; std::string message; };
+  const Bad bad[] = {
+      {{"--max-seconds=5"}, "\nILLEGAL VALUE in option `--max-seconds=5': it shapes the follow-up runs, so it "
+                            "needs --follow-up=N !\n"},
+      {{"--follow-up=2", "--max-seconds=0"}, "\nILLEGAL VALUE in option `--max-seconds=0': the time bound must be "
+                                             "greater than 0 !\n"},
+  };
+  for (const Bad &b : bad) {
+    auto refused = run_example("reactor12", b.options, dir);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.out.ends_with(b.message)) << tail(refused.out, 300);
+  }
 }

@@ -22,6 +22,12 @@ const std::string kOldLog = "log of an earlier run\n";
 const std::string kComplete = "\n\nClosing the log file `d.out.txt'\n";
 const std::string kListingEnd = "   -V - Verbose output\n";
 
+// The refusal of a prior ratio whose prior precision 1/Gamma^2 overflows.
+std::string too_small_gamma(const std::string &shown) {
+  return "\nILLEGAL VALUE for GAMMA: Gamma=" + shown +
+         " is too small: its prior precision 1/Gamma^2 overflows !\n";
+}
+
 // A design of -1/+1 entries with `rows` runs and the response after them.
 std::string design(int cols, int rows = 8, const std::string &params = "") {
   std::string d = "H\nNrows=" + std::to_string(rows) + " Ncols=" + std::to_string(cols) +
@@ -210,6 +216,8 @@ TEST(Hostile, NumbersBeyondTheIntRangeAndImpossibleCounts) {
        "\nILLEGAL VALUE for GAMMA: Gamma=-inf must be a finite number !\n"},
       {"Gamma below the least double", design(2, 8, " Gamma=1e-400"), 1,
        "\nILLEGAL VALUE for GAMMA: Gamma=0 must be greater than 0 !\n"},
+      {"Gamma whose 1/Gamma^2 overflows", design(2, 8, " Gamma=1e-155"), 1,
+       too_small_gamma("1e-155")},
       {"infinite Alpha", design(2, 8, " Alpha=1e400"), 0, kComplete},
       {"entries at the int limits and 11 digits with leading zeros", huge_entry, 0, kComplete},
       {"an entry one past the int range", "H\nNrows=8 Ncols=2\nData\n1 2147483648 1 5\n", 1,
@@ -385,6 +393,12 @@ TEST(Hostile, MalformedOptionWords) {
        {"d", "-G1e-400"}},
       {"-G1e400", d, 1, "\nILLEGAL VALUE for GAMMA: Gamma=inf must be a finite number !\n",
        {"d", "-G1e400"}},
+      // 1/g^2 is the largest double below 1.797e308 for g = 7.46e-155:
+      // (7.5e-155)^2 = 5.625e-309 has a finite reciprocal, (7.4e-155)^2 =
+      // 5.476e-309 does not.
+      {"-G1e-155", d, 1, too_small_gamma("1e-155"), {"d", "-G1e-155", "--null"}},
+      {"-G7.4e-155", d, 1, too_small_gamma("7.4e-155"), {"d", "-G7.4e-155"}},
+      {"-G7.5e-155", d, 0, kComplete, {"d", "-G7.5e-155"}},
       {"-N=", d, 1, bad_n("N=", "Expecting a digit"), {"d", "-N="}},
       {"-N,", d, 1, bad_n("N,", "Expecting a digit"), {"d", "-N,"}},
       {"-N-3", d, 1, bad_n("N-3", "Expecting a digit"), {"d", "-N-3"}},

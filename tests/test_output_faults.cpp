@@ -17,11 +17,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -367,4 +369,93 @@ TEST(OutputFaults, StepThroughPromptFollowsItsText) {
     prompts++;
   }
   EXPECT_EQ(prompts, 7u);  // one per model of three factors
+}
+
+namespace {
+
+// A design of 96 runs of 20 two-level factors, the levels from a linear
+// congruential generator, the response 10 + 3 A + 2 B plus a small
+// deterministic noise.
+std::string sweep_design() {
+  std::string text = "Memory sweep: 96 runs, 20 factors\nNrows=96 Ncols=20\nData\n";
+  uint32_t state = 12345;
+  const auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) & 0x7fff;
+  };
+  for (int r = 1; r <= 96; r++) {
+    int a = 0, b = 0;
+    text += std::to_string(r);
+    for (int j = 0; j < 20; j++) {
+      const int level = next() % 2 ? 1 : -1;
+      if (j == 0) a = level;
+      if (j == 1) b = level;
+      text += " " + std::to_string(level);
+    }
+    text += " " + std::to_string(10 + 3 * a + 2 * b) + "." + std::to_string(next() % 10) + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+// Memory refused at any point of a run ends it with the allocation report
+// and status 1, never by a signal: the address-space limit is swept around
+// the least a run needs (found by bisection) for the four runs that allocate
+// the most in different places. A refused run leaves its log as a prefix of
+// the complete one (flushed up to the refusal) and no temporary file.
+TEST(OutputFaults, AnyRefusedMemoryEndsTheRunWithTheReport) {
+  if (!testutil::kAddressSpaceLimits) GTEST_SKIP() << "AddressSanitizer";
+  const std::string design = sweep_design();
+  struct Case {
+    const char *what;
+    std::vector<std::string> options;
+    std::set<std::string> files;  // written by a complete run besides d.txt and the log
+  };
+  const std::vector<Case> cases = {
+      {"2^20 models, every weighting", {"--null", "--max-factors=20", "--order=1", "-D"}, {}},
+      {"a two-way prior grid",
+       {"--null", "--max-factors=6", "--order=2", "--gamma-grid=0.5:5:10", "--pi-grid=0.1:0.5:10"}, {}},
+      {"a follow-up search",
+       {"--null", "--max-factors=6", "--order=2", "--follow-up=4", "--md-models=6", "--starts=3"}, {}},
+      {"the JSON file", {"--null", "--max-factors=6", "--order=2", "--json"}, {"d.json"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = {"d"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    std::string complete_log;
+    // Runs within `limit` bytes of address space; true when the run is complete.
+    const auto run = [&](size_t limit) {
+      TempDir dir;
+      dir.write("d.txt", design);
+      const Outcome r = testutil::run_program(args, dir.path(), "", limit);
+      SCOPED_TRACE(limit);
+      EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status << "\n" << r.err;
+      std::set<std::string> left;
+      for (const auto &e : fs::directory_iterator(dir.path())) left.insert(e.path().filename());
+      std::set<std::string> expected = {"d.txt"};
+      if (r.status == 0) expected.insert(c.files.begin(), c.files.end());
+      if (fs::exists(dir.file("d.out.txt"))) expected.insert("d.out.txt");
+      EXPECT_EQ(left, expected);
+      if (r.status != 0) {
+        EXPECT_EQ(r.err.rfind("\nCANNOT ALLOCATE ", 0), 0u) << r.err;
+        if (!complete_log.empty()) {
+          EXPECT_EQ(complete_log.rfind(read_file(dir.file("d.out.txt")), 0), 0u);
+        }
+      } else if (complete_log.empty()) {
+        complete_log = read_file(dir.file("d.out.txt"));
+      }
+      return r.status == 0;
+    };
+    ASSERT_TRUE(run(size_t{1} << 30));  // the complete log, for the prefix checks
+    // Bisection on a log scale down to a ratio of 1.05, then 12 limits
+    // from two thirds of the least that sufficed up to it.
+    double fails = 4 << 20, works = 1 << 30;
+    while (works / fails > 1.05) {
+      const double middle = std::sqrt(fails * works);
+      (run(static_cast<size_t>(middle)) ? works : fails) = middle;
+    }
+    for (int step = 0; step < 12; step++) run(static_cast<size_t>(works * (2.0 / 3 + step / 33.0)));
+  }
 }

@@ -4,6 +4,14 @@
 // that no reader ever sees half a file and a failure leaves whatever stood
 // at the name as it was.
 //
+// Where the file system allows, the temporary file has no name while it is
+// written (O_TMPFILE); it gets one (linked through /proc/self/fd) just before
+// the rename, so a run killed meanwhile leaves nothing behind. Elsewhere it
+// is `.NAME.XXXXXX` (NAME cut to fit within NAME_MAX). Either way the run
+// holds a lock on it until the rename, and the temporary files of that
+// pattern beside the name that no live run holds are removed when the next
+// run begins the file.
+//
 // One such file is open at a time. Every failure ends the run with a
 // message naming the file and the system's error, and status 1; the
 // temporary file is then removed, as it is when the run ends in any other
@@ -13,9 +21,10 @@
 
 namespace bayescreen {
 
-// Starts the file `path`: creates a new temporary file `.NAME.XXXXXX` in
-// the directory of path, with the permissions a new file gets (0666 less
-// the umask).
+// Starts the file `path`: removes stale temporary files of path, then
+// creates a new temporary file in the directory of path (unnamed, or
+// `.NAME.XXXXXX`), with the permissions a new file gets (0666 less the
+// umask).
 void begin_atomic_file(const char *path);
 // Appends n bytes to the file begun.
 void atomic_write(const char *text, size_t n);

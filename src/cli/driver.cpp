@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <string>
 
 #include "cli/errsignals.h"
@@ -102,6 +103,8 @@ LongOption xopts[] = {
     {.name = "random-seed", .kind = LongKind::Int, .target = &settings.follow_up.seed, .value_name = "N",
      .help = "seed of the follow-up exchange search (default 1)", .min = 0,
      .max = INT32_MAX},
+    {.name = "max-seconds", .kind = LongKind::Double, .target = &settings.follow_up.max_seconds,
+     .value_name = "S", .help = "stop the follow-up exchange search after S seconds (default: none)"},
     {.name = "threads", .kind = LongKind::Int, .target = &settings.threads, .value_name = "N",
      .help = "threads of the fits (default: the cores available); the results are the same",
      .min = 1, .max = 1024, .in_report = 0},
@@ -129,13 +132,23 @@ LongOption xopts[] = {
 }
 
 // Checks of the extension values that need the design: the factors left to
-// screen, and the size of the model set, before any work is done.
+// screen, and the size of the model set, before any work is done. The log
+// is open by now: these refusals go to the screen and the log alike, while
+// the design file's own errors keep the screen alone, as without extension
+// options.
 static void check_model_space(const Design &design) {
   const ModelSpace &space = settings.model_space;
   const int nv = design.analysed;
   char why[200];
-  if (find_long_option(xopts, "gamma-int")->given && !(space.gam_int > 0))
-    bad_extension("gamma-int", "the prior ratio must be greater than 0");
+  if (find_long_option(xopts, "gamma-int")->given) {
+    if (!(space.gam_int > 0)) bad_extension("gamma-int", "the prior ratio must be greater than 0");
+    if (!prior_precision_finite(space.gam_int))
+      bad_extension("gamma-int", "the prior ratio is too small: its prior precision 1/G^2 overflows");
+    // A gamma grid scales the interaction ratio with gamma.
+    if (settings.gamma_grid.n > 0 &&
+        !prior_precision_finite(space.gam_int * (settings.gamma_grid.lo / settings.gamma)))
+      bad_extension("gamma-int", "at the grid's least gamma its prior precision 1/G^2 overflows");
+  }
   if (space.blocks >= nv) {
     snprintf(why, sizeof why, "%d column%s analysed, so no factor would be left to screen", nv,
              nv == 1 ? " is" : "s are");
@@ -155,10 +168,12 @@ static void check_model_space(const Design &design) {
 // that a bad one ends the run before any work.
 static CandidateRuns check_follow_up(const Design &design) {
   const bool wanted = find_long_option(xopts, "follow-up")->given;
-  for (const char *name : {"candidates", "md-models", "starts", "top", "random-seed"})
+  for (const char *name : {"candidates", "md-models", "starts", "top", "random-seed", "max-seconds"})
     if (find_long_option(xopts, name)->given && !wanted)
       bad_extension(name, "it shapes the follow-up runs, so it needs --follow-up=N");
   if (!wanted) return {};
+  if (find_long_option(xopts, "max-seconds")->given && !(settings.follow_up.max_seconds > 0))
+    bad_extension("max-seconds", "the time bound must be greater than 0");
   if (design.runs < 2) bad_extension("follow-up", "the design has one run, so no model has an error variance");
   if (count_models(design, settings.model_space) < 2)
     bad_extension("follow-up", "the model set holds one model, so there is nothing to discriminate");
@@ -184,13 +199,12 @@ static void read_prior_grids() {
   }
 }
 
-// The run as the result files describe it: the files and every option's
-// value by its name.
-static RunDescription describe_run() {
-  RunDescription run;
-  run.program_version = kProgramVersion;
-  run.input = infile;
-  run.log = outfile;
+// The options in force as the result files describe them, every one by its
+// name and value: the single-letter options with the values the run uses
+// (after the design file's parameter line), and the extension options as
+// given, a result file's name as it will be written.
+static void describe_options(RunDescription &run, const Design &design) {
+  run.letter_options.clear();
   for (const FlagSpec *row = ss; row->flag != 0; row++) {
     if (row->var == nullptr) continue;
     OptionValue value;
@@ -200,8 +214,12 @@ static RunDescription describe_run() {
       case VAR_DOUBLE: value = *static_cast<const double *>(row->var); break;
       default: break;
     }
+    // -N: the factors the run analyses, as settled from -N, -L and Nvars=.
+    if (row->flag == 'N') value = static_cast<int64_t>(design.analysed);
     run.letter_options.push_back({std::string(1, row->flag), value});
   }
+  run.extension_options.clear();
+  run.extension_words.clear();
   for (const LongOption *row = xopts; row->name != nullptr; row++) {
     if (!row->given || row->target == nullptr) continue;
     OptionValue value;
@@ -212,6 +230,9 @@ static RunDescription describe_run() {
       case LongKind::Text:
       case LongKind::OptionalText: {
         const char *text = *static_cast<const char *const *>(row->target);
+        if (row->target == &result_files.json) text = run.json.c_str();
+        if (row->target == &result_files.csv_prefix) text = run.csv_prefix.c_str();
+        if (row->target == &result_files.svg) text = run.svg.c_str();
         if (text != nullptr) value = std::string(text);
         break;
       }
@@ -219,7 +240,6 @@ static RunDescription describe_run() {
     run.extension_options.push_back({row->name, value});
     run.extension_words.push_back(row->word);
   }
-  return run;
 }
 
 void show_description() {
@@ -268,8 +288,9 @@ void print_error(const Error &error) {
   }
   if (error.line()) {
     const LineContext &line = *error.line();
-    if (!line.text.empty()) printf("  %s\n", line.text.c_str());
-    printf("Line #%u in %s\n", line.number, line.file.c_str());
+    Printer print = line.to_log ? bprintf : printf;
+    if (!line.text.empty()) print("  %s\n", line.text.c_str());
+    print("Line #%u in %s\n", line.number, line.file.c_str());
   }
   if (error.shows_places()) {
     fflush(stdout);  // the message comes before the places on a shared console
@@ -278,16 +299,24 @@ void print_error(const Error &error) {
 }
 
 int bayescreen_main(int argc, char **argv) {
+  attach_closed_std_descriptors();
+  // Every block refused to operator new ends the run with the allocation
+  // report, wherever it was asked for: the handler never returns, so no
+  // std::bad_alloc meets a noexcept frame and ends the process by abort().
+  std::set_new_handler(no_new_memory);
   try {
     return run_program(argc, argv);
   } catch (const Error &error) {
     print_error(error);
     exit(1);
+  } catch (const std::bad_alloc &) {
+    // Not reached through operator new; a library that throws the error
+    // itself (an allocator of its own) ends the run the same way.
+    no_new_memory();
   }
 }
 
 static int run_program(int argc, char **argv) {
-  attach_closed_std_descriptors();
   seterr_signals();
   set_run_signals();
   PlaceGuard place("Main");
@@ -330,7 +359,10 @@ static int run_program(int argc, char **argv) {
   result_files.json_given = find_long_option(xopts, "json")->given;
   result_files.csv_given = find_long_option(xopts, "csv-files")->given;
   result_files.svg_given = find_long_option(xopts, "svg-file")->given;
-  RunDescription run = describe_run();
+  RunDescription run;
+  run.program_version = kProgramVersion;
+  run.input = infile;
+  run.log = outfile;
   prepare_result_files(result_files, settings, run);
 
   FILE *file = fxopen(infile, "rb");
@@ -343,6 +375,7 @@ static int run_program(int argc, char **argv) {
   printf("Closing the file %s\n", infile);
   fxclose(file, infile);
   show_factor_letters(design);
+  describe_options(run, design);
   if (*extensions != '\0') logprintf("\nExtension options in force:%s\n", extensions);
   check_model_space(design);
   AnalysisRequest request;

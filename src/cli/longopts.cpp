@@ -10,7 +10,7 @@
 namespace bayescreen {
 
 void bad_long_value(const char *word, const char *why) {
-  printf("\nILLEGAL VALUE in option `%s': %s !\n", word, why);
+  bprintf("\nILLEGAL VALUE in option `%s': %s !\n", word, why);
   exit(1);
 }
 

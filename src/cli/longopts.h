@@ -37,7 +37,8 @@ struct LongOption {
 // out of range ends the run with status 1 and a message naming the word.
 void take_long_options(int *argc, char **argv, LongOption *table);
 
-// Ends the run with status 1 after "ILLEGAL VALUE in option `word': why !".
+// Ends the run with status 1 after "ILLEGAL VALUE in option `word': why !"
+// on the screen, and in the log when it is open.
 [[noreturn]] void bad_long_value(const char *word, const char *why);
 
 // One line per row: "  --name=VALUE" padded to a column, then the help.

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "export/csvexport.h"
 #include "export/jsonexport.h"
 #include "export/svgexport.h"
+#include "support/fileid.h"
 #include "support/helpers.h"
 #include "support/showplaces.h"
 
@@ -33,13 +33,26 @@ struct Named {
   const char *option;  // what asked for it
 };
 
-// Ends the run before anything is written: "RESULT FILE `name' (option)"
-// and what is wrong with the name.
-[[noreturn]] void refuse(const Named &file, const char *what, const char *other) {
-  printf("\nRESULT FILE `%s' (%s) %s", file.name, file.option, what);
+// Ends the run before anything is written: "RESULT FILE `name' (option)",
+// what is wrong with the name, the file it concerns (what, then `other'
+// when there is one).
+[[noreturn]] void refuse(const Named &file, const char *verb, const char *what, const char *other) {
+  printf("\nRESULT FILE `%s' (%s) %s", file.name, file.option, verb);
+  if (*what != '\0') printf(" %s", what);
   if (*other != '\0') printf(" `%s'", other);
   printf(" !\nChoose another name; nothing has been changed.\n");
   exit(1);
+}
+
+// The CSV prefix: as given, or the stem of the log's name; a prefix that
+// names a directory (it ends with '/') gets the base name of that stem, so
+// that "--csv-files=dir/" writes dir/NAME.models.csv, not dir/.models.csv.
+std::string csv_prefix_of(const char *given, const std::string &stem) {
+  if (given == nullptr) return stem;
+  const std::string prefix = given;
+  if (prefix.empty() || prefix.back() != '/') return prefix;
+  const size_t slash = stem.rfind('/');
+  return prefix + (slash != std::string::npos ? stem.substr(slash + 1) : stem);
 }
 
 // Writes one file through a writer of the export layer.
@@ -65,7 +78,7 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
   if (options.json_given) run.json = options.json != nullptr ? options.json : stem + ".json";
   if (options.svg_given) run.svg = options.svg != nullptr ? options.svg : stem + ".svg";
   if (options.csv_given) {
-    const std::string prefix = options.csv_prefix != nullptr ? options.csv_prefix : stem;
+    const std::string prefix = run.csv_prefix = csv_prefix_of(options.csv_prefix, stem);
     run.csv_models = prefix + ".models.csv";
     run.csv_factors = prefix + ".factors.csv";
     if (settings.follow_up.runs > 0) run.csv_follow_up = prefix + ".followup.csv";
@@ -82,16 +95,34 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
   add(run.csv_follow_up, "--csv-files");
   add(run.csv_prior_grid, "--csv-files");
   add(run.svg, "--svg-file");
+  // The files the run reads or keeps: the log's backup is the previous log,
+  // moved aside when the new one is opened.
+  const std::string bak = run.log + ".bak";
+  struct Kept {
+    const char *name;
+    const char *what;
+  };
+  std::vector<Kept> kept = {{run.input.c_str(), "the input file"},
+                            {run.log.c_str(), "the log file"},
+                            {bak.c_str(), "the backup of the log file"}};
+  if (settings.follow_up.candidates != nullptr) kept.push_back({settings.follow_up.candidates, "the candidates file"});
+  std::vector<FileIdentity> kept_ids;
+  for (const Kept &k : kept) kept_ids.push_back(identify_file(k.name));
+
+  std::vector<FileIdentity> ids;
   for (size_t i = 0; i < files.size(); i++) {
-    if (same_file(files[i].name, run.input.c_str()))
-      refuse(files[i], "WOULD REPLACE the input file", run.input.c_str());
-    if (same_file(files[i].name, run.log.c_str()))
-      refuse(files[i], "WOULD REPLACE the log file", run.log.c_str());
+    const FileIdentity id = identify_file(files[i].name);
+    for (size_t k = 0; k < kept.size(); k++)
+      if (same_identity(id, kept_ids[k])) refuse(files[i], "WOULD REPLACE", kept[k].what, kept[k].name);
     for (size_t j = 0; j < i; j++)
-      if (same_file(files[i].name, files[j].name))
-        refuse(files[i], "WOULD REPLACE the result file", files[j].name);
-    struct stat st;
-    if (lstat(files[i].name, &st) == 0 && S_ISDIR(st.st_mode)) refuse(files[i], "IS A DIRECTORY", "");
+      if (same_identity(id, ids[j])) refuse(files[i], "WOULD REPLACE", "the result file", files[j].name);
+    // The rename that puts a result file in place replaces a regular file
+    // or a symbolic link (the link itself, never what it points to); any
+    // other kind of file is left alone, as for the log.
+    if (id.exists && S_ISDIR(id.mode)) refuse(files[i], "IS A DIRECTORY", "", "");
+    if (id.exists && !S_ISREG(id.mode) && !S_ISLNK(id.mode))
+      refuse(files[i], "IS NOT A REGULAR FILE: it is", special_file_kind(id.mode), "");
+    ids.push_back(id);
   }
 }
 
@@ -101,24 +132,15 @@ bool result_files_wanted(const RunDescription &run) {
 
 void write_result_files(const ExportInput &in) {
   PlaceGuard place("Write_Result_Files");
-  // The writers build their text in standard strings and the JSON library's
-  // objects: a block the system refuses there ends the run with the
-  // CANNOT ALLOCATE report and status 1, as the counting allocators do,
-  // and the file under way is removed at exit.
-  try {
-    write_file(in.run.json, write_json, in);
-    write_file(in.run.csv_models, write_csv_models, in);
-    write_file(in.run.csv_factors, write_csv_factors, in);
-    write_file(in.run.csv_prior_grid, write_csv_prior_grid, in);
-    write_file(in.run.csv_follow_up, write_csv_follow_up, in);
-    write_file(in.run.svg, write_svg, in);
-  } catch (const std::bad_alloc &) {
-    fprintf(stderr, "\nCANNOT ALLOCATE the memory of the result files from the system.\n"
-                    "Total successfully allocated so far:  %lu bytes.\n",
-            static_cast<unsigned long>(totalloc));
-    show_program_places();
-    exit(1);
-  }
+  // A block the system refuses to the writers (standard strings, the JSON
+  // library's objects) ends the run in the program's new_handler, with the
+  // allocation report and status 1; the file under way is removed at exit.
+  write_file(in.run.json, write_json, in);
+  write_file(in.run.csv_models, write_csv_models, in);
+  write_file(in.run.csv_factors, write_csv_factors, in);
+  write_file(in.run.csv_prior_grid, write_csv_prior_grid, in);
+  write_file(in.run.csv_follow_up, write_csv_follow_up, in);
+  write_file(in.run.svg, write_svg, in);
 }
 
 }  // namespace bayescreen

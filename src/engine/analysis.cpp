@@ -15,7 +15,7 @@ void check_model_set_size(const Design &design, const Settings &settings) {
              "\nTOO MANY MODELS: the model set holds %llu models, more than the limit of %d !\n"
              "(Narrow it with --max-factors or --order, or raise the limit with --max-models=N.)\n",
              static_cast<unsigned long long>(count), space.max_models);
-    throw Error(text);
+    throw Error(text, Channel::ScreenAndLog);
   }
   const int largest = model_columns(space, largest_model_size(design, space));
   if (largest > kMaxModelColumns) {
@@ -23,7 +23,7 @@ void check_model_set_size(const Design &design, const Settings &settings) {
              "\nTOO MANY COLUMNS: the largest model matrix would have %d columns, at most %d are "
              "allowed !\n(Lower --max-factors or --order.)\n",
              largest, kMaxModelColumns);
-    throw Error(text);
+    throw Error(text, Channel::ScreenAndLog);
   }
 }
 

@@ -60,8 +60,9 @@ struct AnalysisRequest {
 // minutes per model and most models would be singular in any real design.
 constexpr int kMaxModelColumns = 1024;
 
-// Throws "TOO MANY MODELS" / "TOO MANY COLUMNS" when the model set of the
-// settings is beyond the limits, before any work.
+// Throws "TOO MANY MODELS" / "TOO MANY COLUMNS" (for the screen and the
+// log) when the model set of the settings is beyond the limits, before any
+// work.
 void check_model_set_size(const Design &design, const Settings &settings);
 
 // The whole analysis of a design under the settings: the model set, the

@@ -525,6 +525,8 @@ bool interaction_column(const ModelSpace &space, uint64_t mask) {
   return __builtin_popcountll(factors_of(space, mask)) > 1;
 }
 
+bool prior_precision_finite(double g) { return g > 0 && std::isfinite(1 / (g * g)); }
+
 double interaction_gamma(const BoxMeyerPrior &prior) { return prior.gam_int > 0 ? prior.gam_int : prior.gam; }
 
 bool xtx_exactly_singular(const Design &design, const double *xtx, int ld, const uint64_t *masks,

@@ -108,6 +108,12 @@ double log_prior_odds(int nf, double pi);
 // True when the effect column formed by the design columns in mask is an
 // interaction: a product of two or more factors (blocks do not count).
 bool interaction_column(const ModelSpace &space, uint64_t mask);
+// Whether a prior ratio g > 0 gives a prior precision 1/g^2 that is a
+// finite double. Below about 1.5e-154, g^2 underflows or 1/g^2 overflows,
+// and the fits would meet an infinite precision: every effect forced to 0,
+// the opposite of the small-effect limit asked for, so such ratios are
+// refused.
+bool prior_precision_finite(double g);
 // The prior ratio of interaction columns: gam_int, or gam when it is 0.
 double interaction_gamma(const BoxMeyerPrior &prior);
 // The prior ratio of an effect column formed by the design columns in mask:

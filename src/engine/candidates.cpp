@@ -25,10 +25,19 @@ bool begins_with_word(const char *line, const char *word) {
 }
 
 // An error found in the last line read: message as printed, and the line.
+// The candidates are read after the log is opened, so both go to the log
+// too.
 [[noreturn]] void line_error(const LineReader &lines, const std::string &message) {
-  Error e(message);
-  e.at_line(lines.context());
+  Error e(message, Channel::ScreenAndLog);
+  LineContext context = lines.context();
+  context.to_log = true;
+  e.at_line(context);
   throw e;
+}
+
+// The same with a short message, printed as "\n<message>!\n".
+[[noreturn]] void line_error(const LineReader &lines, const char *message) {
+  line_error(lines, std::string("\n") + message + "!\n");
 }
 
 // printf into a string.
@@ -128,14 +137,14 @@ CandidateRuns full_factorial_candidates(const Design &design, uint64_t factors) 
 CandidateRuns read_candidate_file(LineReader &lines, const Design &design, const Settings &settings) {
   const int mm = design.columns;
   char *line = lines.next_kept();
-  if (line == nullptr) throw lines.error_at_line("Can't read the heading line of the candidate runs");
+  if (line == nullptr) line_error(lines, "Can't read the heading line of the candidate runs");
   line = lines.next_kept();
-  if (line == nullptr) throw lines.error_at_line("Can't read the parameter line of the candidate runs");
+  if (line == nullptr) line_error(lines, "Can't read the parameter line of the candidate runs");
   int32_t rows = 0, cols = 0;
   read_counts(lines, line, &rows, &cols);
   if (rows < 0 || cols < 0)
-    throw lines.error_at_line("The parameter line of the candidate runs needs Nrows= and Ncols=");
-  if (rows == 0) throw lines.error_at_line("The candidate file holds no runs (Nrows=0)");
+    line_error(lines, "The parameter line of the candidate runs needs Nrows= and Ncols=");
+  if (rows == 0) line_error(lines, "The candidate file holds no runs (Nrows=0)");
   if (rows > kMaxCandidateRuns)
     line_error(lines, format("\nTOO MANY CANDIDATE RUNS: Nrows=%d, at most %d are allowed !\n", rows,
                              kMaxCandidateRuns));
@@ -145,10 +154,10 @@ CandidateRuns read_candidate_file(LineReader &lines, const Design &design, const
 
   line = lines.next_kept();
   if (line == nullptr || !(begins_with_word(line, "Label") || begins_with_word(line, "Data")))
-    throw lines.error_at_line("NEXT LINE should begin Label or Data");
+    line_error(lines, "NEXT LINE should begin Label or Data");
   // A Labels block runs up to the Data line; the design's labels stand.
   while (line != nullptr && !begins_with_word(line, "Data")) line = lines.next_kept();
-  if (line == nullptr) throw lines.error_at_line("NEXT LINE should begin with `Data'");
+  if (line == nullptr) line_error(lines, "NEXT LINE should begin with `Data'");
 
   CandidateRuns c;
   c.columns = mm;
@@ -159,7 +168,7 @@ CandidateRuns read_candidate_file(LineReader &lines, const Design &design, const
   bool text_seen = false;
   while (run < rows && (line = lines.next_kept()) != nullptr) {
     if (!is_digit(line[0])) {
-      if (text_seen) throw lines.error_at_line("TWO TEXT LINES among the candidate runs");
+      if (text_seen) line_error(lines, "TWO TEXT LINES among the candidate runs");
       text_seen = true;
       continue;
     }

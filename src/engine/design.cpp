@@ -8,6 +8,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "engine/calcmodels.h"
 #include "support/error.h"
 #include "support/helpers.h"
 #include "support/numtext.h"
@@ -238,6 +239,10 @@ void DesignFileReader::check_priors() const {
     throw Error(format("\nILLEGAL VALUE for PI: Pi=%g must lie strictly between 0 and 1 !\n", pi));
   if (!(gamma > 0.0))
     throw Error(format("\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", gamma));
+  if (!prior_precision_finite(gamma))
+    throw Error(format("\nILLEGAL VALUE for GAMMA: Gamma=%g is too small: its prior precision 1/Gamma^2 "
+                       "overflows !\n",
+                       gamma));
 }
 
 // Takes each blank-separated word of `words` as the next label.

@@ -1,6 +1,7 @@
 #include "engine/followup.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -309,8 +310,9 @@ double MdCriterion::evaluate(const int32_t *runs, int n) {
 // ---- The searches ---------------------------------------------------------------
 
 std::vector<FollowUpDesign> search_exhaustive(MdCriterion &crit, int n, int top,
-                                              uint64_t *evaluated) {
+                                              uint64_t *evaluated, uint64_t *undefined) {
   TopDesigns best(top);
+  uint64_t no_md = 0;
   const int c = crit.candidates();
   while (crit.depth() > 0) crit.pop();
   // Depth first over the non-decreasing sequences of candidates: each
@@ -320,7 +322,9 @@ std::vector<FollowUpDesign> search_exhaustive(MdCriterion &crit, int n, int top,
     for (int k = from; k < c; k++) {
       crit.push(k);
       if (last) {
-        best.offer(crit, crit.value());
+        const double md = crit.value();
+        if (std::isnan(md)) no_md++;
+        best.offer(crit, md);
         (*evaluated)++;
       } else {
         self(self, k);
@@ -329,21 +333,32 @@ std::vector<FollowUpDesign> search_exhaustive(MdCriterion &crit, int n, int top,
     }
   };
   extend(extend, 0);
+  if (undefined != nullptr) *undefined += no_md;
   return best.take();
 }
 
 std::vector<FollowUpDesign> search_exchange(MdCriterion &crit, int n, int top, int starts,
                                             uint64_t seed, uint64_t *evaluated,
-                                            int32_t *best_reached) {
+                                            int32_t *best_reached, uint64_t *undefined,
+                                            double max_seconds, ExchangeEnd *end) {
   TopDesigns best(top);
   const int c = crit.candidates();
   SplitMix64 rng{seed};
   std::vector<int32_t> design(static_cast<size_t>(n));
   std::vector<double> ends;  // the MD at which each start ended
-  for (int start = 0; start < starts; start++) {
+  uint64_t no_md = 0;
+  const auto began = std::chrono::steady_clock::now();
+  bool stopped = false;
+  const auto out_of_time = [&] {
+    if (max_seconds > 0 && !stopped)
+      stopped = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() >= max_seconds;
+    return stopped;
+  };
+  for (int start = 0; start < starts && !out_of_time(); start++) {
     for (int32_t &run : design) run = static_cast<int32_t>(rng.next() % static_cast<uint64_t>(c));
     double current = crit.evaluate(design.data(), n);
     (*evaluated)++;
+    if (std::isnan(current)) no_md++;
     best.offer(crit, current);
     if (std::isnan(current)) current = -INFINITY;
     // Coordinate exchange (Meyer and Nachtsheim, Technometrics 37, 1995,
@@ -362,6 +377,7 @@ std::vector<FollowUpDesign> search_exchange(MdCriterion &crit, int n, int top, i
           crit.push(k);
           const double v = crit.value();
           (*evaluated)++;
+          if (std::isnan(v)) no_md++;
           best.offer(crit, v);
           crit.pop();
           if (improves(v, chosen_value)) {
@@ -374,10 +390,16 @@ std::vector<FollowUpDesign> search_exchange(MdCriterion &crit, int n, int top, i
           current = chosen_value;
           changed = true;
         }
+        if (out_of_time()) break;
       }
-      if (!changed) break;
+      if (!changed || stopped) break;
     }
     ends.push_back(current);
+  }
+  if (undefined != nullptr) *undefined += no_md;
+  if (end != nullptr) {
+    end->starts_run = static_cast<int32_t>(ends.size());
+    end->stopped_early = stopped;
   }
   std::vector<FollowUpDesign> found = best.take();
   *best_reached = 0;
@@ -449,13 +471,17 @@ FollowUpResult follow_up(const Design &design, const Settings &settings, const M
   r.multisets = multiset_count(r.candidates.count, r.runs, kMaxExhaustiveDesigns);
   r.exhaustive = r.multisets <= kMaxExhaustiveDesigns;
   r.evaluated = 0;
+  r.undefined = 0;
   if (r.exhaustive) {
-    r.best = search_exhaustive(crit, r.runs, wanted.top, &r.evaluated);
+    r.best = search_exhaustive(crit, r.runs, wanted.top, &r.evaluated, &r.undefined);
   } else {
     r.starts = wanted.starts;
     r.seed = wanted.seed;
+    ExchangeEnd end;
     r.best = search_exchange(crit, r.runs, wanted.top, r.starts, static_cast<uint64_t>(r.seed),
-                             &r.evaluated, &r.best_reached);
+                             &r.evaluated, &r.best_reached, &r.undefined, wanted.max_seconds, &end);
+    r.starts_run = end.starts_run;
+    r.stopped_early = end.stopped_early;
   }
   return r;
 }

@@ -49,7 +49,10 @@ struct FollowUpResult {
   int32_t starts = 0;                 // exchange search: random starts
   int32_t seed = 0;                   //   the seed of its generator
   int32_t best_reached = 0;           //   starts that ended at the best MD found
+  int32_t starts_run = 0;             //   starts begun before the time bound (all without one)
+  bool stopped_early = false;         //   the time bound of --max-seconds ended the search
   uint64_t evaluated = 0;             // designs evaluated
+  uint64_t undefined = 0;             // of these, designs whose MD could not be computed
   std::vector<FollowUpDesign> best;   // the best designs, best first
 };
 // Designs of at most this many multisets are searched exhaustively.
@@ -114,15 +117,24 @@ class MdCriterion {
 
 // The T best distinct designs of n runs (best first) found by an
 // exhaustive search over every multiset of candidates; adds the designs
-// evaluated to *evaluated.
+// evaluated to *evaluated, and those whose MD is not a number (they take no
+// place among the best) to *undefined when it is given.
 std::vector<FollowUpDesign> search_exhaustive(MdCriterion &crit, int n, int top,
-                                              uint64_t *evaluated);
+                                              uint64_t *evaluated, uint64_t *undefined = nullptr);
+// How an exchange search ended.
+struct ExchangeEnd {
+  int32_t starts_run = 0;      // starts begun
+  bool stopped_early = false;  // the time bound ended the search
+};
 // The same by coordinate exchange from random starts; *best_reached counts
 // the starts that ended at the best MD found (to rounding: designs that tie
-// by symmetry count alike).
+// by symmetry count alike). With max_seconds > 0 the search stops once that
+// much time has passed (checked after each exchanged run), keeping the best
+// designs found so far; *end says so.
 std::vector<FollowUpDesign> search_exchange(MdCriterion &crit, int n, int top, int starts,
                                             uint64_t seed, uint64_t *evaluated,
-                                            int32_t *best_reached);
+                                            int32_t *best_reached, uint64_t *undefined = nullptr,
+                                            double max_seconds = 0, ExchangeEnd *end = nullptr);
 
 // The follow-up step after the analysis: chooses the runs among the
 // candidates (those given, when they hold runs, else the full factorial of

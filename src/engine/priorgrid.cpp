@@ -178,6 +178,8 @@ const char *parse_grid(const char *text, GridSpec *spec) {
 const char *parse_gamma_grid(const char *text, GridSpec *spec) {
   const char *why = parse_grid(text, spec);
   if (why == nullptr && !(spec->lo > 0)) why = "every gamma must be greater than 0";
+  if (why == nullptr && !prior_precision_finite(spec->lo))
+    why = "LO is too small: its prior precision 1/gamma^2 overflows";
   return why;
 }
 

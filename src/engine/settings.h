@@ -31,6 +31,7 @@ struct FollowUpSettings {
   int32_t starts = 50;               // --starts: random starts of the exchange search
   int32_t top = 5;                   // --top: best designs reported
   int32_t seed = 1;                  // --random-seed: seed of the exchange search's generator
+  double max_seconds = 0;            // --max-seconds: time bound of the exchange search (0: none)
 };
 
 // A grid of prior values: n values evenly spaced from lo to hi (n = 0: none).

@@ -190,9 +190,12 @@ Json follow_up_section(const ExportInput &in) {
     }
   Json search = {{"exhaustive", r.exhaustive},
                  {"designs", r.multisets <= kMaxExhaustiveDesigns ? Json(r.multisets) : Json()},
-                 {"evaluated", r.evaluated}};
+                 {"evaluated", r.evaluated},
+                 {"without_md", r.undefined}};
   if (!r.exhaustive) {
     search["starts"] = r.starts;
+    search["starts_run"] = r.starts_run;
+    search["stopped_early"] = r.stopped_early;
     search["seed"] = r.seed;
     search["best_reached"] = r.best_reached;
   }

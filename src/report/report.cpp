@@ -8,6 +8,7 @@
 #include "numeric/matrix.h"
 #include "report/echo.h"
 #include "support/commnum.h"
+#include "support/error.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
 #include "support/showplaces.h"
@@ -258,7 +259,7 @@ void show_follow_up_models(const ModelTable &models, const FollowUpResult &r) {
     bprintf("    %-*s  %10.4g  %10.6g\n", static_cast<int>(width), models[m.index].name, m.postprob, m.s2);
 }
 
-void show_follow_up_search(const Design &design, const FollowUpResult &r) {
+void show_follow_up_search(const Design &design, const Settings &settings, const FollowUpResult &r) {
   const CandidateRuns &c = r.candidates;
   if (c.source.empty())
     bprintf("  Candidate runs: the %d level combinations of %s, numbered in standard order\n"
@@ -278,7 +279,21 @@ void show_follow_up_search(const Design &design, const FollowUpResult &r) {
   bprintf("  Search: coordinate exchange from %d random start%s (--random-seed=%d) among\n"
           "  about %.3g designs: HEURISTIC, a better design may exist. %s designs\n"
           "  evaluated; %d of the %d starts reached the best MD found.\n",
-          r.starts, plural(r.starts), r.seed, designs, grouped(r.evaluated).c_str(), r.best_reached, r.starts);
+          r.starts_run, plural(r.starts_run), r.seed, designs, grouped(r.evaluated).c_str(), r.best_reached,
+          r.starts_run);
+  if (r.stopped_early)
+    bprintf("  STOPPED EARLY by --max-seconds=%g: %d of the %d starts asked for were begun.\n",
+            settings.follow_up.max_seconds, r.starts_run, r.starts);
+}
+
+// The designs left out because their MD could not be computed.
+void show_follow_up_undefined(const FollowUpResult &r) {
+  if (r.undefined == 0) return;
+  bprintf("  %s of the %s designs evaluated %s no MD: rounding left a matrix of the\n"
+          "  criterion, which must be positive definite, without a positive pivot\n"
+          "  (candidate levels far from -1 and +1 do this); %s left out.\n",
+          grouped(r.undefined).c_str(), grouped(r.evaluated).c_str(), r.undefined == 1 ? "has" : "have",
+          r.undefined == 1 ? "it is" : "they are");
 }
 
 void show_follow_up_designs(const Design &design, const FollowUpResult &r) {
@@ -519,17 +534,23 @@ void ReportPrinter::prior_grid_done(const Results &results) {
   show_prior_grid(design_, settings_, *results.prior_grid);
 }
 
-void show_follow_up(const Design &design, const ModelTable &models, const FollowUpResult &r) {
+void show_follow_up(const Design &design, const Settings &settings, const ModelTable &models,
+                    const FollowUpResult &r) {
   bprintf("\nFollow-up runs: %d run%s to discriminate among the leading models (MD criterion of\n"
           "Meyer, Steinberg and Box 1996):\n",
           r.runs, plural(r.runs));
   show_follow_up_models(models, r);
-  show_follow_up_search(design, r);
+  show_follow_up_search(design, settings, r);
+  show_follow_up_undefined(r);
+  // No design left to report: the run ends as any follow-up that cannot
+  // be formed.
+  if (r.best.empty())
+    throw Error("\nNO FOLLOW-UP RUNS: no design evaluated has an MD.\n", Channel::ScreenAndLog);
   show_follow_up_designs(design, r);
 }
 
 void ReportPrinter::follow_up_done(const Results &results) {
-  show_follow_up(design_, results.models, *results.follow_up);
+  show_follow_up(design_, settings_, results.models, *results.follow_up);
 }
 
 }  // namespace bayescreen

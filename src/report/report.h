@@ -38,8 +38,10 @@ void show_post_active(const Design &design, const Settings &settings, const Mode
                       const FactorWeightTables &tables);
 // The prior-grid section.
 void show_prior_grid(const Design &design, const Settings &settings, const PriorGridResults &grid);
-// The follow-up section.
-void show_follow_up(const Design &design, const ModelTable &models, const FollowUpResult &r);
+// The follow-up section; a follow-up without any design of a computable
+// MD throws the Error "NO FOLLOW-UP RUNS" after the models and the search.
+void show_follow_up(const Design &design, const Settings &settings, const ModelTable &models,
+                    const FollowUpResult &r);
 
 // The labels of a grid's values: "%.*g" with the fewest digits, at least
 // three, that tell every value from its neighbours.

@@ -24,6 +24,7 @@ struct LineContext {
   std::string text;
   unsigned number = 0;
   std::string file;
+  bool to_log = false;  // printed in the log too (screen only otherwise)
 };
 
 class Error : public std::exception {

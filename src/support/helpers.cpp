@@ -132,6 +132,15 @@ void no_alloc(unsigned long bytes, const char *allocator) {
   exit(1);
 }
 
+void no_new_memory() {
+  fprintf(stderr,
+          "\nCANNOT ALLOCATE memory (`operator new') from the system.\n"
+          "Total successfully allocated so far:  %lu bytes.\n",
+          static_cast<unsigned long>(totalloc));
+  show_program_places();
+  exit(1);
+}
+
 // A refused block is an error of its own, which the front end reports with
 // no_alloc's text.
 [[noreturn]] static void refuse(unsigned long bytes, const char *allocator) {

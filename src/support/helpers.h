@@ -51,6 +51,14 @@ extern std::atomic<uint32_t> numrealloc, totrealloc;  // blocks and bytes obtain
 // "CANNOT ALLOCATE %lu bytes" with the total so far and the program places
 // on standard error; status 1.
 [[noreturn]] void no_alloc(unsigned long bytes, const char *allocator);
+// The same report for a block refused to operator new (std::vector,
+// std::string, the JSON library ...), whose size the handler is not told:
+// "CANNOT ALLOCATE memory (`operator new') from the system.", the total and
+// the program places on standard error; status 1. A std::new_handler that
+// the command line installs: it never returns, so no std::bad_alloc is
+// thrown, not even through a noexcept frame. (A library host leaves it
+// out and gets std::bad_alloc.)
+[[noreturn]] void no_new_memory();
 
 // count elements of size bytes (a block of 1 byte when that is 0).
 void *cxalloc(size_t count, size_t size);

@@ -7,6 +7,7 @@
 
 #include "support/error.h"
 #include "support/helpers.h"
+#include "support/logfile.h"
 
 namespace bayescreen {
 
@@ -169,10 +170,13 @@ const char *lr_copy(const char *text) {
   return text;
 }
 
+int lr_errors_to_log = 0;
+
 void lr_fatal_errline(const char *msg) {
-  if (msg != nullptr) printf("\n%s!\n", msg);
-  if (rxsave != nullptr) printf("  %s\n", rxsave);
-  printf("Line #%u in %s\n", static_cast<unsigned>(lr_linenum), readfile ? readfile : "???");
+  Printer print = lr_errors_to_log ? bprintf : printf;
+  if (msg != nullptr) print("\n%s!\n", msg);
+  if (rxsave != nullptr) print("  %s\n", rxsave);
+  print("Line #%u in %s\n", static_cast<unsigned>(lr_linenum), readfile ? readfile : "???");
   exit(1);
 }
 

@@ -16,6 +16,7 @@ extern int lr_quotequotes;          // 1: put a backslash before every " and \ o
 
 // State of the file being read.
 extern int lr_linenum;              // physical lines read, skipped ones included
+extern int lr_errors_to_log;        // 1: lr_fatal_errline writes to the log too (when open)
 extern char *readfile;              // name of the file opened with lr_fxopen
 
 // Opens path (or ends the run with "CANNOT OPEN") and keeps its name for the
@@ -44,7 +45,8 @@ int rawfgc(FILE *file);
 // as 1, or -1 at the end.
 int fbuffc(FILE *file);
 // Reports an error in the current input ("\n%s!\n" with msg, the last line
-// read, its number and the file name) on the screen and exits with status 1.
+// read, its number and the file name) on the screen, and in the log too
+// with lr_errors_to_log, and exits with status 1.
 [[noreturn]] void lr_fatal_errline(const char *msg);
 
 }  // namespace bayescreen
