@@ -5,6 +5,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/errsignals.h"
 #include "cli/resultfiles.h"
@@ -25,7 +27,7 @@ namespace bayescreen {
 // they live as long as the program: the settings of the run, the texts of
 // the options that the driver reads further, and the file names.
 Settings settings;                     // every option, specified and extension
-static ResultFileOptions result_files;  // --json, --csv-files, --svg-file
+static ResultFileOptions result_files;  // --json, --csv-files, --svg-file, --html
 static const char *gamma_grid_text = nullptr;  // --gamma-grid=LO:HI:N as given
 static const char *pi_grid_text = nullptr;     // --pi-grid=LO:HI:N as given
 char *pgname = nullptr;                // upper-case program name
@@ -118,6 +120,9 @@ LongOption xopts[] = {
     {.name = "svg-file", .kind = LongKind::OptionalText, .target = &result_files.svg,
      .value_name = "FILE", .help = "an SVG figure of the probabilities (default: the log's name with .svg)",
      .in_report = 0},
+    {.name = "html", .kind = LongKind::OptionalText, .target = &result_files.html, .value_name = "FILE",
+     .help = "the results as one self-contained HTML page (default: the log's name with .html)",
+     .in_report = 0},
     {},
 };
 
@@ -183,8 +188,9 @@ static void read_prior_grids() {
 
 // The run as the result files describe it: the files and every option's
 // value by its name.
-static RunDescription describe_run() {
+static RunDescription describe_run(std::vector<std::string> command_line) {
   RunDescription run;
+  run.command_line = std::move(command_line);
   run.program_version = kProgramVersion;
   run.input = infile;
   run.log = outfile;
@@ -291,6 +297,7 @@ static int run_program(int argc, char **argv) {
   show_description();
   printf("Program version %s\n", kProgramVersion);
   program_path = argc > 0 ? argv[0] : nullptr;
+  const std::vector<std::string> command_line(argv, argv + argc);  // before the options are taken out
   pgname = progname();
   show_command_line(pgname, argc, argv);
   printf("Syntax:  %s  <infile[.txt]>  -options\n", pgname);
@@ -327,7 +334,8 @@ static int run_program(int argc, char **argv) {
   result_files.json_given = find_long_option(xopts, "json")->given;
   result_files.csv_given = find_long_option(xopts, "csv-files")->given;
   result_files.svg_given = find_long_option(xopts, "svg-file")->given;
-  RunDescription run = describe_run();
+  result_files.html_given = find_long_option(xopts, "html")->given;
+  RunDescription run = describe_run(command_line);
   prepare_result_files(result_files, settings, run);
 
   FILE *file = fxopen(infile, "rb");
