@@ -94,7 +94,7 @@ constexpr const char *kStyle = R"CSS(
 body{margin:0;font:16px/1.5 system-ui,-apple-system,"Segoe UI",Roboto,"Noto Sans",sans-serif;color:var(--ink);background:#fff}
 header,main{max-width:60rem;margin:0 auto;padding:0 1rem}
 header{border-bottom:3px solid var(--blue);padding-top:1rem}
-h1{font-size:1.5rem;margin:.5rem 0;overflow-wrap:anywhere}
+h1{font-size:clamp(1.15rem,4.5vw,1.5rem);margin:.5rem 0;overflow-wrap:anywhere}
 h2{font-size:1.25rem;margin:2rem 0 .5rem;border-bottom:1px solid var(--line)}
 h3{font-size:1.05rem;margin:1.5rem 0 .5rem}
 .meta{color:var(--soft);margin:0 0 1rem;overflow-wrap:anywhere}
@@ -285,10 +285,11 @@ void factors_table(const ExportInput &in, ResultSink &out) {
   std::vector<Weighting> shown = {Weighting::PostProb};
   for (Weighting w : {Weighting::Fstat, Weighting::Likelihood, Weighting::InvRmse2, Weighting::InvRmsec2})
     if (t[w].computed) shown.push_back(w);
-  out.put("<h3 id=\"factors-h\">Factors</h3>\n<div class=\"scroll\">\n<table class=\"sortable\" "
-          "aria-labelledby=\"factors-h\">\n<caption>The share of each weighting of the models that falls "
-          "on the models in which the factor is active; under the posterior probability, the "
-          "probability that the factor is active. Levels as coded in the design.</caption>\n<thead><tr>"
+  out.put("<h3 id=\"factors-h\">Factors</h3>\n<p>Each weighting of the models gives each factor the share "
+          "of the weight that falls on the models in which it is active; under the posterior probability "
+          "that share is the probability that the factor is active. Levels as coded in the design.</p>\n"
+          "<div class=\"scroll\">\n<table class=\"sortable\" aria-labelledby=\"factors-h\">\n"
+          "<caption>Factors, by weighting</caption>\n<thead><tr>"
           "<th scope=\"col\">Factor</th><th scope=\"col\">Label</th><th scope=\"col\">Low / high</th>");
   for (Weighting w : shown) out.printf("<th scope=\"col\">%s</th>", weighting_title(w));
   out.put("</tr></thead>\n<tbody>\n");
@@ -317,13 +318,13 @@ void models_table(const ExportInput &in, ResultSink &out) {
     if (static_cast<int>(top.size()) >= kHtmlTableModels) break;
     if (has_posterior(in.settings.model_space, models[i])) top.push_back(i);
   }
-  out.put("<h3 id=\"models-h\">Models</h3>\n<div class=\"scroll\">\n<table class=\"sortable\" "
-          "aria-labelledby=\"models-h\">\n");
-  out.printf("<caption>The %zu most probable of the %s models (%s with a posterior probability; %s with a "
-             "singular X'X). Aliases: the models whose fits are identical to this one's.</caption>\n",
+  out.put("<h3 id=\"models-h\">Models</h3>\n");
+  out.printf("<p>The %zu most probable of the %s models (%s with a posterior probability; %s with a "
+             "singular X'X). Aliases: the models whose fits are identical to this one's.</p>\n",
              top.size(), grouped(static_cast<uint64_t>(models.size())).c_str(),
              grouped(static_cast<uint64_t>(with_posterior)).c_str(), grouped(static_cast<uint64_t>(models.invalid)).c_str());
-  out.put("<thead><tr><th scope=\"col\">Rank</th><th scope=\"col\">Model</th><th scope=\"col\">Factors</th>"
+  out.put("<div class=\"scroll\">\n<table class=\"sortable\" aria-labelledby=\"models-h\">\n"
+          "<caption>Top models</caption>\n<thead><tr><th scope=\"col\">Rank</th><th scope=\"col\">Model</th><th scope=\"col\">Factors</th>"
           "<th scope=\"col\">Posterior probability</th><th scope=\"col\">RMSE</th>"
           "<th scope=\"col\">Aliases</th></tr></thead>\n<tbody>\n");
   int rank = 0;

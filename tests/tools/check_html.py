@@ -303,7 +303,7 @@ def check_case(program, source, name, text, options):
         heading = log[log.index("All models sorted together by BayesPostProb"):].split("\n")[0]
         listed, total = re.search(r"\(best (\d+) out of ([\d,]+)\)", heading).groups()
         fail.check(len(body) == min(40, int(listed), int(total.replace(",", ""))), f"{len(body)} model rows of {listed} listed")
-        fail.check(f"of the {total} models" in models.content(), f"the count of models, {total}, is stated")
+        fail.check(f"of the {total} models" in sections["tables"].content(), f"the count of models, {total}, is stated")
     if "--follow-up=2" in options:
         follow = next((t for t in sections["tables"].all("table") if t.attrs.get("aria-labelledby") == "follow-up-h"), None)
         if fail.check(follow is not None, "a follow-up table"):
