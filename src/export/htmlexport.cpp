@@ -32,6 +32,15 @@ std::string general(double v) {
   return buf;
 }
 
+// A probability in a table: four decimals, or four significant digits
+// below 0.0001, so that a small probability does not read as 0.
+std::string probability(double p) {
+  if (!std::isfinite(p)) return "\u2014";
+  char buf[64];
+  snprintf(buf, sizeof buf, p != 0 && std::fabs(p) < 1e-4 ? "%.3e" : "%.4f", p);
+  return buf;
+}
+
 // The value a sortable cell sorts by: the number in full, empty for none.
 std::string sort_key(double v) {
   std::string text;
@@ -109,6 +118,7 @@ table{border-collapse:collapse;margin:.5rem 0;font-variant-numeric:tabular-nums}
 caption{text-align:left;color:var(--soft);font-size:.9rem;padding:.25rem 0}
 th,td{border-bottom:1px solid var(--line);padding:.25rem .6rem;text-align:left;vertical-align:top}
 td.num{text-align:right}
+td.num,td.level{white-space:nowrap}
 thead th{background:#f6f8fa}
 th button{font:inherit;font-weight:bold;border:0;background:none;padding:0;cursor:pointer;color:inherit;text-align:left}
 th[aria-sort=ascending] button::after{content:" \25B2"}
@@ -295,7 +305,7 @@ void factors_table(const ExportInput &in, ResultSink &out) {
   out.put("</tr></thead>\n<tbody>\n");
   for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     const char *label = column_label(in.design, c);
-    out.printf("<tr><th scope=\"row\">%s</th><td>%s</td><td>%s / %s</td>", letter_of(in.design, c).c_str(),
+    out.printf("<tr><th scope=\"row\">%s</th><td>%s</td><td class=\"level\">%s / %s</td>", letter_of(in.design, c).c_str(),
                label != nullptr ? esc(label).c_str() : "", coded_level(in.design, c, -1).c_str(),
                coded_level(in.design, c, 1).c_str());
     for (Weighting w : shown) {
@@ -337,7 +347,7 @@ void models_table(const ExportInput &in, ResultSink &out) {
     out.printf("<tr><td class=\"num\">%d</td><th scope=\"row\">%s</th><td class=\"num\">%d</td>"
                "<td class=\"num\" data-sort=\"%s\">%s</td><td class=\"num\" data-sort=\"%s\">%s</td>"
                "<td>%s</td></tr>\n",
-               ++rank, esc(m.name).c_str(), m.nf, sort_key(m.postprob).c_str(), fixed(m.postprob, 4).c_str(),
+               ++rank, esc(m.name).c_str(), m.nf, sort_key(m.postprob).c_str(), probability(m.postprob).c_str(),
                sort_key(m.rmse).c_str(), general(m.rmse).c_str(), esc(aliases).c_str());
   }
   out.put("</tbody>\n</table>\n</div>\n");
@@ -360,7 +370,8 @@ void follow_up_table(const ExportInput &in, ResultSink &out) {
   int number = 0;
   for (int32_t k : r.best[0].runs) {
     out.printf("<tr><th scope=\"row\">%d</th><td class=\"num\">%d</td>", ++number, k + 1);
-    for (int32_t col : c.shown) out.printf("<td>%s</td>", level_text(design, col, c.level(k, col)).c_str());
+    for (int32_t col : c.shown)
+      out.printf("<td class=\"level\">%s</td>", level_text(design, col, c.level(k, col)).c_str());
     out.put("</tr>\n");
   }
   out.put("</tbody>\n</table>\n</div>\n");
@@ -392,7 +403,7 @@ void settings_section(const ExportInput &in, ResultSink &out) {
   row("Columns analysed", std::to_string(in.design.analysed));
   row("Prior proportion of active factors (pi)", general(s.pi));
   row("Prior ratio of effect to error standard deviation (gamma)", general(s.gamma));
-  row("Factors per model", "1 to " + std::to_string(space.max_factors));
+  row("Factors per model", (space.with_null ? "0 to " : "1 to ") + std::to_string(space.max_factors));
   row("Interactions up to order", std::to_string(space.order));
   row("Null model in the set", space.with_null ? "yes" : "no");
   if (space.blocks > 0) row("Block columns", std::to_string(space.blocks));
