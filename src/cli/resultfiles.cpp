@@ -58,15 +58,17 @@ void write_file(const std::string &name, void (*writer)(const ExportInput &, Res
   commit_atomic_file();
 }
 
-// The text report: the whole content of the log, which is closed by now.
-// Empty when it cannot be read (the page then names the log instead).
+// The text report: the content of the log, which is closed by now, up to
+// one byte past what the page holds (the page cuts a longer report and
+// names the log). Empty when it cannot be read (the page then names the
+// log instead).
 std::string read_report(const std::string &log) {
   std::string text;
   FILE *file = fopen(log.c_str(), "rb");
   if (file == nullptr) return text;
   char buf[65536];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
+  while (text.size() <= kHtmlReportBytes && (n = fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
   if (ferror(file)) text.clear();
   fclose(file);
   return text;
