@@ -137,6 +137,10 @@ TEST(Export, ScreenAndLogAreTheSameWithResultFiles) {
                                      stem + ".factors.csv", stem + ".svg", stem + ".html"};
     written.insert(c.more.begin(), c.more.end());
     EXPECT_EQ(entries_in(with.path()), written);
+    // The JSON names the files written beside it.
+    const Json doc = Json::parse(read_file(with.file(stem + ".json")));
+    EXPECT_EQ(doc["files"]["svg"], stem + ".svg");
+    EXPECT_EQ(doc["files"]["html"], stem + ".html");
   }
 }
 
