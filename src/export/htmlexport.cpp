@@ -71,12 +71,12 @@ std::string level_text(const Design &, int, int level) {
   if (level == -1) return "low (\u22121)";
   if (level == 1) return "high (+1)";
   if (level == 0) return "centre (0)";
-  return level < 0 ? "\u2212" + std::to_string(-level) : std::to_string(level);
+  return level < 0 ? std::string("\u2212").append(std::to_string(-level)) : std::to_string(level);
 }
 
 // The level alone, as the factors table gives the coding: "\u22121", "+1".
 std::string coded_level(const Design &, int, int level) {
-  return level < 0 ? "\u2212" + std::to_string(-level) : "+" + std::to_string(level);
+  return std::string(level < 0 ? "\u2212" : "+").append(std::to_string(level < 0 ? -level : level));
 }
 
 // The sign of the main effect of design column c when the results hold
@@ -240,7 +240,7 @@ void figures_section(const ExportInput &in, ResultSink &out) {
   const std::vector<BarRow> factors = factor_bar_rows(in, palette);
   std::string desc = "Posterior probability that each factor is active:";
   for (const BarRow &row : factors)
-    desc += " " + (row.letter.empty() ? row.name : row.letter) + " " + fixed(row.value, 3) + ";";
+    desc.append(" ").append(row.letter.empty() ? row.name : row.letter).append(" ").append(fixed(row.value, 3)).append(";");
   {
     const int bar_x = factor_bar_x(factors, kFigureMargin);
     const int width = bar_x + kBar + kFigureValueRoom + kFigureMargin;
@@ -260,7 +260,7 @@ void figures_section(const ExportInput &in, ResultSink &out) {
   std::vector<BarRow> models = model_bar_rows(in, palette, kHtmlFigureModels, true);
   for (BarRow &row : models) row.name = cut_text(row.name, 40);
   desc = "Posterior probability of the most probable models:";
-  for (const BarRow &row : models) desc += " " + row.tip + ";";
+  for (const BarRow &row : models) desc.append(" ").append(row.tip).append(";");
   {
     const int bar_x = model_bar_x(models, kFigureMargin, 5);
     const int width = bar_x + kBar + kFigureValueRoom + kFigureMargin;
@@ -412,17 +412,21 @@ void settings_section(const ExportInput &in, ResultSink &out) {
   out.put("</tbody>\n</table>\n</div>\n");
   std::string options;
   for (const OptionSetting &o : in.run.letter_options) {
-    options += "-" + o.name;
+    options.append("-").append(o.name);
     if (const bool *b = std::get_if<bool>(&o.value)) options += *b ? " on" : " off";
-    if (const int64_t *i = std::get_if<int64_t>(&o.value)) options += " " + std::to_string(*i);
-    if (const double *d = std::get_if<double>(&o.value)) options += " " + general(*d);
+    if (const int64_t *i = std::get_if<int64_t>(&o.value)) options.append(" ").append(std::to_string(*i));
+    if (const double *d = std::get_if<double>(&o.value)) options.append(" ").append(general(*d));
     options += "; ";
   }
   out.printf("<p>Options: %s</p>\n", esc(options).c_str());
   std::string line;
   for (const std::string &word : in.run.command_line) {
     const bool plain = !word.empty() && word.find_first_of(" \t\"'\\$`") == std::string::npos;
-    line += (line.empty() ? "" : " ") + (plain ? word : "'" + word + "'");
+    if (!line.empty()) line += ' ';
+    if (plain)
+      line += word;
+    else
+      line.append("'").append(word).append("'");
   }
   out.printf("<p>Command line:</p>\n<pre><code>%s</code></pre>\n", esc(line).c_str());
   out.put("</section>\n");

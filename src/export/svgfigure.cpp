@@ -100,8 +100,11 @@ std::vector<Curve> grid_curves(const ExportInput &in, const PriorGridResults &g,
     const std::string letter(1, design.letters[static_cast<size_t>(c)]);
     const bool labelled = column_label(design, c) != nullptr;
     curve.name = letter;
-    if (labelled) curve.name += " " + cut_text(factor_name(design, c), kFigureLabelChars);
-    curve.tip = letter + (labelled ? " " + factor_name(design, c) : "");
+    curve.tip = letter;
+    if (labelled) {
+      curve.name.append(" ").append(cut_text(factor_name(design, c), kFigureLabelChars));
+      curve.tip.append(" ").append(factor_name(design, c));
+    }
     for (int p : axis.points)
       curve.values.push_back(g.active[static_cast<size_t>(p) * static_cast<size_t>(g.nfactors) +
                                       static_cast<size_t>(f)]);
@@ -154,8 +157,9 @@ std::vector<BarRow> factor_bar_rows(const ExportInput &in, const FigurePalette &
     char tip[64];
     snprintf(tip, sizeof tip, ": %.6g", p);
     const bool labelled = column_label(in.design, c) != nullptr;
-    rows.push_back({letter, labelled ? cut_text(name, kFigureLabelChars) : "",
-                    letter + (labelled ? " " + name : "") + tip, p, palette.factor});
+    std::string full = letter;
+    if (labelled) full.append(" ").append(name);
+    rows.push_back({letter, labelled ? cut_text(name, kFigureLabelChars) : "", full.append(tip), p, palette.factor});
   }
   if (!std::isnan(tables.none_active)) {
     char tip[64];
