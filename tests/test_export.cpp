@@ -115,7 +115,7 @@ TEST(Export, ScreenAndLogAreTheSameWithResultFiles) {
   struct Case {
     const char *example;
     std::vector<std::string> options;
-    std::set<std::string> more;  // result files besides the JSON, two CSV files and the SVG
+    std::set<std::string> more;  // result files besides the JSON, two CSV files, the SVG and the HTML
   };
   const Case cases[] = {
       {"reactor12", {}, {}},
@@ -128,7 +128,7 @@ TEST(Export, ScreenAndLogAreTheSameWithResultFiles) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.example);
     std::vector<std::string> with_results = c.options;
-    with_results.insert(with_results.end(), {"--json", "--csv-files", "--svg-file"});
+    with_results.insert(with_results.end(), {"--json", "--csv-files", "--svg-file", "--html"});
     TempDir plain, with;
     auto a = testutil::run_example(c.example, c.options, plain);
     auto b = testutil::run_example(c.example, with_results, with);
@@ -139,9 +139,13 @@ TEST(Export, ScreenAndLogAreTheSameWithResultFiles) {
     const std::string stem = c.example, log = stem + ".out.txt";
     EXPECT_EQ(read_file(plain.file(log)), read_file(with.file(log)));
     std::set<std::string> written = {stem + ".txt", log, stem + ".json", stem + ".models.csv",
-                                     stem + ".factors.csv", stem + ".svg"};
+                                     stem + ".factors.csv", stem + ".svg", stem + ".html"};
     written.insert(c.more.begin(), c.more.end());
     EXPECT_EQ(entries_in(with.path()), written);
+    // The JSON names the files written beside it.
+    const Json doc = Json::parse(read_file(with.file(stem + ".json")));
+    EXPECT_EQ(doc["files"]["svg"], stem + ".svg");
+    EXPECT_EQ(doc["files"]["html"], stem + ".html");
   }
 }
 
@@ -172,8 +176,14 @@ TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
            "' !\nChoose another name; nothing has been changed.\n";
   };
   const std::vector<Case> cases = {
-      {{"reactor12", "-L", "--json", "--svg-file"}, 0, "",
-       {"reactor12l.out.txt", "reactor12l.json", "reactor12l.svg"}},
+      {{"reactor12", "-L", "--json", "--svg-file", "--html"}, 0, "",
+       {"reactor12l.out.txt", "reactor12l.json", "reactor12l.svg", "reactor12l.html"}},
+      {{"reactor12", "myout", "--html=sub/page.html"}, 0, "", {"myout.out.txt", "sub/page.html"}},
+      {{"reactor12", "--html=reactor12.txt"}, 1, would_replace("reactor12.txt", "--html", "input"), {}},
+      {{"reactor12", "--html=reactor12.out.txt"}, 1, would_replace("reactor12.out.txt", "--html", "log"), {}},
+      {{"reactor12", "--svg-file=same", "--html=same"}, 1, would_replace("same", "--html", "result"), {}},
+      {{"reactor12", "--html=sub"}, 1,
+       "\nRESULT FILE `sub' (--html) IS A DIRECTORY !\nChoose another name; nothing has been changed.\n", {}},
       {{"reactor12", "myout", "--csv-files"}, 0, "",
        {"myout.out.txt", "myout.models.csv", "myout.factors.csv"}},
       {{"reactor12.txt", "--json"}, 0, "", {"reactor12.txt.out.txt", "reactor12.txt.json"}},
@@ -270,6 +280,8 @@ TEST(Export, AFailedResultFileLeavesNoHalfFile) {
   // A directory that does not exist; a file-size limit that the log stays below and the JSON reaches.
   fails("--json=gone/r.json", RLIM_INFINITY, refusal("CREATE", "gone/r.json", ENOENT));
   fails("--json", 8000, refusal("WRITE", "reactor12.json", EFBIG));
+  // The page holds the whole log, so it stops past the log's size.
+  fails("--html", 12000, refusal("WRITE", "reactor12.html", EFBIG));
 }
 
 // The Labels block names the letters A to Z with I among them, while the

@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/errsignals.h"
 #include "cli/resultfiles.h"
@@ -26,7 +28,7 @@ namespace bayescreen {
 // they live as long as the program: the settings of the run, the texts of
 // the options that the driver reads further, and the file names.
 Settings settings;                     // every option, specified and extension
-static ResultFileOptions result_files;  // --json, --csv-files, --svg-file
+static ResultFileOptions result_files;  // --json, --csv-files, --svg-file, --html
 static const char *gamma_grid_text = nullptr;  // --gamma-grid=LO:HI:N as given
 static const char *pi_grid_text = nullptr;     // --pi-grid=LO:HI:N as given
 char *pgname = nullptr;                // upper-case program name
@@ -123,6 +125,9 @@ LongOption xopts[] = {
      .in_report = 0},
     {.name = "svg-file", .kind = LongKind::OptionalText, .target = &result_files.svg,
      .value_name = "FILE", .help = "an SVG figure of the probabilities (default: the log's name with .svg)",
+     .in_report = 0},
+    {.name = "html", .kind = LongKind::OptionalText, .target = &result_files.html, .value_name = "FILE",
+     .help = "the results as one self-contained HTML page (default: the log's name with .html)",
      .in_report = 0},
     {},
 };
@@ -233,6 +238,7 @@ static void describe_options(RunDescription &run, const Design &design) {
         if (row->target == &result_files.json) text = run.json.c_str();
         if (row->target == &result_files.csv_prefix) text = run.csv_prefix.c_str();
         if (row->target == &result_files.svg) text = run.svg.c_str();
+        if (row->target == &result_files.html) text = run.html.c_str();
         if (text != nullptr) value = std::string(text);
         break;
       }
@@ -323,6 +329,7 @@ static int run_program(int argc, char **argv) {
   show_description();
   printf("Program version %s\n", kProgramVersion);
   program_path = argc > 0 ? argv[0] : nullptr;
+  const std::vector<std::string> command_line(argv, argv + argc);  // before the options are taken out
   pgname = progname();
   show_command_line(pgname, argc, argv);
   printf("Syntax:  %s  <infile[.txt]>  -options\n", pgname);
@@ -359,7 +366,9 @@ static int run_program(int argc, char **argv) {
   result_files.json_given = find_long_option(xopts, "json")->given;
   result_files.csv_given = find_long_option(xopts, "csv-files")->given;
   result_files.svg_given = find_long_option(xopts, "svg-file")->given;
+  result_files.html_given = find_long_option(xopts, "html")->given;
   RunDescription run;
+  run.command_line = command_line;
   run.program_version = kProgramVersion;
   run.input = infile;
   run.log = outfile;

@@ -10,6 +10,7 @@
 
 #include "cli/atomicfile.h"
 #include "export/csvexport.h"
+#include "export/htmlexport.h"
 #include "export/jsonexport.h"
 #include "export/svgexport.h"
 #include "support/fileid.h"
@@ -70,6 +71,22 @@ void write_file(const std::string &name, void (*writer)(const ExportInput &, Res
   commit_atomic_file();
 }
 
+// The text report: the content of the log, which is closed by now, up to
+// one byte past what the page holds (the page cuts a longer report and
+// names the log). Empty when it cannot be read (the page then names the
+// log instead).
+std::string read_report(const std::string &log) {
+  std::string text;
+  FILE *file = fopen(log.c_str(), "rb");
+  if (file == nullptr) return text;
+  char buf[65536];
+  size_t n;
+  while (text.size() <= kHtmlReportBytes && (n = fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
+  if (ferror(file)) text.clear();
+  fclose(file);
+  return text;
+}
+
 }  // namespace
 
 void prepare_result_files(const ResultFileOptions &options, const Settings &settings, RunDescription &run) {
@@ -77,6 +94,7 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
   const std::string stem = log_stem(run.log);
   if (options.json_given) run.json = options.json != nullptr ? options.json : stem + ".json";
   if (options.svg_given) run.svg = options.svg != nullptr ? options.svg : stem + ".svg";
+  if (options.html_given) run.html = options.html != nullptr ? options.html : stem + ".html";
   if (options.csv_given) {
     const std::string prefix = run.csv_prefix = csv_prefix_of(options.csv_prefix, stem);
     run.csv_models = prefix + ".models.csv";
@@ -95,6 +113,7 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
   add(run.csv_follow_up, "--csv-files");
   add(run.csv_prior_grid, "--csv-files");
   add(run.svg, "--svg-file");
+  add(run.html, "--html");
   // The files the run reads or keeps: the log's backup is the previous log,
   // moved aside when the new one is opened.
   const std::string bak = run.log + ".bak";
@@ -127,7 +146,7 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
 }
 
 bool result_files_wanted(const RunDescription &run) {
-  return !run.json.empty() || !run.csv_models.empty() || !run.svg.empty();
+  return !run.json.empty() || !run.csv_models.empty() || !run.svg.empty() || !run.html.empty();
 }
 
 void write_result_files(const ExportInput &in) {
@@ -141,6 +160,11 @@ void write_result_files(const ExportInput &in) {
   write_file(in.run.csv_prior_grid, write_csv_prior_grid, in);
   write_file(in.run.csv_follow_up, write_csv_follow_up, in);
   write_file(in.run.svg, write_svg, in);
+  if (!in.run.html.empty()) {
+    RunDescription run = in.run;
+    run.report = read_report(run.log);
+    write_file(run.html, write_html, ExportInput{in.design, in.settings, in.results, run});
+  }
 }
 
 }  // namespace bayescreen

@@ -66,7 +66,8 @@ Json files_section(const RunDescription &run) {
               {"csv_factors", file_or_null(run.csv_factors)},
               {"csv_prior_grid", file_or_null(run.csv_prior_grid)},
               {"csv_follow_up", file_or_null(run.csv_follow_up)},
-              {"svg", file_or_null(run.svg)}};
+              {"svg", file_or_null(run.svg)},
+              {"html", file_or_null(run.html)}};
 }
 
 const char *column_role(const ExportInput &in, int c) {

@@ -29,11 +29,13 @@ struct RunDescription {
   std::string input;          // the design file
   std::string log;            // the log file
   // The result files written (empty: not written).
-  std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, svg;
+  std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, svg, html;
   std::string csv_prefix;     // the prefix of the CSV files (empty: none written)
   std::vector<OptionSetting> letter_options;     // every single-letter option, by letter
   std::vector<OptionSetting> extension_options;  // the extension options given, by name
   std::vector<std::string> extension_words;      // those words as typed
+  std::vector<std::string> command_line;         // every word of the command line, the program first
+  std::string report;  // the text report as written to the log (for the HTML page; empty: none)
 };
 
 // What a result file is made from.

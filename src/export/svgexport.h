@@ -7,14 +7,11 @@
 #include <string>
 
 #include "export/results.h"
+#include "export/svgfigure.h"
 
 namespace bayescreen {
 
 // Writes the figure.
 void write_svg(const ExportInput &in, ResultSink &out);
-
-// Text for an SVG text node or attribute: &, <, >, " and ' as entities, and
-// control characters that XML does not allow left out.
-std::string xml_text(const std::string &text);
 
 }  // namespace bayescreen
