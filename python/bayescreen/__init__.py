@@ -16,7 +16,7 @@ allocation raises MemoryError.
 """
 
 import math
-import numbers
+import sys
 
 import numpy as np
 
@@ -100,11 +100,10 @@ def analyse(data, response=None, factors=None, *, pi=0.25, gamma=2.5, alpha=2.0,
 
 
 def _is_dataframe(data):
-    try:
-        import pandas
-    except ImportError:  # pragma: no cover - pandas is a dependency
-        return False
-    return isinstance(data, pandas.DataFrame)
+    # Without pandas imported there is no DataFrame, and an array's call
+    # does not pay for the import.
+    pandas = sys.modules.get("pandas")
+    return pandas is not None and isinstance(data, pandas.DataFrame)
 
 
 def _analyse_frame(frame, response, factors, heading, options):
@@ -145,9 +144,15 @@ class Analysis:
 
     def __init__(self, state):
         self._state = state
-        self._info = state.design_info()
+        self._design = None
         self._factors = None
         self._models = None
+
+    @property
+    def _info(self):
+        if self._design is None:
+            self._design = self._state.design_info()
+        return self._design
 
     @property
     def runs(self):
