@@ -75,3 +75,12 @@ def assert_same_document(got, want, where="$", tol=1e-12):
     else:
         assert isinstance(got, (int, float)) and not isinstance(got, bool), f"{where}: {got!r} is not a number"
         assert math.isclose(got, want, rel_tol=tol, abs_tol=tol), f"{where}: {got!r} != {want!r}"
+
+
+def child_env():
+    """The environment of a child interpreter that imports this bayescreen."""
+    import bayescreen
+    env = dict(os.environ)
+    here = str(pathlib.Path(bayescreen.__file__).resolve().parents[1])
+    env["PYTHONPATH"] = os.pathsep.join([here] + [p for p in env.get("PYTHONPATH", "").split(os.pathsep) if p])
+    return env

@@ -13,7 +13,7 @@ import pandas as pd
 import pytest
 
 import bayescreen
-from conftest import SOURCE_DIR, read_example, run_program
+from conftest import SOURCE_DIR, child_env, read_example, run_program
 
 REACTOR12 = SOURCE_DIR / "examples" / "reactor12.txt"
 
@@ -156,7 +156,7 @@ def test_refused_memory_is_a_memory_error():
         print("after:", len(r.models))
     """)
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300,
-                          env=dict(os.environ))
+                          env=child_env())
     assert done.returncode == 0, done.stderr
     assert "MemoryError:" in done.stdout and "after: 14" in done.stdout
     assert done.stderr == ""

@@ -10,7 +10,7 @@ import threading
 import numpy as np
 
 import bayescreen
-from conftest import SOURCE_DIR, read_example
+from conftest import SOURCE_DIR, child_env, read_example
 
 _, LABELS, X12, Y12 = read_example(SOURCE_DIR / "examples" / "injection16.txt")
 
@@ -107,6 +107,7 @@ def test_errors_inside_the_engine_leave_no_places_behind():
                 message = str(e)
         print(message.split(":")[0], len(bayescreen.analyse(x, y).models))
     """)
-    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                          env=child_env())
     assert done.returncode == 0, done.stdout + done.stderr
     assert done.stdout == "NO FOLLOW-UP RUNS 3\n"
