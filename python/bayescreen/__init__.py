@@ -78,7 +78,9 @@ def analyse(data, response=None, factors=None, *, pi=0.25, gamma=2.5, alpha=2.0,
     pi, gamma, alpha     the program's -P, -G and -A.
     null, max_factors, order, keep_aliased, blocks, gamma_int, max_models,
     gamma_grid, pi_grid  the extension options --null, --max-factors ...;
-              a grid is the text "LO:HI:N" or a tuple (lo, hi, n).
+              a grid is the text "LO:HI:N" or a tuple (lo, hi, n). A keyword
+              at its default counts as not given: max_factors=3 on a design
+              of two factors is the program without --max-factors.
     heading   the design's heading, as a design file's first line.
     """
     options = _options(pi, gamma, alpha, null, max_factors, order, keep_aliased, blocks, gamma_int, max_models,
@@ -112,10 +114,12 @@ def _analyse_frame(frame, response, factors, heading, options):
     columns = [str(c) for c in frame.columns]
     if len(set(columns)) != len(columns):
         raise ValueError("the DataFrame's column names must be distinct")
-    response = "" if response is None else str(response)
+    if response is None:  # the last column, as in a table file
+        response = columns[-1] if columns else ""
+    response = str(response)
     factors = [] if factors is None else [str(f) for f in factors]
     if factors:
-        wanted = factors + ([response] if response else [])
+        wanted = factors + [response]
         missing = [c for c in wanted if c not in columns]
         if missing:
             raise ValueError(f"no column named {missing[0]!r} in the DataFrame")

@@ -67,6 +67,13 @@ def test_factors_by_name_choose_and_order_the_columns(order):
     assert list(chosen.factors["probability"]) == pytest.approx(list(alone.factors["probability"]), rel=1e-14)
 
 
+def test_factors_without_a_response_take_the_last_column():
+    frame = natural_frame()
+    named = bayescreen.analyse(frame, "reacted", ["Catalyst", "Temperature"])
+    by_default = bayescreen.analyse(frame, factors=["Catalyst", "Temperature"])
+    pd.testing.assert_frame_equal(named.models, by_default.models)
+
+
 def test_centre_points_are_coded_zero():
     frame = natural_frame().iloc[:, [0, 1, 3, 5]]
     centre = pd.DataFrame({"FeedRate": [12.5, 12.5], "Catalyst": [1.5, 1.5], "Temperature": [160, 160],
