@@ -5,8 +5,10 @@ TSANBUILD  ?= build-tsan
 CMAKE_GEN  ?= -G Ninja
 JOBS       ?= 2
 PREFIX     ?= /usr/local
+# The interpreter of the Python module: Debian's, whose packages it uses.
+PYTHON     ?= /usr/bin/python3
 
-.PHONY: all deps build demo test test-sanitize test-tsan bench fuzz install clean
+.PHONY: all deps build python demo test test-sanitize test-tsan bench fuzz install clean
 
 all: build
 
@@ -16,8 +18,14 @@ deps:
 	@tools/deps check
 
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBAYESCREEN_PYTHON_EXECUTABLE=$(PYTHON)
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The Python module alone, into $(BUILD)/python: PYTHONPATH=$(BUILD)/python
+# imports it (pip install ./python --no-build-isolation installs it).
+python: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBAYESCREEN_PYTHON_EXECUTABLE=$(PYTHON)
+	cmake --build $(BUILD) -j $(JOBS) --target bayescreen_python
 
 demo: build
 	./$(BUILD)/bayescreen examples/reactor
@@ -36,12 +44,14 @@ test-tsan: deps
 	cmake --build $(TSANBUILD) -j $(JOBS) --target unit_tests
 	ctest --test-dir $(TSANBUILD) -R '^Analysis\.' --output-on-failure -j $(JOBS)
 
-# Whole-program timings on generated designs, then the micro-benchmarks of
-# the fitting step when Google Benchmark is installed.
+# Whole-program timings on generated designs, the micro-benchmarks of the
+# fitting step when Google Benchmark is installed, then the Python module's
+# call on reactor12 against the engine's own time (at most 2x).
 BENCH_REPS ?= 7
 bench: build
 	./$(BUILD)/bayescreen_bench ./$(BUILD)/bayescreen $(BENCH_REPS)
 	@if [ -x ./$(BUILD)/fit_benchmark ]; then ./$(BUILD)/fit_benchmark; fi
+	@if [ -d ./$(BUILD)/python/bayescreen ]; then $(PYTHON) python/bench_overhead.py $(BUILD) .; fi
 
 # Coverage-guided fuzzing (AFL++, ASan + UBSan) in build-fuzz/ of the design
 # reader, the option engine, the extension options with a design, candidate

@@ -35,8 +35,6 @@ char *pgname = nullptr;                // upper-case program name
 char *infile = nullptr;                // input (design) file name
 char *outfile = nullptr;               // output (log) file name
 
-const char kProgramVersion[] = "April 9, 2008";
-
 FlagSpec ss[] = {
     {.flag = 'P', .var = &settings.pi, .vartype = VAR_DOUBLE,
      .descript = "Prior proportion of active factors", .showdefault = 1,

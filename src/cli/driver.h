@@ -6,13 +6,13 @@
 #include "engine/settings.h"
 #include "cli/longopts.h"
 #include "cli/setflags.h"
+#include "support/version.h"
 
 namespace bayescreen {
 
 extern Settings settings;   // the run's settings, which the option tables write
 extern FlagSpec ss[];       // the program's option table
 extern LongOption xopts[];  // the extension options (--name, --name=value)
-extern const char kProgramVersion[];  // the version the description names
 
 // The whole run; returns the exit status: 0 when the log holds the whole
 // report, 1 when it could not be closed cleanly.
