@@ -134,7 +134,7 @@ TEST(Export, ScreenAndLogAreTheSameWithResultFiles) {
     const std::string stem = c.example, log = stem + ".out.txt";
     EXPECT_EQ(read_file(plain.file(log)), read_file(with.file(log)));
     std::set<std::string> written = {stem + ".txt", log, stem + ".json", stem + ".models.csv",
-                                     stem + ".factors.csv", stem + ".svg"};
+                                     stem + ".factors.csv", stem + ".effects.csv", stem + ".svg"};
     written.insert(c.more.begin(), c.more.end());
     EXPECT_EQ(entries_in(with.path()), written);
   }
@@ -158,10 +158,10 @@ TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
       {{"reactor12", "-L", "--json", "--svg-file"}, 0, "",
        {"reactor12l.out.txt", "reactor12l.json", "reactor12l.svg"}},
       {{"reactor12", "myout", "--csv-files"}, 0, "",
-       {"myout.out.txt", "myout.models.csv", "myout.factors.csv"}},
+       {"myout.out.txt", "myout.models.csv", "myout.factors.csv", "myout.effects.csv"}},
       {{"reactor12.txt", "--json"}, 0, "", {"reactor12.txt.out.txt", "reactor12.txt.json"}},
       {{"reactor12", "--json=sub/r.json", "--csv-files=sub/t", "--svg-file=figure.svg"}, 0, "",
-       {"reactor12.out.txt", "sub/r.json", "sub/t.models.csv", "sub/t.factors.csv", "figure.svg"}},
+       {"reactor12.out.txt", "sub/r.json", "sub/t.models.csv", "sub/t.factors.csv", "sub/t.effects.csv", "figure.svg"}},
       {{"reactor12", "--json=reactor12.txt"}, 1, would_replace("reactor12.txt", "--json", "input"), {}},
       {{"reactor12", "--svg-file=reactor12.out.txt"}, 1,
        would_replace("reactor12.out.txt", "--svg-file", "log"), {}},

@@ -52,6 +52,46 @@ void name_columns(Design &design) {
   design.digits = column_digits(design.columns);
 }
 
+std::string factor_code(int c) {
+  static const std::string alphabet = factor_letters(25);
+  if (c < 25) return std::string(1, alphabet[static_cast<size_t>(c)]);
+  const int k = c - 25;
+  return std::string{alphabet[static_cast<size_t>(k / 25 % 25)], alphabet[static_cast<size_t>(k % 25)]};
+}
+
+std::string factor_label(const Design &design, int c) {
+  if (c < static_cast<int>(design.labels.size()) && !design.labels[static_cast<size_t>(c)].empty())
+    return design.labels[static_cast<size_t>(c)];
+  return factor_code(c);
+}
+
+std::string effect_code(uint64_t mask) {
+  const bool wide = mask >> 25 != 0;
+  std::string code;
+  for (uint64_t bits = mask; bits != 0; bits &= bits - 1) {
+    if (wide && !code.empty()) code += '.';
+    code += factor_code(__builtin_ctzll(bits));
+  }
+  return code;
+}
+
+std::string effect_label(const Design &design, uint64_t mask) {
+  std::string name;
+  for (uint64_t bits = mask; bits != 0; bits &= bits - 1) {
+    if (!name.empty()) name += '*';
+    name += factor_label(design, __builtin_ctzll(bits));
+  }
+  return name;
+}
+
+std::string effect_display(const Design &design, uint64_t mask) {
+  std::string plain;  // the name the effect has without labels
+  for (uint64_t bits = mask; bits != 0; bits &= bits - 1)
+    plain += (plain.empty() ? "" : "*") + factor_code(__builtin_ctzll(bits));
+  const std::string code = effect_code(mask), name = effect_label(design, mask);
+  return name == plain ? code : name + " (" + code + ")";
+}
+
 namespace {
 
 constexpr int kMaxLabels = 26;

@@ -193,3 +193,55 @@ void write_csv_prior_grid(const ExportInput &in, ResultSink &out) {
 }
 
 }  // namespace bayescreen
+
+namespace bayescreen {
+
+void write_csv_effects(const ExportInput &in, ResultSink &out) {
+  PlaceGuard place("Write_Csv_Effects");
+  std::string text = "code,name,order,mean,sd,prob_positive,prob_in_model,least_squares\r\n";
+  if (in.results.effects) {
+    const EffectResults &r = *in.results.effects;
+    for (const EffectEstimate &e : r.effects) {
+      Record row(text);
+      row.text(effect_code(e.mask));
+      row.text(valid_utf8(effect_label(in.design, e.mask)));
+      row.integer(e.order);
+      row.number(e.mean);
+      row.number(e.sd);
+      row.number(e.prob_positive);
+      row.number(e.prob_in_model);
+      row.number(e.least_squares);
+      row.end();
+    }
+    if (r.lenth)
+      for (auto [name, value] : {std::pair{"Lenth PSE", r.lenth->pse}, std::pair{"Lenth ME", r.lenth->me},
+                                 std::pair{"Lenth SME", r.lenth->sme}}) {
+        Record row(text);
+        row.empty();
+        row.text(name);
+        row.empty();
+        row.number(value);
+        for (int k = 0; k < 4; k++) row.empty();
+        row.end();
+      }
+  }
+  out.put(text);
+}
+
+void write_csv_coding(const ExportInput &in, ResultSink &out) {
+  PlaceGuard place("Write_Csv_Coding");
+  std::string text = "code,name,low,high,centre\r\n";
+  for (size_t k = 0; k < in.design.coding.size(); k++) {
+    const FactorCoding &c = in.design.coding[k];
+    Record row(text);
+    row.text(factor_code(static_cast<int>(k)));
+    row.text(valid_utf8(c.name));
+    row.text(valid_utf8(c.low));
+    row.text(valid_utf8(c.high));
+    row.text(valid_utf8(c.centre));
+    row.end();
+  }
+  out.put(text);
+}
+
+}  // namespace bayescreen

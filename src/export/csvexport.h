@@ -24,6 +24,15 @@ void write_csv_follow_up(const ExportInput &in, ResultSink &out);
 // model of none) being active, the support and its natural log.
 void write_csv_prior_grid(const ExportInput &in, ResultSink &out);
 
+// Writes the effect estimates: one row per effect column with its code,
+// name, order, posterior mean, SD, P(>0), P(in model) and least-squares
+// estimate; Lenth's figures follow the table as rows named "Lenth PSE",
+// "Lenth ME" and "Lenth SME" with the value in the mean column.
+void write_csv_effects(const ExportInput &in, ResultSink &out);
+// Writes the coding table of a table input: one row per factor with its
+// code, name and the values coded -1, +1 and 0.
+void write_csv_coding(const ExportInput &in, ResultSink &out);
+
 // The field as RFC 4180 writes it: as it is, or in double quotes with every
 // double quote doubled when it holds a comma, a quote, CR or LF.
 std::string csv_field(const std::string &text);

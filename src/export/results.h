@@ -29,7 +29,7 @@ struct RunDescription {
   std::string input;          // the design file
   std::string log;            // the log file
   // The result files written (empty: not written).
-  std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, svg;
+  std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, csv_effects, csv_coding, svg;
   std::vector<OptionSetting> letter_options;     // every single-letter option, by letter
   std::vector<OptionSetting> extension_options;  // the extension options given, by name
   std::vector<std::string> extension_words;      // those words as typed

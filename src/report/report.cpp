@@ -533,3 +533,94 @@ void ReportPrinter::follow_up_done(const Results &results) {
 }
 
 }  // namespace bayescreen
+
+namespace bayescreen {
+
+namespace {
+
+// Characters of a UTF-8 text, for aligning columns of names.
+int text_width(const std::string &text) {
+  int width = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) width++;
+  return width;
+}
+
+// text padded with blanks to width characters.
+std::string padded(const std::string &text, int width) {
+  return text + std::string(static_cast<size_t>(std::max(0, width - text_width(text))), ' ');
+}
+
+// Interactions in models holding less than this share of the posterior are
+// left out of the effect table.
+constexpr double kShownInteraction = 0.01;
+
+}  // namespace
+
+void show_coding_table(const Design &design) {
+  if (design.coding.empty()) return;
+  bprintf("\nCoding of the factors (response: %s):\n", design.response_name.c_str());
+  int width = 6;
+  for (const FactorCoding &c : design.coding) width = std::max(width, text_width(c.name));
+  int wlow = 2, whigh = 2;
+  for (const FactorCoding &c : design.coding) {
+    wlow = std::max(wlow, text_width(c.low));
+    whigh = std::max(whigh, text_width(c.high));
+  }
+  bprintf("  %-6s  %s  %s  %s  %s\n", "Letter", padded("Factor", width).c_str(), padded("-1", wlow).c_str(),
+          padded("+1", whigh).c_str(), "0 (centre)");
+  for (size_t k = 0; k < design.coding.size(); k++) {
+    const FactorCoding &c = design.coding[k];
+    bprintf("  %-6s  %s  %s  %s  %s\n", factor_code(static_cast<int>(k)).c_str(), padded(c.name, width).c_str(),
+            padded(c.low, wlow).c_str(), padded(c.high, whigh).c_str(), c.centre.c_str());
+  }
+}
+
+void show_effects(const Design &design, const EffectResults &r) {
+  PlaceGuard place("Show_Effects");
+  bprintf("\nEffect estimates: the change of the response from the low to the high level.\n");
+  bprintf("Posterior mean and SD averaged over %d model%s (posterior mass %.6g);\n", r.models_used,
+          plural(r.models_used), r.mass_used);
+  bprintf("P(>0): probability the effect is positive; P(in): of the models holding it.\n");
+  bprintf("Least squares: the largest model the design can fit (%d effect%s, %d residual df).\n", r.ls_columns,
+          plural(r.ls_columns), r.ls_residual_df);
+  std::vector<const EffectEstimate *> shown;
+  for (const EffectEstimate &e : r.effects)
+    if (e.order == 1 || e.prob_in_model >= kShownInteraction) shown.push_back(&e);
+  std::vector<std::string> names;
+  int width = 6;
+  for (const EffectEstimate *e : shown) {
+    names.push_back(effect_display(design, e->mask));
+    width = std::max(width, text_width(names.back()));
+  }
+  bprintf("  %s  %11s %11s %7s %7s %13s\n", padded("Effect", width).c_str(), "Mean", "SD", "P(>0)", "P(in)",
+          "Least squares");
+  for (size_t k = 0; k < shown.size(); k++) {
+    const EffectEstimate &e = *shown[k];
+    char ls[32] = "-";
+    if (std::isfinite(e.least_squares)) snprintf(ls, sizeof ls, "%.5g", e.least_squares);
+    bprintf("  %s  %11.5g %11.5g %7.4f %7.4f %13s\n", padded(names[k], width).c_str(), e.mean, e.sd,
+            e.prob_positive, e.prob_in_model, ls);
+  }
+  if (shown.size() < r.effects.size())
+    bprintf("(%zu interaction%s in models holding less than 1%% of the posterior left out.)\n",
+            r.effects.size() - shown.size(), plural(static_cast<long>(r.effects.size() - shown.size())));
+  if (!r.lenth) {
+    bprintf("No Lenth figures: %s.\n", r.lenth_note.c_str());
+    return;
+  }
+  const LenthResult &l = *r.lenth;
+  bprintf("Lenth (%d contrasts): PSE=%.5g  ME=%.5g  SME=%.5g (t %.4g and %.4g on %.4g df)\n", l.contrasts, l.pse,
+          l.me, l.sme, l.t_me, l.t_sme, l.df);
+  std::string beyond;
+  for (const EffectEstimate &e : r.effects)
+    if (std::isfinite(e.least_squares) && std::fabs(e.least_squares) > l.sme && l.sme > 0)
+      beyond += (beyond.empty() ? "" : ", ") + effect_display(design, e.mask);
+  bprintf("Beyond SME: %s\n", beyond.empty() ? "none" : beyond.c_str());
+}
+
+void ReportPrinter::effects_estimated(const Results &results) {
+  if (show_effects_) show_effects(design_, *results.effects);
+}
+
+}  // namespace bayescreen
