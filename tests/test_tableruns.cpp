@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,63 @@ TEST(TableRuns, EffectTableNamesTheFactors) {
   EXPECT_TRUE(contains(table, "-8.125\n")) << table;
   EXPECT_TRUE(contains(table, "  Temp*Catalyst (AB) ")) << table;
   EXPECT_TRUE(contains(table, "Lenth (7 contrasts)")) << table;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TableRuns, QuotedLabelsWithBlanksInDesignFiles) {
+  struct Case {
+    const char *labels;
+    int status;
+    const char *expected;
+  } cases[] = {
+      {"Labels A=\"Feed rate\" B=Temp C=\"x\"", 0, "  Feed rate (A) "},
+      {"Labels A=\"Feed rate\" B=Temp C=\"x\"", 0, "  \"x\" (C) "},  // closed in the word: as always
+      {"Labels A=\"Feed  rate (l/min)\"\n B=Temp", 0, "  Feed  rate (l/min) (A) "},
+      {"Labels A=\"Feed rate B=Temp", 1, "Label #1: the quote after A= is not closed"},
+      {"Labels A=\"Feed rate\"B=Temp", 1, "a blank must follow the closing quote"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.labels);
+    TempDir dir;
+    std::string text = kDesignFile;
+    text.replace(text.find("Labels"), text.find("\nData") - text.find("Labels"), c.labels);
+    dir.write("d.txt", text);
+    const testutil::Outcome run = run_program({"d.txt", "--effects"}, dir.path());
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_TRUE(contains(run.out, c.expected)) << run.out;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Past the 25th column the report keeps its single characters ([ \ ] ...),
+// the result files and the effect table name the columns AA, AB, ...
+TEST(TableRuns, ColumnsPastZGetTwoLetterCodes) {
+  std::string text = "Twenty-eight columns\nNrows=32 Ncols=28\nData\n";
+  for (int r = 0; r < 32; r++) {
+    text += std::to_string(r + 1);
+    for (int c = 0; c < 28; c++) text += ((r * 7 + c * 13 + (r * c) % 5) % 2 != 0) ? " 1" : " -1";
+    text += " " + std::to_string(50 + (r % 2 != 0 ? 4 : 0) + (r * r) % 7) + "\n";
+  }
+  TempDir dir;
+  dir.write("wide.txt", text);
+  const testutil::Outcome run =
+      run_program({"wide", "--max-factors=1", "--order=1", "--json", "--effects"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(contains(run.out, "Factor labels: ABCDEFGHJKLMNOPQRSTUVWXYZ[\\]")) << run.out;
+  EXPECT_TRUE(contains(run.out, "\n  AC  ")) << run.out;
+  const auto doc = nlohmann::json::parse(testutil::read_file(dir.file("wide.json")));
+  const auto &columns = doc["design"]["design_columns"];
+  EXPECT_EQ(columns[24]["letter"], "Z");
+  EXPECT_EQ(columns[25]["letter"], "AA");
+  EXPECT_EQ(doc["factor_weights"]["factors"][27]["label"], "AC");
+  for (const auto &m : doc["models"]) EXPECT_EQ(m["name"].get<std::string>().find_first_of("[\\]^_"), std::string::npos);
+  EXPECT_EQ(doc["effects"]["effects"][26]["code"], "AB");
 }
 
 }  // namespace

@@ -280,18 +280,39 @@ void DesignFileReader::check_priors() const {
     throw Error(format("\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", gamma));
 }
 
-// Takes each blank-separated word of `words` as the next label.
+// Takes each blank-separated word of `words` as the next label. A label
+// whose value opens a double quote that the word does not close, as
+// A="Feed rate", runs on over the blanks to the closing quote and is read
+// without its quotes (an extension: such a line was refused before). A
+// quoted value without blanks (A="x") keeps its quotes, as it always has.
 void DesignFileReader::add_labels(char *words) {
-  char *rest = nullptr;
-  for (char *word = strtok_r(words, kBlanks, &rest); word != nullptr;
-       word = strtok_r(nullptr, kBlanks, &rest)) {
+  char *at = words;
+  for (;;) {
+    while (*at == ' ' || *at == '\t') at++;
+    if (*at == '\0') break;
+    char *word = at;
+    while (*at != '\0' && *at != ' ' && *at != '\t') at++;
+    std::string value(word, static_cast<size_t>(at - word));
+    const bool opens_quote = value.size() >= 3 && value[1] == '=' && value[2] == '"' &&
+                             value.find('"', 3) == std::string::npos;
+    if (opens_quote) {
+      char *close = strchr(at, '"');
+      if (close == nullptr)
+        line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u: the quote after %c= is not closed\n",
+                          static_cast<unsigned>(design_.labels.size() + 1), word[0]));
+      value = value.substr(0, 2) + std::string(word + 3, static_cast<size_t>(close - word - 3));
+      at = close + 1;
+      if (*at != '\0' && *at != ' ' && *at != '\t')
+        line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u: a blank must follow the closing quote\n",
+                          static_cast<unsigned>(design_.labels.size() + 1)));
+    }
     const int nlab = static_cast<int>(design_.labels.size());
     if (nlab >= kMaxLabels) line_error("MAXIMUM NUMBER of labels: 26");
     const char expected = static_cast<char>('A' + nlab);
-    if (toupper(static_cast<unsigned char>(word[0])) != expected || word[1] != '=')
+    if (toupper(static_cast<unsigned char>(value[0])) != expected || value.size() < 2 || value[1] != '=')
       line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u must begin with %c=\n",
                         static_cast<unsigned>(nlab + 1), expected));
-    design_.labels.emplace_back(word + 2);
+    design_.labels.emplace_back(value.substr(2));
   }
 }
 

@@ -10,7 +10,8 @@
 
 namespace bayescreen {
 
-// Writes the model table: one row per model in enumeration order.
+// Writes the model table: one row per model in enumeration order; the last
+// column, label, names the model by its factors' names (Temp*Time).
 void write_csv_models(const ExportInput &in, ResultSink &out);
 // Writes the factor table: one row per factor screened with the sum and
 // share under every weighting, and with the null model a last row for "no

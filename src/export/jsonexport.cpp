@@ -45,7 +45,7 @@ void put_value(ResultSink &out, const Json &value) {
 // The design column of a factor as the result files name it.
 Json column_object(const Design &design, int c) {
   return Json{{"column", c + 1},
-              {"letter", std::string(1, design.letters[static_cast<size_t>(c)])},
+              {"letter", factor_code(c)},
               {"label", factor_name(design, c)}};
 }
 
@@ -82,7 +82,7 @@ Json design_section(const ExportInput &in) {
   for (int c = 0; c < design.columns; c++) {
     const char *text = column_label(design, c);
     columns.push_back({{"column", c + 1},
-                       {"letter", std::string(1, design.letters[static_cast<size_t>(c)])},
+                       {"letter", factor_code(c)},
                        {"label", text != nullptr ? Json(valid_utf8(text)) : Json()},
                        {"role", column_role(in, c)}});
   }
@@ -224,7 +224,7 @@ Json prior_grid_section(const ExportInput &in) {
     const size_t at = static_cast<size_t>(p);
     Json active = Json::object();
     for (int f = 0; f < g.nfactors; f++)
-      active[std::string(1, in.design.letters[static_cast<size_t>(g.first_factor + f)])] =
+      active[factor_code(g.first_factor + f)] =
           number_or_null(g.active[at * static_cast<size_t>(g.nfactors) + static_cast<size_t>(f)]);
     points.push_back({{"gamma", number_or_null(g.gammas[at % ngam])},
                       {"pi", number_or_null(g.pis[at / ngam])},
@@ -366,20 +366,15 @@ struct ColumnTexts {
   std::vector<std::string> plain;  // the names unescaped
 };
 
-// A model's name as a JSON string: its factor letters in column order (the
-// escaped letters without their quotes, side by side), or, for the null
-// model, its name escaped.
-void append_name(const ModelEntry &m, const ColumnTexts &texts, std::string &out) {
+// A model's name as a JSON string: its factor codes in column order
+// (effect_code: the letters side by side, joined by '.' past Z), or, for
+// the null model, its name escaped.
+void append_name(const ModelEntry &m, std::string &out) {
   if (m.fset == 0) {
     out += json_string(m.name);
     return;
   }
-  out += '"';
-  for (uint64_t bits = m.fset; bits != 0; bits &= bits - 1) {
-    const std::string &letter = texts.letter[static_cast<size_t>(__builtin_ctzll(bits))];
-    out.append(letter, 1, letter.size() - 2);
-  }
-  out += '"';
+  out += json_string(effect_code(m.fset));
 }
 
 // A model's name from its factors' names: "Temp*Time".
@@ -398,7 +393,7 @@ void model_line(const ModelSpace &space, const ModelEntry &m, const ColumnTexts 
   const bool weighted = has_posterior(space, m);  // the Box-Meyer weight exists
   line.integer("number", m.num);
   line.key("name");
-  append_name(m, texts, out);
+  append_name(m, out);
   line.integer("n_factors", m.nf);
   line.columns("factors", m.fset, [&](int c) { out += texts.letter[static_cast<size_t>(c)]; });
   line.columns("labels", m.fset, [&](int c) { out += texts.name[static_cast<size_t>(c)]; });
@@ -426,7 +421,7 @@ void put_models(const ExportInput &in, ResultSink &out) {
   const Design &design = in.design;
   ColumnTexts texts;
   for (int c = 0; c < design.columns; c++) {
-    texts.letter.push_back(json_string(std::string(1, design.letters[static_cast<size_t>(c)])));
+    texts.letter.push_back(json_string(factor_code(c)));
     texts.name.push_back(json_string(factor_name(design, c)));
     texts.plain.push_back(factor_name(design, c));
     texts.number.push_back(std::to_string(c + 1));

@@ -73,7 +73,7 @@ std::string valid_utf8(const std::string &text);
 // empty.
 const char *column_label(const Design &design, int c);
 // The name of the factor of design column c for display: its label, or its
-// letter when it has none.
+// code (factor_code: the letter, two letters past Z) when it has none.
 std::string factor_name(const Design &design, int c);
 
 // The shortest text that reads back as the same double (std::to_chars),

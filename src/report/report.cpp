@@ -16,6 +16,20 @@ namespace bayescreen {
 
 namespace {
 
+// Characters of a UTF-8 text, for aligning columns of names.
+int text_width(const std::string &text) {
+  int width = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) width++;
+  return width;
+}
+
+// text padded with blanks to width characters.
+std::string padded(const std::string &text, int width) {
+  return text + std::string(static_cast<size_t>(std::max(0, width - text_width(text))), ' ');
+}
+
+
 // ---- The step-through display ------------------------------------------------
 
 // A row-major matrix of doubles on the screen, one numbered line a row.
@@ -190,20 +204,24 @@ void show_grid_table(const Design &design, const PriorGridResults &r, const char
   for (const std::string &label : labels)
     if (static_cast<int>(label.size()) > width) width = static_cast<int>(label.size());
   char name[64];
+  // Factors named by long labels widen the row labels.
+  int label_width = kLabelWidth;
+  for (int f = 0; f < r.nfactors; f++)
+    label_width = std::max(label_width, text_width(effect_display(design, uint64_t{1} << (r.first_factor + f))) + 2);
   for (int from = 0; from < count; from += kColumnsPerBlock) {
     const int to = from + kColumnsPerBlock < count ? from + kColumnsPerBlock : count;
     snprintf(name, sizeof name, "%s:", varying);
-    bprintf("\n%*s", kLabelWidth, name);
+    bprintf("\n%*s", label_width, name);
     for (int c = from; c < to; c++) bprintf("  %*s", width, labels[static_cast<size_t>(c)].c_str());
     bprintf("\n");
     auto row = [&](const char *label, auto value) {
-      bprintf("%*s", kLabelWidth, label);
+      bprintf("%*s", label_width + static_cast<int>(strlen(label)) - text_width(label), label);
       for (int c = from; c < to; c++) bprintf("  %*.5f", width, value(first + c * step));
       bprintf("\n");
     };
     for (int f = 0; f < r.nfactors; f++) {
-      snprintf(name, sizeof name, "%c:", design.letters[static_cast<size_t>(r.first_factor + f)]);
-      row(name, [&](int p) {
+      const std::string factor = effect_display(design, uint64_t{1} << (r.first_factor + f)) + ":";
+      row(factor.c_str(), [&](int p) {
         return r.active[static_cast<size_t>(p) * static_cast<size_t>(r.nfactors) + static_cast<size_t>(f)];
       });
     }
@@ -224,7 +242,8 @@ std::string grouped(uint64_t n) {
   return text;
 }
 
-// The factor letters of a set of design columns, e.g. "A C E H".
+// The factor letters of a set of design columns, e.g. "A C E H" (the
+// table of the best design below names them).
 std::string letters_of(const Design &design, const std::vector<int32_t> &columns) {
   std::string text;
   for (int32_t col : columns) {
@@ -232,6 +251,13 @@ std::string letters_of(const Design &design, const std::vector<int32_t> &columns
     text += design.letters[static_cast<size_t>(col)];
   }
   return text;
+}
+
+// A model by its factors' names with the letters beside ("Temp*Time (BD)"),
+// or by its letters when the factors have no labels; the null model by
+// its name.
+std::string model_display(const Design &design, const ModelEntry &m) {
+  return m.fset == 0 ? std::string(m.name) : effect_display(design, m.fset);
 }
 
 // The heading of a factor's column: its letter, and its label when the
@@ -243,19 +269,20 @@ std::string column_heading(const Design &design, int32_t col) {
   return text;
 }
 
-void show_follow_up_models(const ModelTable &models, const FollowUpResult &r) {
+void show_follow_up_models(const Design &design, const ModelTable &models, const FollowUpResult &r) {
   double total = 0;
-  size_t width = 5;
+  int width = 5;
   for (const FollowUpModel &m : r.models) {
     total += m.postprob;
-    width = std::max(width, strlen(models[m.index].name));
+    width = std::max(width, text_width(model_display(design, models[m.index])));
   }
   bprintf("  The %zu leading model%s by posterior probability (together %.5f), each with a\n"
           "  block column for the new runs (-1 on the runs above, +1 on the new ones):\n",
           r.models.size(), plural(static_cast<long>(r.models.size())), total);
-  bprintf("    %-*s    PostProb         s^2\n", static_cast<int>(width), "Model");
+  bprintf("    %s    PostProb         s^2\n", padded("Model", width).c_str());
   for (const FollowUpModel &m : r.models)
-    bprintf("    %-*s  %10.4g  %10.6g\n", static_cast<int>(width), models[m.index].name, m.postprob, m.s2);
+    bprintf("    %s  %10.4g  %10.6g\n", padded(model_display(design, models[m.index]), width).c_str(), m.postprob,
+            m.s2);
 }
 
 void show_follow_up_search(const Design &design, const FollowUpResult &r) {
@@ -414,12 +441,12 @@ void show_ranking(const Design &design, const Settings &settings, const ModelTab
   printer.showranks(table);
 }
 
-void show_alias_groups(const ModelTable &models, const AliasGroups &groups) {
+void show_alias_groups(const Design &design, const ModelTable &models, const AliasGroups &groups) {
   if (groups.empty()) return;
   bprintf("\nAlias groups among the models listed (identical fits):\n");
   for (const std::vector<int32_t> &group : groups) {
-    bprintf("  %s", models[group[0]].name);
-    for (size_t i = 1; i < group.size(); i++) bprintf(" = %s", models[group[i]].name);
+    bprintf("  %s", model_display(design, models[group[0]]).c_str());
+    for (size_t i = 1; i < group.size(); i++) bprintf(" = %s", model_display(design, models[group[i]]).c_str());
     bprintf("\n");
   }
 }
@@ -428,7 +455,7 @@ void ReportPrinter::models_ranked(const Results &results) {
   PlaceGuard place("Rank_Models");
   for (const RankingTable &table : results.rankings) show_ranking(design_, settings_, results.models, table);
   printf("\n(*) - Models sorted by this column.\n");
-  if (!settings_.model_space.is_default()) show_alias_groups(results.models, results.aliases);
+  if (!settings_.model_space.is_default()) show_alias_groups(design_, results.models, results.aliases);
 }
 
 void show_post_active(const Design &design, const Settings &settings, const ModelTable &,
@@ -523,7 +550,7 @@ void show_follow_up(const Design &design, const ModelTable &models, const Follow
   bprintf("\nFollow-up runs: %d run%s to discriminate among the leading models (MD criterion of\n"
           "Meyer, Steinberg and Box 1996):\n",
           r.runs, plural(r.runs));
-  show_follow_up_models(models, r);
+  show_follow_up_models(design, models, r);
   show_follow_up_search(design, r);
   show_follow_up_designs(design, r);
 }
@@ -537,19 +564,6 @@ void ReportPrinter::follow_up_done(const Results &results) {
 namespace bayescreen {
 
 namespace {
-
-// Characters of a UTF-8 text, for aligning columns of names.
-int text_width(const std::string &text) {
-  int width = 0;
-  for (unsigned char c : text)
-    if ((c & 0xC0) != 0x80) width++;
-  return width;
-}
-
-// text padded with blanks to width characters.
-std::string padded(const std::string &text, int width) {
-  return text + std::string(static_cast<size_t>(std::max(0, width - text_width(text))), ' ');
-}
 
 // Interactions in models holding less than this share of the posterior are
 // left out of the effect table.

@@ -44,8 +44,9 @@ void show_effects(const Design &design, const EffectResults &effects);
 // The ranking tables of one criterion (the column marked "*").
 void show_ranking(const Design &design, const Settings &settings, const ModelTable &models,
                   const RankingTable &table);
-// The alias groups, best group first, one line each: "  BD = BF = DF".
-void show_alias_groups(const ModelTable &models, const AliasGroups &groups);
+// The alias groups, best group first, one line each: "  BD = BF = DF", or
+// with labels "  Temp*Time (BD) = ...".
+void show_alias_groups(const Design &design, const ModelTable &models, const AliasGroups &groups);
 // The factor-weight tables of the run.
 void show_post_active(const Design &design, const Settings &settings, const ModelTable &models,
                       const FactorWeightTables &tables);

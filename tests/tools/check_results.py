@@ -25,6 +25,7 @@ import itertools
 import json
 import math
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -137,8 +138,17 @@ def report_alias_groups(log):
     if heading in log:
         lines = log[log.index(heading) + len(heading):].split("\n")
         for number, line in enumerate(itertools.takewhile(lambda text: " = " in text, lines), 1):
-            groups.update((name.strip(), number) for name in line.split(" = "))
+            groups.update((model_code(name), number) for name in line.split(" = "))
     return groups
+
+
+def model_code(printed):
+    """A model as the extension sections print it, "Temp*Time (BD)" or "BD",
+    by its letters."""
+    printed = printed.strip()
+    if printed.endswith(")") and " (" in printed:
+        return printed[printed.rindex(" (") + 2:-1]
+    return printed
 
 
 def report_factor_tables(log):
@@ -373,10 +383,10 @@ def report_grid(log, doc):
         elif line.startswith("Follow-up runs:"):
             break
         elif header and ":" in line and not line.startswith(("Support: p(y", "(")):
-            name, values = line.split(":")
+            name, values = line.rsplit(":", 1)
             for column, value in zip(header[1], values.split()):
                 key = (column, held_pi) if header[0] == "gamma" else (held_gamma, column)
-                points.setdefault(key, {})[name.strip()] = value
+                points.setdefault(key, {})[model_code(name)] = value
     return points, best
 
 
@@ -444,7 +454,9 @@ def check_follow_up(doc, log, rows_csv, fail):
     fu = doc["follow_up"]
     by_number = {m["number"]: m for m in doc["models"]}
     names = {m["name"] for m in doc["models"]}
-    printed = {w[0]: w[1:] for w in (line.split() for line in section) if len(w) == 3 and w[0] in names}
+    rows = (re.match(r"^    (.+?)\s+(\S+)\s+(\S+)$", line) for line in section)
+    printed = {model_code(r.group(1)): [r.group(2), r.group(3)] for r in rows
+               if r and model_code(r.group(1)) in names}
     for m in fu["models"]:
         fail.check(by_number[m["number"]]["name"] == m["name"], f"follow-up model {m['name']}")
         fail.check(printed.get(m["name"]) == [("%10.4g" % m["postprob"]).strip(), ("%10.6g" % m["s2"]).strip()],
