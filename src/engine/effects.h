@@ -66,11 +66,16 @@ struct EffectResults {
 // lexicographic order of their factors; each a mask of design columns.
 std::vector<uint64_t> space_effect_columns(const Design &design, const ModelSpace &space);
 
-// The estimates of the fitted model table's models. Models are taken in
-// decreasing posterior probability until those left hold less than 1e-12
-// of it together (they could move no mean by more than that fraction of
-// the largest coefficient); models with no posterior (singular X'X) count
-// 0. Throws an Error when the model matrix of a model cannot be inverted.
+// The estimates of the fitted model table's models. Models whose
+// probabilities are smallest are left out while together they hold less
+// than 1e-12 of the posterior (they could move no mean by more than that
+// fraction of the largest coefficient; a column held only by such models
+// gets mean 0 and SD 0), and beyond the most probable 1% of the models
+// (at least 5,000): models_used and mass_used say how many and how much of
+// the posterior were averaged, the mean and variance being those of the
+// posterior given those models. Models with no posterior (singular X'X)
+// count 0. Throws an Error when X'X + Gamma of a model is not positive
+// definite.
 EffectResults estimate_effects(const Design &design, const Settings &settings, const ModelTable &models);
 
 }  // namespace bayescreen
