@@ -119,7 +119,7 @@ LongOption xopts[] = {
      .help = "a table's response column (default: the last column)"},
     {.name = "factors", .kind = LongKind::Text, .target = &factors_text, .value_name = "NAME,NAME,...",
      .help = "a table's factor columns, in this order (default: every other column)"},
-    {.name = "coding", .kind = LongKind::Text, .target = &coding_text, .value_name = "NAME:LOW/HIGH,...",
+    {.name = "coding", .kind = LongKind::Text, .target = &coding_text, .value_name = "N:LO/HI,...",
      .help = "a table's factor levels coded -1 and +1 (default: numbers low/high, texts as they come)"},
     // Result files: they leave the screen and the log as they are, so they
     // are not named among the options in force. (Not --svg: the letter
@@ -397,6 +397,10 @@ static int run_program(int argc, char **argv) {
            "  posterior probability at gamma = 0.5, 1, 1.5, ... 5, and a Support row:\n"
            "  p(y | gamma, pi) normalised over the grid, largest at the value the data\n"
            "  favour most. The rest of the report stays at -P and -G.\n");
+    printf("Tables: a design file named .csv or .tsv (a spreadsheet's export: a header row,\n"
+           "  one row per run) is read by its column names, each factor coded -1/+1 (a\n"
+           "  middle number 0); the coding table comes before the analysis:\n"
+           "    bayescreen trial.csv --response=Yield --coding=Catalyst:old/new --effects\n");
     exit(0);
   }
   read_prior_grids();

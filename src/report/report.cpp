@@ -609,12 +609,17 @@ void show_effects(const Design &design, const EffectResults &r) {
   }
   bprintf("  %s  %11s %11s %7s %7s %13s\n", padded("Effect", width).c_str(), "Mean", "SD", "P(>0)", "P(in)",
           "Least squares");
+  // Means and SDs below a millionth of the largest mean are rounding
+  // residue of models the data all but exclude: shown as 0.
+  double largest = 0;
+  for (const EffectEstimate &e : r.effects) largest = std::max(largest, std::fabs(e.mean));
+  auto shown_value = [largest](double v) { return std::fabs(v) < 1e-6 * largest ? 0.0 : v; };
   for (size_t k = 0; k < shown.size(); k++) {
     const EffectEstimate &e = *shown[k];
     char ls[32] = "-";
     if (std::isfinite(e.least_squares)) snprintf(ls, sizeof ls, "%.5g", e.least_squares);
-    bprintf("  %s  %11.5g %11.5g %7.4f %7.4f %13s\n", padded(names[k], width).c_str(), e.mean, e.sd,
-            e.prob_positive, e.prob_in_model, ls);
+    bprintf("  %s  %11.5g %11.5g %7.4f %7.4f %13s\n", padded(names[k], width).c_str(), shown_value(e.mean),
+            shown_value(e.sd), e.prob_positive, e.prob_in_model, ls);
   }
   if (shown.size() < r.effects.size())
     bprintf("(%zu interaction%s in models holding less than 1%% of the posterior left out.)\n",
