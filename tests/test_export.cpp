@@ -328,3 +328,40 @@ TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
   EXPECT_TRUE(entries_in(dir.path()).empty());
 }
 #endif
+
+namespace {
+
+// The figure's effect panel and its prior-grid fixes, by the marks that
+// show them: Lenth's lines for the orthogonal 32-run reactor design
+// (ME 3.01 and SME 5.79 by the hand calculation of the README), round
+// gamma ticks, a "most support" label kept inside the plot at the grid's
+// edge, and the pi the grid panel holds named.
+TEST(Export, FigureEffectPanelAndGridMarks) {
+  struct Case {
+    std::string example;
+    std::vector<std::string> options;
+    std::vector<std::string> present, absent;
+  } cases[] = {
+      {"reactor", {"--svg-file"}, {"class=\"half-normal\"", "class=\"pareto\"", ">ME 3.01<", ">SME 5.79<"}, {}},
+      {"reactor12",
+       {"--gamma-grid=0.5:5:10", "--svg-file"},
+       {">1</text>", ">2</text>", ">5</text>", "no Lenth margins"},
+       {">1.5</text>", ">4.5</text>"}},
+      {"reactor12",
+       {"--gamma-grid=0.1:1:4", "--pi-grid=0.1:0.4:4", "--svg-file"},
+       {"text-anchor=\"end\" fill=\"#57606a\" font-size=\"11\">most support: gamma = 1<",
+        "the pi the data support most)", "active (pi = 0.25, gamma = 2.5)"},
+       {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options.front());
+    TempDir dir;
+    auto r = testutil::run_example(c.example, c.options, dir);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string svg = read_file(dir.file(c.example + ".svg"));
+    for (const std::string &part : c.present) EXPECT_TRUE(testutil::contains(svg, part)) << part;
+    for (const std::string &part : c.absent) EXPECT_FALSE(testutil::contains(svg, part)) << part;
+  }
+}
+
+}  // namespace
