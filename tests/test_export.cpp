@@ -345,7 +345,7 @@ TEST(Export, FigureEffectPanelAndGridMarks) {
       {"reactor", {"--svg-file"}, {"class=\"half-normal\"", "class=\"pareto\"", ">ME 3.01<", ">SME 5.79<"}, {}},
       {"reactor12",
        {"--gamma-grid=0.5:5:10", "--svg-file"},
-       {">1</text>", ">2</text>", ">5</text>", "no Lenth margins"},
+       {">1</text>", ">2</text>", ">5</text>", "no Lenth margins: the design is not orthogonal"},
        {">1.5</text>", ">4.5</text>"}},
       {"reactor12",
        {"--gamma-grid=0.1:1:4", "--pi-grid=0.1:0.4:4", "--svg-file"},

@@ -488,9 +488,10 @@ void effects_panel(const ExportInput &in, ResultSink &out, int top) {
     margin_line(out, false, bx_of(lenth->me), y0, y0 + rows * row_h, "ME", lenth->me);
     margin_line(out, false, bx_of(lenth->sme), y0, y0 + rows * row_h, "SME", lenth->sme);
   }
+  const std::string note = lenth ? "dashed: Lenth's margins ME and SME"
+                                 : "no Lenth margins: " + in.results.effects->lenth_note;
   out.printf("<text x=\"%d\" y=\"%d\" fill=\"%s\" font-size=\"11\">blue: positive, orange: negative; "
-             "%s</text>\n", kMargin, y0 + kEffectPlotHeight + 52, kSoftColour,
-             lenth ? "dashed: Lenth's margins ME and SME" : "no Lenth margins (the design is not orthogonal and unreplicated)");
+             "%s</text>\n", kMargin, y0 + kEffectPlotHeight + 52, kSoftColour, xml_text(note).c_str());
 }
 
 }  // namespace
