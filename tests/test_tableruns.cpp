@@ -106,6 +106,11 @@ TEST(TableRuns, TableOptionsNeedATableAndOldDesignFilesKeepTheirMeaning) {
   const testutil::Outcome refused = run_program({"d.txt", "--response=y"}, dir.path());
   EXPECT_EQ(refused.status, 1);
   EXPECT_TRUE(contains(refused.out, "only a table")) << refused.out;
+  // A missing table is reported as a missing file, not as a table option
+  // without a table.
+  const testutil::Outcome missing = run_program({"missing.csv", "--response=y"}, dir.path());
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(contains(missing.out + missing.err, "CANNOT OPEN the file  `missing.csv'")) << missing.out;
   // A design file named .csv (its second line holds Nrows=) is read as one.
   dir.write("old.CSV", kDesignFile);
   const testutil::Outcome old = run_program({"old.CSV"}, dir.path());

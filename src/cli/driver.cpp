@@ -298,12 +298,13 @@ static std::string file_text(FILE *file) {
 }
 
 // True when the input is a table: named .csv or .tsv, and not a design file
-// in the line format. A file that cannot be read is left to the reader of
-// design files, which reports it as always.
+// in the line format. A table file that cannot be opened counts as a
+// table, so that the opening reports it as always (rather than a table
+// option being refused).
 static bool is_table_input(const char *path) {
   if (!is_table_file_name(path)) return false;
   FILE *file = fopen(path, "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return true;
   const std::string text = file_text(file);
   fclose(file);
   return !is_design_file_text(text);
