@@ -247,6 +247,27 @@ class ModelFits {
   std::vector<double> a_, r_, gam_, b_, w_, diag_;
 };
 
+// A second projection is made when the first removed more than this share
+// of the column's squared length: only then can rounding have left a
+// noticeable part along the basis (the loss of orthogonality of one
+// classical pass grows with the square of the ratio of the lengths).
+constexpr double kReorthogonalize = 1.0 / 16;
+
+// u'v with four partial sums, which the compiler can keep in vector
+// registers: a fixed order of operations, so the result is reproducible.
+double dot4(const double *u, const double *v, size_t n) {
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  size_t p = 0;
+  for (; p + 4 <= n; p += 4) {
+    s0 += u[p] * v[p];
+    s1 += u[p + 1] * v[p + 1];
+    s2 += u[p + 2] * v[p + 2];
+    s3 += u[p + 3] * v[p + 3];
+  }
+  for (; p < n; p++) s0 += u[p] * v[p];
+  return (s0 + s1) + (s2 + s3);
+}
+
 // The least-squares part: the largest model the design can fit, its
 // estimates, and Lenth's figures when they apply.
 void least_squares(const Design &design, const ModelSpace &space, const Patterns &pats,
@@ -260,7 +281,8 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
   // Gram-Schmidt on the columns scaled by the square roots of the pattern
   // counts (so that plain inner products are the weighted ones), the
   // projection repeated when it removed most of the column ("twice is
-  // enough": Giraud, Langou and Rozloznik 2005). Q R = X of the kept
+  // enough": Giraud, Langou and Rozloznik 2005; the test of Daniel, Gragg,
+  // Kaufman and Stewart 1976 with kReorthogonalize). Q R = X of the kept
   // columns; a column is kept when it stands clear of the span of those
   // kept before it.
   const size_t np = static_cast<size_t>(pats.count());
@@ -284,12 +306,7 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
     double rest = length;
     // Classical Gram-Schmidt, each pass c = Q'v then v -= Q c.
     for (int pass = 0; pass < 2; pass++) {
-      for (size_t b = 0; b < nb; b++) {
-        const double *q = &basis[b * np];
-        double dot = 0;
-        for (size_t p = 0; p < np; p++) dot += q[p] * v[p];
-        c[b] = dot;
-      }
+      for (size_t b = 0; b < nb; b++) c[b] = dot4(&basis[b * np], v.data(), np);
       for (size_t b = 0; b < nb; b++) {
         const double *q = &basis[b * np];
         const double cb = c[b];
@@ -299,7 +316,7 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
       const double before = rest;
       rest = 0;
       for (double e : v) rest += e * e;
-      if (rest > 0.5 * before) break;  // little was removed: once is enough
+      if (rest > kReorthogonalize * before) break;  // once is enough
     }
     if (rest <= kIndependent * length) continue;
     const double norm = std::sqrt(rest);
