@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ struct Case {
   std::vector<std::string> options;
   long models;        // models in the run's model set
   const char *label;  // what the case measures
+  bool table = false;  // the design written as a table (.csv) in natural units
 };
 
 // xorshift64*: a small generator whose sequence is the same everywhere.
@@ -71,6 +73,36 @@ std::string write_design(const std::string &dir, Size size) {
     fprintf(f, "  %.4f\n", y);
   }
   fclose(f);
+  return path;
+}
+
+// The same design as write_design's, as a spreadsheet table: a header,
+// the factors in natural units (low and high levels 10 c + 100 and 10 c +
+// 150 for column c) and the response last.
+std::string write_table(const std::string &dir, Size size) {
+  const std::string design = write_design(dir, size);
+  std::string path = design.substr(0, design.size() - 4) + ".csv";
+  FILE *in = fopen(design.c_str(), "r");
+  FILE *out = fopen(path.c_str(), "w");
+  if (in == nullptr || out == nullptr) {
+    perror(path.c_str());
+    exit(2);
+  }
+  for (int c = 0; c < size.factors; c++) fprintf(out, "\"Factor %d\",", c + 1);
+  fprintf(out, "Response\n");
+  char line[4096];
+  for (int skip = 0; skip < 3 && fgets(line, sizeof line, in) != nullptr; skip++) {
+  }
+  while (fgets(line, sizeof line, in) != nullptr) {
+    char *at = strchr(line, '.') + 1;
+    for (int c = 0; c < size.factors; c++) {
+      const long level = strtol(at, &at, 10);
+      fprintf(out, "%d,", level < 0 ? 10 * c + 100 : 10 * c + 150);
+    }
+    fprintf(out, "%s", at + strspn(at, " "));
+  }
+  fclose(in);
+  fclose(out);
   return path;
 }
 
@@ -152,11 +184,21 @@ int main(int argc, char **argv) {
       {{32, 6}, {"--follow-up=4"}, plain(6), "follow-up 4 of 64"},
       // The plain model set with a 20-point gamma grid (compare 80x20 plain).
       {{80, 20}, {"--gamma-grid=0.5:10:20"}, plain(20), "plain, gamma grid 20"},
+      // The effect estimates (compare the same cases without --effects).
+      {{16, 7}, {"--effects"}, plain(7), "plain, --effects"},
+      {{80, 20}, {"--effects"}, plain(20), "plain, --effects"},
+      {{256, 40}, {"--effects"}, plain(40), "plain, --effects"},
+      {{96, 20}, {"--null", "--max-factors=20", "--order=1", "--effects"}, 1L << 20, "K=20, --effects"},
+      // 100,000 runs of 8 factors (their main effects only) as a design
+      // file and as a table in natural units: the difference is the
+      // table's reading and coding.
+      {{100000, 8}, {"--max-factors=1", "--order=1"}, 8, "design file 100k"},
+      {{100000, 8}, {"--max-factors=1", "--order=1"}, 8, "table 100k", true},
   };
   printf("%-10s %-20s %9s %12s %14s %10s\n", "design", "case", "models", "median ms", "models/s",
          "peak MB");
   for (const Case &c : cases) {
-    std::string path = write_design(dir, c.size);
+    std::string path = c.table ? write_table(dir, c.size) : write_design(dir, c.size);
     std::string name = path.substr(dir.size() + 1);
     std::vector<double> times;
     long peak = 0;

@@ -139,7 +139,7 @@ TEST(Export, ScreenAndLogAreTheSameWithResultFiles) {
     const std::string stem = c.example, log = stem + ".out.txt";
     EXPECT_EQ(read_file(plain.file(log)), read_file(with.file(log)));
     std::set<std::string> written = {stem + ".txt", log, stem + ".json", stem + ".models.csv",
-                                     stem + ".factors.csv", stem + ".svg", stem + ".html"};
+                                     stem + ".factors.csv", stem + ".effects.csv", stem + ".svg", stem + ".html"};
     written.insert(c.more.begin(), c.more.end());
     EXPECT_EQ(entries_in(with.path()), written);
     // The JSON names the files written beside it.
@@ -185,10 +185,10 @@ TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
       {{"reactor12", "--html=sub"}, 1,
        "\nRESULT FILE `sub' (--html) IS A DIRECTORY !\nChoose another name; nothing has been changed.\n", {}},
       {{"reactor12", "myout", "--csv-files"}, 0, "",
-       {"myout.out.txt", "myout.models.csv", "myout.factors.csv"}},
+       {"myout.out.txt", "myout.models.csv", "myout.factors.csv", "myout.effects.csv"}},
       {{"reactor12.txt", "--json"}, 0, "", {"reactor12.txt.out.txt", "reactor12.txt.json"}},
       {{"reactor12", "--json=sub/r.json", "--csv-files=sub/t", "--svg-file=figure.svg"}, 0, "",
-       {"reactor12.out.txt", "sub/r.json", "sub/t.models.csv", "sub/t.factors.csv", "figure.svg"}},
+       {"reactor12.out.txt", "sub/r.json", "sub/t.models.csv", "sub/t.factors.csv", "sub/t.effects.csv", "figure.svg"}},
       {{"reactor12", "--json=reactor12.txt"}, 1, would_replace("reactor12.txt", "--json", "input"), {}},
       {{"reactor12", "--svg-file=reactor12.out.txt"}, 1,
        would_replace("reactor12.out.txt", "--svg-file", "log"), {}},
@@ -226,7 +226,8 @@ TEST(Export, ResultFileNamesGivenDefaultOrRefused) {
        {"reactor12.out.txt", std::string(245, 'n') + ".json"}},
       // A directory as the CSV prefix: the files are named after the input inside it.
       {{"reactor12", "--csv-files=sub/"}, 0, "",
-       {"reactor12.out.txt", "sub/reactor12.models.csv", "sub/reactor12.factors.csv"}},
+       {"reactor12.out.txt", "sub/reactor12.models.csv", "sub/reactor12.factors.csv",
+        "sub/reactor12.effects.csv"}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -402,3 +403,40 @@ TEST(Export, RefusedMemoryEndsTheRunWithTheAllocationReport) {
   EXPECT_TRUE(entries_in(dir.path()).empty());
 }
 #endif
+
+namespace {
+
+// The figure's effect panel and its prior-grid fixes, by the marks that
+// show them: Lenth's lines for the orthogonal 32-run reactor design
+// (ME 3.01 and SME 5.79 by the hand calculation of the README), round
+// gamma ticks, a "most support" label kept inside the plot at the grid's
+// edge, and the pi the grid panel holds named.
+TEST(Export, FigureEffectPanelAndGridMarks) {
+  struct Case {
+    std::string example;
+    std::vector<std::string> options;
+    std::vector<std::string> present, absent;
+  } cases[] = {
+      {"reactor", {"--svg-file"}, {"class=\"half-normal\"", "class=\"pareto\"", ">ME 3.01<", ">SME 5.79<"}, {}},
+      {"reactor12",
+       {"--gamma-grid=0.5:5:10", "--svg-file"},
+       {">1</text>", ">2</text>", ">5</text>", "no Lenth margins: the design is not orthogonal"},
+       {">1.5</text>", ">4.5</text>"}},
+      {"reactor12",
+       {"--gamma-grid=0.1:1:4", "--pi-grid=0.1:0.4:4", "--svg-file"},
+       {"text-anchor=\"end\" fill=\"#57606a\" font-size=\"11\">most support: gamma = 1<",
+        "the pi the data support most)", "active (pi = 0.25, gamma = 2.5)"},
+       {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options.front());
+    TempDir dir;
+    auto r = testutil::run_example(c.example, c.options, dir);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string svg = read_file(dir.file(c.example + ".svg"));
+    for (const std::string &part : c.present) EXPECT_TRUE(testutil::contains(svg, part)) << part;
+    for (const std::string &part : c.absent) EXPECT_FALSE(testutil::contains(svg, part)) << part;
+  }
+}
+
+}  // namespace

@@ -358,7 +358,7 @@ TEST(FollowUpRun, PublishedInjectionMouldingDesign) {
       "       2          9   -1   -1   -1    1\n"
       "       3         12    1    1   -1    1\n"
       "       4         15   -1    1    1    1\n")) << section;
-  EXPECT_TRUE(contains(section, "    ABCD      0.05661    0.441199\n")) << section;
+  EXPECT_TRUE(contains(section, "    A*C*E*H (ABCD)     0.05661    0.441199\n")) << section;
   // The log holds the same section.
   EXPECT_EQ(follow_up_section(read_file(dir.file("inj.out.txt")) + "\nClosing the log file"), section);
   // Without the singular model the four three-factor models share the

@@ -179,3 +179,25 @@ TEST(Lenth, NoScaleWhenMostContrastsAreZeroAndInvalidContrasts) {
   const std::vector<double> invalid[] = {{}, {1, kNaN, 2}, {1, 2, -kInf}};
   for (const auto &contrasts : invalid) EXPECT_THROW(lenth(contrasts), Error);
 }
+
+namespace {
+
+// The finite series of whole degrees of freedom against closed forms
+// (nu = 1 to 4) and against the incomplete beta function of t_cdf.
+TEST(TQuantile, WholeDegreesOfFreedomSeries) {
+  const double ts[] = {-40, -3.5, -1, -0.01, 0, 0.3, 1.7, 6, 250};
+  for (double t : ts) {
+    SCOPED_TRACE(t);
+    EXPECT_NEAR(bayescreen::t_cdf_whole_df(t, 1), 0.5 + std::atan(t) / M_PI, 1e-15);
+    EXPECT_NEAR(bayescreen::t_cdf_whole_df(t, 2), 0.5 + t / (2 * std::sqrt(2 + t * t)), 1e-15);
+    const double u = t / std::sqrt(3.0);
+    EXPECT_NEAR(bayescreen::t_cdf_whole_df(t, 3), 0.5 + (u / (1 + u * u) + std::atan(u)) / M_PI, 1e-15);
+    const double v = t / std::sqrt(1 + t * t / 4);
+    EXPECT_NEAR(bayescreen::t_cdf_whole_df(t, 4), 0.5 + 0.375 * v * (1 - v * v / 12), 1e-15);
+    // t_cdf's continued fraction stops at a relative change of about 1e-11.
+    for (int nu : {5, 11, 30, 95, 200, 201, 5000})
+      EXPECT_NEAR(bayescreen::t_cdf_whole_df(t, nu), bayescreen::t_cdf(t, nu), 1e-10) << nu;
+  }
+}
+
+}  // namespace

@@ -275,6 +275,7 @@ State run_analysis(Design design, Settings settings, RunDescription run) {
     if (option.name == "N") option.value = static_cast<int64_t>(state->design.analysed);
   AnalysisRequest request;
   request.all_weightings = true;  // every factor table, as --json writes them
+  request.effects = true;         // the effect estimates, as --json writes them
   state->results = analyse(state->design, state->settings, nullptr, request);
   return state;
 }

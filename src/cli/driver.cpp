@@ -1,5 +1,6 @@
 #include "cli/driver.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "cli/resultfiles.h"
 #include "support/toklist.h"
 #include "engine/analysis.h"
+#include "engine/table.h"
 #include "report/echo.h"
 #include "report/report.h"
 #include "support/error.h"
@@ -31,6 +33,10 @@ Settings settings;                     // every option, specified and extension
 static ResultFileOptions result_files;  // --json, --csv-files, --svg-file, --html
 static const char *gamma_grid_text = nullptr;  // --gamma-grid=LO:HI:N as given
 static const char *pi_grid_text = nullptr;     // --pi-grid=LO:HI:N as given
+static const char *response_text = nullptr;    // --response=NAME as given
+static const char *factors_text = nullptr;     // --factors=NAME,NAME,... as given
+static const char *coding_text = nullptr;      // --coding=NAME:LOW/HIGH,... as given
+static int32_t want_effects = 0;               // --effects
 char *pgname = nullptr;                // upper-case program name
 char *infile = nullptr;                // input (design) file name
 char *outfile = nullptr;               // output (log) file name
@@ -112,6 +118,14 @@ LongOption xopts[] = {
      .value_name = "LO:HI:N", .help = "factor probabilities and the data's support at N gammas from LO to HI"},
     {.name = "pi-grid", .kind = LongKind::Text, .target = &pi_grid_text,
      .value_name = "LO:HI:N", .help = "the same at N values of pi (with --gamma-grid: every pair)"},
+    {.name = "effects", .kind = LongKind::Flag, .target = &want_effects,
+     .help = "a table of the effects after the factor tables (sizes, signs, Lenth's margins)"},
+    {.name = "response", .kind = LongKind::Text, .target = &response_text, .value_name = "NAME",
+     .help = "a table's response column (default: the last column)"},
+    {.name = "factors", .kind = LongKind::Text, .target = &factors_text, .value_name = "NAME,NAME,...",
+     .help = "a table's factor columns, in this order (default: every other column)"},
+    {.name = "coding", .kind = LongKind::Text, .target = &coding_text, .value_name = "N:LO/HI,...",
+     .help = "a table's factor levels coded -1 and +1 (default: numbers low/high, texts as they come)"},
     // Result files: they leave the screen and the log as they are, so they
     // are not named among the options in force. (Not --svg: the letter
     // options read --svg=1 as -S -V -G=1.)
@@ -282,6 +296,81 @@ static void derive_file_names() {
 
 static int run_program(int argc, char **argv);
 
+// The words of a comma list, each as typed (empty words kept, so that the
+// table reader names them).
+static std::vector<std::string> comma_list(const char *text) {
+  std::vector<std::string> words;
+  if (text == nullptr) return words;
+  std::string word;
+  for (const char *c = text;; c++) {
+    if (*c == ',' || *c == '\0') {
+      words.push_back(word);
+      word.clear();
+      if (*c == '\0') break;
+    } else {
+      word += *c;
+    }
+  }
+  return words;
+}
+
+// The whole text of an open file.
+static std::string file_text(FILE *file) {
+  std::string text;
+  char buffer[1 << 16];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  return text;
+}
+
+// True when the input is a table: named .csv or .tsv, and not a design file
+// in the line format. A table file that cannot be opened counts as a
+// table, so that the opening reports it as always (rather than a table
+// option being refused).
+static bool is_table_input(const char *path) {
+  if (!is_table_file_name(path)) return false;
+  FILE *file = fopen(path, "rb");
+  if (file == nullptr) return true;
+  const std::string text = file_text(file);
+  fclose(file);
+  return !is_design_file_text(text);
+}
+
+// A table's prior values come from the command line alone: the checks the
+// design reader makes of a parameter line's.
+static void check_table_priors() {
+  char text[200];
+  const double pi = settings.pi, gamma = settings.gamma;
+  if (!std::isfinite(pi) || !(pi > 0.0 && pi < 1.0)) {
+    snprintf(text, sizeof text, "\nILLEGAL VALUE for PI: Pi=%g must lie strictly between 0 and 1 !\n", pi);
+    throw Error(text);
+  }
+  if (!std::isfinite(gamma) || !(gamma > 0.0)) {
+    snprintf(text, sizeof text, "\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", gamma);
+    throw Error(text);
+  }
+}
+
+// Reads a table file (text already read) as the design: refusals end the
+// run before the log is opened, so that nothing is written. Then opens the
+// log and prints what was read and the coding table.
+static Design read_table_design(const std::string &text) {
+  TableOptions options;
+  options.separator = table_separator(infile);
+  if (response_text != nullptr) options.response = response_text;
+  options.factors = comma_list(factors_text);
+  for (const std::string &word : comma_list(coding_text)) options.codings.push_back(parse_coding(word));
+  check_table_priors();
+  Design design = design_from_table(read_table(text, infile, options), infile, settings);
+  openlog_file(outfile, 0);
+  logprintf("\nOutput of %s from input file %s\n", pgname, infile);
+  bprintf("\nTABLE in %s: %d run%s, %d factor column%s, response %s\n", infile, design.runs,
+          plural(design.runs), design.columns, plural(design.columns), design.response_name.c_str());
+  bprintf("Values of variables:\n  Pi=%g  Gamma=%g  Alpha=%g\n", settings.pi, settings.gamma, settings.alpha);
+  show_coding_table(design);
+  return design;
+}
+
 void print_error(const Error &error) {
   if (const auto *refused = dynamic_cast<const AllocationError *>(&error))
     no_alloc(refused->bytes(), refused->allocator());
@@ -345,6 +434,10 @@ static int run_program(int argc, char **argv) {
            "  posterior probability at gamma = 0.5, 1, 1.5, ... 5, and a Support row:\n"
            "  p(y | gamma, pi) normalised over the grid, largest at the value the data\n"
            "  favour most. The rest of the report stays at -P and -G.\n");
+    printf("Tables: a design file named .csv or .tsv (a spreadsheet's export: a header row,\n"
+           "  one row per run) is read by its column names, each factor coded -1/+1 (a\n"
+           "  middle number 0); the coding table comes before the analysis:\n"
+           "    bayescreen trial.csv --response=Yield --coding=Catalyst:old/new --effects\n");
     exit(0);
   }
   read_prior_grids();
@@ -364,23 +457,36 @@ static int run_program(int argc, char **argv) {
   result_files.json_given = find_long_option(xopts, "json")->given;
   result_files.csv_given = find_long_option(xopts, "csv-files")->given;
   result_files.svg_given = find_long_option(xopts, "svg-file")->given;
+  const bool table_input = is_table_input(infile);
+  if (!table_input)
+    for (const char *name : {"response", "factors", "coding"})
+      if (find_long_option(xopts, name)->given)
+        bad_extension(name, "only a table (a file named .csv or .tsv) has named columns");
   result_files.html_given = find_long_option(xopts, "html")->given;
   RunDescription run;
   run.command_line = command_line;
   run.program_version = kProgramVersion;
   run.input = infile;
   run.log = outfile;
-  prepare_result_files(result_files, settings, run);
+  prepare_result_files(result_files, settings, run, table_input);
 
   FILE *file = fxopen(infile, "rb");
-  LineReader lines(file, infile);
-  DesignEcho echo(settings, [](const Design &) {
-    openlog_file(outfile, 0);
-    logprintf("\nOutput of %s from input file %s\n", pgname, infile);
-  });
-  const Design design = read_design(lines, settings, &echo);
+  std::string table_text;
+  if (table_input) {
+    table_text = file_text(file);
+    fxclose(file, infile);
+  }
+  const Design design = table_input ? read_table_design(table_text) : [file] {
+    LineReader lines(file, infile);
+    DesignEcho echo(settings, [](const Design &) {
+      openlog_file(outfile, 0);
+      logprintf("\nOutput of %s from input file %s\n", pgname, infile);
+    });
+    Design read = read_design(lines, settings, &echo);
+    return read;
+  }();
   printf("Closing the file %s\n", infile);
-  fxclose(file, infile);
+  if (!table_input) fxclose(file, infile);
   show_factor_letters(design);
   describe_options(run, design);
   if (*extensions != '\0') logprintf("\nExtension options in force:%s\n", extensions);
@@ -388,7 +494,8 @@ static int run_program(int argc, char **argv) {
   AnalysisRequest request;
   request.candidates = check_follow_up(design);
   request.all_weightings = result_files_wanted(run);
-  ReportPrinter report(design, settings);
+  request.effects = want_effects || result_files_wanted(run);
+  ReportPrinter report(design, settings, want_effects != 0);
   const Results results = analyse(design, settings, &report, request);
   nl();
   closelog_file_name();

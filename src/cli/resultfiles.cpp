@@ -89,7 +89,8 @@ std::string read_report(const std::string &log) {
 
 }  // namespace
 
-void prepare_result_files(const ResultFileOptions &options, const Settings &settings, RunDescription &run) {
+void prepare_result_files(const ResultFileOptions &options, const Settings &settings, RunDescription &run,
+                          bool table_input) {
   PlaceGuard place("Prepare_Result_Files");
   const std::string stem = log_stem(run.log);
   if (options.json_given) run.json = options.json != nullptr ? options.json : stem + ".json";
@@ -99,6 +100,8 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
     const std::string prefix = run.csv_prefix = csv_prefix_of(options.csv_prefix, stem);
     run.csv_models = prefix + ".models.csv";
     run.csv_factors = prefix + ".factors.csv";
+    run.csv_effects = prefix + ".effects.csv";
+    if (table_input) run.csv_coding = prefix + ".coding.csv";
     if (settings.follow_up.runs > 0) run.csv_follow_up = prefix + ".followup.csv";
     if (settings.prior_grids()) run.csv_prior_grid = prefix + ".grid.csv";
   }
@@ -110,6 +113,8 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
   add(run.json, "--json");
   add(run.csv_models, "--csv-files");
   add(run.csv_factors, "--csv-files");
+  add(run.csv_effects, "--csv-files");
+  add(run.csv_coding, "--csv-files");
   add(run.csv_follow_up, "--csv-files");
   add(run.csv_prior_grid, "--csv-files");
   add(run.svg, "--svg-file");
@@ -157,6 +162,8 @@ void write_result_files(const ExportInput &in) {
   write_file(in.run.json, write_json, in);
   write_file(in.run.csv_models, write_csv_models, in);
   write_file(in.run.csv_factors, write_csv_factors, in);
+  write_file(in.run.csv_effects, write_csv_effects, in);
+  write_file(in.run.csv_coding, write_csv_coding, in);
   write_file(in.run.csv_prior_grid, write_csv_prior_grid, in);
   write_file(in.run.csv_follow_up, write_csv_follow_up, in);
   write_file(in.run.svg, write_svg, in);

@@ -19,10 +19,12 @@ struct ResultFileOptions {
 // Names the result files asked for, into run (json, csv_*, svg): the names
 // given, else the defaults from the log's name NAME.out.txt: NAME.json,
 // NAME.models.csv and NAME.factors.csv (and NAME.grid.csv with a prior
-// grid, NAME.followup.csv with a follow-up), NAME.svg, NAME.html. Ends the run (status
+// grid, NAME.followup.csv with a follow-up), NAME.effects.csv (and
+// NAME.coding.csv when the input is a table), NAME.svg, NAME.html. Ends the run (status
 // 1, nothing changed) when a result file would replace the input, the log,
 // another result file or a directory. Runs before the log is opened.
-void prepare_result_files(const ResultFileOptions &options, const Settings &settings, RunDescription &run);
+void prepare_result_files(const ResultFileOptions &options, const Settings &settings, RunDescription &run,
+                          bool table_input = false);
 
 // True when any result file is to be written.
 bool result_files_wanted(const RunDescription &run);

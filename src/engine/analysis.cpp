@@ -47,6 +47,11 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
   results.weights = factor_weight_tables(design, settings, results.models, request.all_weightings);
   report.factors_weighed(results);
 
+  if (request.effects) {
+    results.effects = estimate_effects(design, settings, results.models);
+    report.effects_estimated(results);
+  }
+
   if (settings.prior_grids()) {
     results.prior_grid = compute_prior_grid(design, settings, results.models);
     report.prior_grid_done(results);

@@ -9,6 +9,7 @@
 #include "engine/calcmodels.h"
 #include "engine/candidates.h"
 #include "engine/design.h"
+#include "engine/effects.h"
 #include "engine/followup.h"
 #include "engine/modelspace.h"
 #include "engine/postactive.h"
@@ -27,6 +28,7 @@ struct Results {
   FactorWeightTables weights;                // the factor tables
   std::optional<PriorGridResults> prior_grid;  // with --gamma-grid or --pi-grid
   std::optional<FollowUpResult> follow_up;     // with --follow-up
+  std::optional<EffectResults> effects;        // when the request asks for them
 
   // The models of the overall table by posterior probability, best first.
   const std::vector<int32_t> &ranked_by_postprob() const { return rankings.back().overall; }
@@ -45,6 +47,7 @@ class AnalysisObserver : public FitObserver {
   virtual void models_fitted(const Results &) {}
   virtual void models_ranked(const Results &) {}
   virtual void factors_weighed(const Results &) {}
+  virtual void effects_estimated(const Results &) {}
   virtual void prior_grid_done(const Results &) {}
   virtual void follow_up_done(const Results &) {}
 };
@@ -54,6 +57,7 @@ struct AnalysisRequest {
   bool all_weightings = false;      // factor tables of every weighting, not just those shown
   CandidateRuns candidates;         // follow-up candidates read from a file (none: the factorial)
   FitPath path = FitPath::Auto;     // which fits (tests compare both)
+  bool effects = false;             // the effect estimates (effects.h)
 };
 
 // The most columns a model matrix may have: beyond this the fits would take
@@ -66,8 +70,9 @@ constexpr int kMaxModelColumns = 1024;
 void check_model_set_size(const Design &design, const Settings &settings);
 
 // The whole analysis of a design under the settings: the model set, the
-// fits, the rankings and alias groups, the factor tables, the prior grids
-// and the follow-up runs the settings ask for. Errors throw an Error.
+// fits, the rankings and alias groups, the factor tables, the effect
+// estimates the request asks for, the prior grids and the follow-up runs
+// the settings ask for. Errors throw an Error.
 // Thread-safe: analyses of different designs may run at once.
 Results analyse(const Design &design, const Settings &settings, AnalysisObserver *observer = nullptr,
                 const AnalysisRequest &request = AnalysisRequest());

@@ -53,6 +53,46 @@ void name_columns(Design &design) {
   design.digits = column_digits(design.columns);
 }
 
+std::string factor_code(int c) {
+  static const std::string alphabet = factor_letters(25);
+  if (c < 25) return std::string(1, alphabet[static_cast<size_t>(c)]);
+  const int k = c - 25;
+  return std::string{alphabet[static_cast<size_t>(k / 25 % 25)], alphabet[static_cast<size_t>(k % 25)]};
+}
+
+std::string factor_label(const Design &design, int c) {
+  if (c < static_cast<int>(design.labels.size()) && !design.labels[static_cast<size_t>(c)].empty())
+    return design.labels[static_cast<size_t>(c)];
+  return factor_code(c);
+}
+
+std::string effect_code(uint64_t mask) {
+  const bool wide = mask >> 25 != 0;
+  std::string code;
+  for (uint64_t bits = mask; bits != 0; bits &= bits - 1) {
+    if (wide && !code.empty()) code += '.';
+    code += factor_code(__builtin_ctzll(bits));
+  }
+  return code;
+}
+
+std::string effect_label(const Design &design, uint64_t mask) {
+  std::string name;
+  for (uint64_t bits = mask; bits != 0; bits &= bits - 1) {
+    if (!name.empty()) name += '*';
+    name += factor_label(design, __builtin_ctzll(bits));
+  }
+  return name;
+}
+
+std::string effect_display(const Design &design, uint64_t mask) {
+  std::string plain;  // the name the effect has without labels
+  for (uint64_t bits = mask; bits != 0; bits &= bits - 1)
+    plain += (plain.empty() ? "" : "*") + factor_code(__builtin_ctzll(bits));
+  const std::string code = effect_code(mask), name = effect_label(design, mask);
+  return name == plain ? code : name + " (" + code + ")";
+}
+
 namespace {
 
 constexpr int kMaxLabels = 26;
@@ -245,18 +285,39 @@ void DesignFileReader::check_priors() const {
                        gamma));
 }
 
-// Takes each blank-separated word of `words` as the next label.
+// Takes each blank-separated word of `words` as the next label. A label
+// whose value opens a double quote that the word does not close, as
+// A="Feed rate", runs on over the blanks to the closing quote and is read
+// without its quotes (an extension: such a line was refused before). A
+// quoted value without blanks (A="x") keeps its quotes, as it always has.
 void DesignFileReader::add_labels(char *words) {
-  char *rest = nullptr;
-  for (char *word = strtok_r(words, kBlanks, &rest); word != nullptr;
-       word = strtok_r(nullptr, kBlanks, &rest)) {
+  char *at = words;
+  for (;;) {
+    while (*at == ' ' || *at == '\t') at++;
+    if (*at == '\0') break;
+    char *word = at;
+    while (*at != '\0' && *at != ' ' && *at != '\t') at++;
+    std::string value(word, static_cast<size_t>(at - word));
+    const bool opens_quote = value.size() >= 3 && value[1] == '=' && value[2] == '"' &&
+                             value.find('"', 3) == std::string::npos;
+    if (opens_quote) {
+      char *close = strchr(at, '"');
+      if (close == nullptr)
+        line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u: the quote after %c= is not closed\n",
+                          static_cast<unsigned>(design_.labels.size() + 1), word[0]));
+      value = value.substr(0, 2) + std::string(word + 3, static_cast<size_t>(close - word - 3));
+      at = close + 1;
+      if (*at != '\0' && *at != ' ' && *at != '\t')
+        line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u: a blank must follow the closing quote\n",
+                          static_cast<unsigned>(design_.labels.size() + 1)));
+    }
     const int nlab = static_cast<int>(design_.labels.size());
     if (nlab >= kMaxLabels) line_error("MAXIMUM NUMBER of labels: 26");
     const char expected = static_cast<char>('A' + nlab);
-    if (toupper(static_cast<unsigned char>(word[0])) != expected || word[1] != '=')
+    if (toupper(static_cast<unsigned char>(value[0])) != expected || value.size() < 2 || value[1] != '=')
       line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u must begin with %c=\n",
                         static_cast<unsigned>(nlab + 1), expected));
-    design_.labels.emplace_back(word + 2);
+    design_.labels.emplace_back(value.substr(2));
   }
 }
 

@@ -15,6 +15,15 @@ namespace bayescreen {
 // run past the printable characters.
 constexpr int32_t kMaxColumns = 61;
 
+// The coding of one factor column of a table, for the coding table: the
+// values as written at their first appearance in the file.
+struct FactorCoding {
+  std::string name;    // the column name
+  std::string low;     // the value coded -1
+  std::string high;    // the value coded +1
+  std::string centre;  // the value coded 0; empty when the column has none
+};
+
 struct Design {
   std::string path;                  // the design file as opened
   std::string heading;               // the heading line as read
@@ -28,6 +37,10 @@ struct Design {
   std::string text_line;             // the one text line among the data rows, if any
   std::string letters;               // factor letters A..H, J, K, ... (no I), one per column
   std::string digits;                // '0' + column index, one per column
+  // A design read from a table (.csv, .tsv): the response column's name and
+  // the coding of each design column; both empty for a design file.
+  std::string response_name;
+  std::vector<FactorCoding> coding;
 
   int32_t entry(int run, int column) const {
     return x[static_cast<size_t>(run) * static_cast<size_t>(columns) + static_cast<size_t>(column)];
@@ -42,6 +55,23 @@ std::string factor_letters(int n);
 std::string column_digits(int n);
 // Fills letters and digits from columns.
 void name_columns(Design &design);
+
+// The code of design column c in the extension outputs: its factor letter
+// for the first 25 columns (A..Z without I, as in the report), then two
+// letters from the same alphabet, AA, AB, ... (never the characters past
+// Z that the report's single letters run into).
+std::string factor_code(int c);
+// The name of design column c: its label when it has one, else its code.
+std::string factor_label(const Design &design, int c);
+// The code of the effect column formed by the design columns of mask: the
+// codes side by side ("BD"), separated by '.' when a code has two letters.
+std::string effect_code(uint64_t mask);
+// The name of that effect column: the names of its columns joined by '*'
+// ("Temp*Time").
+std::string effect_label(const Design &design, uint64_t mask);
+// The name with the code beside, "Temp*Time (BD)", or the code alone when
+// the name is the code (no labels): "BD".
+std::string effect_display(const Design &design, uint64_t mask);
 
 // One keyword of the parameter line: prefixes matched without regard to
 // case, the upper-case name of the messages and the mixed-case name of the

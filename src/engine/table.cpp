@@ -495,3 +495,36 @@ TableDesign read_table(std::string_view text, const std::string &file_name,
 }
 
 }  // namespace bayescreen
+
+namespace bayescreen {
+
+Design design_from_table(TableDesign table, const std::string &file_name, const Settings &settings) {
+  const int columns = static_cast<int>(table.names.size());
+  if (columns > kMaxColumns)
+    throw Error("\nBAD TABLE " + quoted(file_name) + ": " + std::to_string(columns) +
+                " factor columns, at most " + std::to_string(kMaxColumns) +
+                " are allowed (choose them with --factors) !\n");
+  for (size_t r = 1; r < table.response.size(); r++) {
+    if (table.response[r] != table.response[0]) break;
+    if (r + 1 == table.response.size())
+      refuse(file_name, 0, column_label(table.response_name),
+             "every run has the same response, which holds no information about any factor");
+  }
+  Design design;
+  design.path = file_name;
+  design.heading = "Table " + file_name + ": response " + table.response_name;
+  design.runs = table.runs;
+  design.columns = columns;
+  const bool limited = settings.nvars > 0 && !settings.all_columns;
+  design.analysed = limited ? std::min(settings.nvars, columns) : columns;
+  design.x = std::move(table.levels);
+  design.y = std::move(table.response);
+  for (int r = 0; r < design.runs; r++) design.run_numbers.push_back(r + 1);
+  design.labels = std::move(table.names);
+  design.response_name = std::move(table.response_name);
+  design.coding = std::move(table.coding);
+  name_columns(design);
+  return design;
+}
+
+}  // namespace bayescreen

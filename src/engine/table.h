@@ -15,6 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/design.h"
+#include "engine/settings.h"
+
 namespace bayescreen {
 
 // The levels of one factor column as the user names them
@@ -32,15 +35,6 @@ struct TableOptions {
   std::vector<std::string> factors;    // the factor columns in this order; empty:
                                        //   every other column, in file order
   std::vector<Coding> codings;         // levels named by the user, per factor
-};
-
-// The coding of one factor column, for the coding table: the values as
-// written at their first appearance in the file.
-struct FactorCoding {
-  std::string name;    // the column name
-  std::string low;     // the value coded -1
-  std::string high;    // the value coded +1
-  std::string centre;  // the value coded 0; empty when the column has none
 };
 
 // A table read as a design.
@@ -89,5 +83,13 @@ Coding parse_coding(std::string_view text);
 // refusal.
 TableDesign read_table(std::string_view text, const std::string &file_name,
                        const TableOptions &options);
+
+// The design of a table: the factor columns become design columns in the
+// chosen order, labelled by their names, every column analysed unless
+// settings.nvars (-N) limits them; the runs are numbered 1, 2, ... The
+// heading names the table. Throws an Error when there are more factor
+// columns than a design holds (kMaxColumns), or when the response is the
+// same in every run.
+Design design_from_table(TableDesign table, const std::string &file_name, const Settings &settings);
 
 }  // namespace bayescreen

@@ -45,7 +45,8 @@ class Record {
 };
 
 // The texts that each design column in set gives, separated by blanks
-// (labels hold no blanks).
+// (labels from a design file hold no blanks; the last column, label,
+// names a model unambiguously as Temp*Time).
 template <typename Piece>
 std::string joined(uint64_t set, Piece piece) {
   std::string text;
@@ -72,19 +73,19 @@ void write_csv_models(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Csv_Models");
   std::vector<std::string> names;
   for (int c = 0; c < in.design.columns; c++) names.push_back(factor_name(in.design, c));
-  auto letter = [&in](int c) { return std::string(1, in.design.letters[static_cast<size_t>(c)]); };
+  auto letter = [&in](int c) { return factor_code(c); };
   auto name = [&](int c) { return names[static_cast<size_t>(c)]; };
   auto column = [](int c) { return std::to_string(c + 1); };
 
   std::string piece =
       "number,name,n_factors,factors,labels,columns,model_columns,valid,adjrsq,rmse,fstat,"
-      "loglik,likelihood,rmsec,log10_bval,postprob,alias_group,active";
+      "loglik,likelihood,rmsec,log10_bval,postprob,alias_group,active,label";
   piece += kRecordEnd;
   for (const ModelEntry &m : in.results.models) {
     const bool fitted = !m.invalid, weighted = has_posterior(in.settings.model_space, m);
     Record record(piece);
     record.integer(m.num);
-    record.text(m.name);
+    record.text(m.fset == 0 ? std::string(m.name) : effect_code(m.fset));
     record.integer(m.nf);
     record.text(joined(m.fset, letter));
     record.text(joined(m.fset, name));
@@ -104,6 +105,7 @@ void write_csv_models(const ExportInput &in, ResultSink &out) {
     else
       record.empty();
     record.text(joined(m.ivals, letter));
+    record.text(m.fset == 0 ? std::string(m.name) : valid_utf8(effect_label(in.design, m.fset)));
     record.end();
     if (piece.size() >= kPieceSize) {
       out.put(piece);
@@ -122,7 +124,7 @@ void write_csv_factors(const ExportInput &in, ResultSink &out) {
   piece += kRecordEnd;
   for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     Record record(piece);
-    record.text(std::string(1, in.design.letters[static_cast<size_t>(c)]));
+    record.text(factor_code(c));
     record.integer(c + 1);
     record.text(factor_name(in.design, c));
     for (int w = 0; w < kWeightings; w++) {
@@ -152,7 +154,7 @@ void write_csv_follow_up(const ExportInput &in, ResultSink &out) {
   const FollowUpResult &r = *in.results.follow_up;
   const CandidateRuns &c = r.candidates;
   std::string piece = "run,candidate";
-  for (int32_t col : c.shown) piece += "," + csv_field(std::string(1, in.design.letters[static_cast<size_t>(col)]));
+  for (int32_t col : c.shown) piece += "," + csv_field(factor_code(col));
   piece += kRecordEnd;
   if (!r.best.empty()) {
     int number = 0;
@@ -172,7 +174,7 @@ void write_csv_prior_grid(const ExportInput &in, ResultSink &out) {
   const PriorGridResults &g = *in.results.prior_grid;
   std::string piece = "gamma,pi";
   for (int f = 0; f < g.nfactors; f++)
-    piece += "," + csv_field(std::string(1, in.design.letters[static_cast<size_t>(g.first_factor + f)]));
+    piece += "," + csv_field(factor_code(g.first_factor + f));
   if (g.with_null) piece += ",no_factor_active";
   piece += ",support,log_support";
   piece += kRecordEnd;
@@ -190,6 +192,58 @@ void write_csv_prior_grid(const ExportInput &in, ResultSink &out) {
     record.end();
   }
   out.put(piece);
+}
+
+}  // namespace bayescreen
+
+namespace bayescreen {
+
+void write_csv_effects(const ExportInput &in, ResultSink &out) {
+  PlaceGuard place("Write_Csv_Effects");
+  std::string text = "code,name,order,mean,sd,prob_positive,prob_in_model,least_squares\r\n";
+  if (in.results.effects) {
+    const EffectResults &r = *in.results.effects;
+    for (const EffectEstimate &e : r.effects) {
+      Record row(text);
+      row.text(effect_code(e.mask));
+      row.text(valid_utf8(effect_label(in.design, e.mask)));
+      row.integer(e.order);
+      row.number(e.mean);
+      row.number(e.sd);
+      row.number(e.prob_positive);
+      row.number(e.prob_in_model);
+      row.number(e.least_squares);
+      row.end();
+    }
+    if (r.lenth)
+      for (auto [name, value] : {std::pair{"Lenth PSE", r.lenth->pse}, std::pair{"Lenth ME", r.lenth->me},
+                                 std::pair{"Lenth SME", r.lenth->sme}}) {
+        Record row(text);
+        row.empty();
+        row.text(name);
+        row.empty();
+        row.number(value);
+        for (int k = 0; k < 4; k++) row.empty();
+        row.end();
+      }
+  }
+  out.put(text);
+}
+
+void write_csv_coding(const ExportInput &in, ResultSink &out) {
+  PlaceGuard place("Write_Csv_Coding");
+  std::string text = "code,name,low,high,centre\r\n";
+  for (size_t k = 0; k < in.design.coding.size(); k++) {
+    const FactorCoding &c = in.design.coding[k];
+    Record row(text);
+    row.text(factor_code(static_cast<int>(k)));
+    row.text(valid_utf8(c.name));
+    row.text(valid_utf8(c.low));
+    row.text(valid_utf8(c.high));
+    row.text(valid_utf8(c.centre));
+    row.end();
+  }
+  out.put(text);
 }
 
 }  // namespace bayescreen

@@ -10,7 +10,8 @@
 
 namespace bayescreen {
 
-// Writes the model table: one row per model in enumeration order.
+// Writes the model table: one row per model in enumeration order; the last
+// column, label, names the model by its factors' names (Temp*Time).
 void write_csv_models(const ExportInput &in, ResultSink &out);
 // Writes the factor table: one row per factor screened with the sum and
 // share under every weighting, and with the null model a last row for "no
@@ -23,6 +24,15 @@ void write_csv_follow_up(const ExportInput &in, ResultSink &out);
 // point with gamma, pi, the probability of each factor (and with the null
 // model of none) being active, the support and its natural log.
 void write_csv_prior_grid(const ExportInput &in, ResultSink &out);
+
+// Writes the effect estimates: one row per effect column with its code,
+// name, order, posterior mean, SD, P(>0), P(in model) and least-squares
+// estimate; Lenth's figures follow the table as rows named "Lenth PSE",
+// "Lenth ME" and "Lenth SME" with the value in the mean column.
+void write_csv_effects(const ExportInput &in, ResultSink &out);
+// Writes the coding table of a table input: one row per factor with its
+// code, name and the values coded -1, +1 and 0.
+void write_csv_coding(const ExportInput &in, ResultSink &out);
 
 // The field as RFC 4180 writes it: as it is, or in double quotes with every
 // double quote doubled when it holds a comma, a quote, CR or LF.

@@ -45,7 +45,7 @@ void put_value(ResultSink &out, const Json &value) {
 // The design column of a factor as the result files name it.
 Json column_object(const Design &design, int c) {
   return Json{{"column", c + 1},
-              {"letter", std::string(1, design.letters[static_cast<size_t>(c)])},
+              {"letter", factor_code(c)},
               {"label", factor_name(design, c)}};
 }
 
@@ -66,6 +66,8 @@ Json files_section(const RunDescription &run) {
               {"csv_factors", file_or_null(run.csv_factors)},
               {"csv_prior_grid", file_or_null(run.csv_prior_grid)},
               {"csv_follow_up", file_or_null(run.csv_follow_up)},
+              {"csv_effects", file_or_null(run.csv_effects)},
+              {"csv_coding", file_or_null(run.csv_coding)},
               {"svg", file_or_null(run.svg)},
               {"html", file_or_null(run.html)}};
 }
@@ -81,7 +83,7 @@ Json design_section(const ExportInput &in) {
   for (int c = 0; c < design.columns; c++) {
     const char *text = column_label(design, c);
     columns.push_back({{"column", c + 1},
-                       {"letter", std::string(1, design.letters[static_cast<size_t>(c)])},
+                       {"letter", factor_code(c)},
                        {"label", text != nullptr ? Json(valid_utf8(text)) : Json()},
                        {"role", column_role(in, c)}});
   }
@@ -226,7 +228,7 @@ Json prior_grid_section(const ExportInput &in) {
     const size_t at = static_cast<size_t>(p);
     Json active = Json::object();
     for (int f = 0; f < g.nfactors; f++)
-      active[std::string(1, in.design.letters[static_cast<size_t>(g.first_factor + f)])] =
+      active[factor_code(g.first_factor + f)] =
           number_or_null(g.active[at * static_cast<size_t>(g.nfactors) + static_cast<size_t>(f)]);
     points.push_back({{"gamma", number_or_null(g.gammas[at % ngam])},
                       {"pi", number_or_null(g.pis[at / ngam])},
@@ -249,6 +251,66 @@ Json prior_grid_section(const ExportInput &in) {
               {"factors", factors},
               {"points", points},
               {"best", best}};
+}
+
+// The coding of a table's factors: per design column its name and the
+// values coded -1, +1 and 0 (null without a centre); null for a design file.
+Json coding_section(const ExportInput &in) {
+  const Design &design = in.design;
+  if (design.coding.empty()) return nullptr;
+  Json factors = Json::array();
+  for (size_t k = 0; k < design.coding.size(); k++) {
+    const FactorCoding &c = design.coding[k];
+    factors.push_back({{"column", k + 1},
+                       {"code", factor_code(static_cast<int>(k))},
+                       {"name", valid_utf8(c.name)},
+                       {"low", valid_utf8(c.low)},
+                       {"high", valid_utf8(c.high)},
+                       {"centre", c.centre.empty() ? Json() : Json(valid_utf8(c.centre))}});
+  }
+  return Json{{"response", valid_utf8(design.response_name)}, {"factors", factors}};
+}
+
+// The effect estimates (effects.h): one object per effect column.
+Json effects_section(const ExportInput &in) {
+  if (!in.results.effects) return nullptr;
+  const EffectResults &r = *in.results.effects;
+  Json list = Json::array();
+  for (const EffectEstimate &e : r.effects) {
+    Json columns = Json::array();
+    for (uint64_t bits = e.mask; bits != 0; bits &= bits - 1) columns.push_back(__builtin_ctzll(bits) + 1);
+    list.push_back({{"code", effect_code(e.mask)},
+                    {"name", valid_utf8(effect_label(in.design, e.mask))},
+                    {"columns", columns},
+                    {"order", e.order},
+                    {"mean", number_or_null(e.mean)},
+                    {"sd", number_or_null(e.sd)},
+                    {"prob_positive", number_or_null(e.prob_positive)},
+                    {"prob_in_model", number_or_null(e.prob_in_model)},
+                    {"least_squares", number_or_null(e.least_squares)}});
+  }
+  return Json{{"models_averaged", r.models_used},
+              {"posterior_mass", number_or_null(r.mass_used)},
+              {"least_squares_effects", r.ls_columns},
+              {"least_squares_residual_df", r.ls_residual_df},
+              {"effects", list}};
+}
+
+// Lenth's figures of the least-squares effects, or why there are none.
+Json lenth_section(const ExportInput &in) {
+  if (!in.results.effects) return nullptr;
+  const EffectResults &r = *in.results.effects;
+  if (!r.lenth) return Json{{"applies", false}, {"reason", r.lenth_note}};
+  const LenthResult &l = *r.lenth;
+  return Json{{"applies", true},
+              {"contrasts", l.contrasts},
+              {"s0", number_or_null(l.s0)},
+              {"pse", number_or_null(l.pse)},
+              {"df", number_or_null(l.df)},
+              {"t_me", number_or_null(l.t_me)},
+              {"t_sme", number_or_null(l.t_sme)},
+              {"me", number_or_null(l.me)},
+              {"sme", number_or_null(l.sme)}};
 }
 
 // ---- The models, one line each ------------------------------------------------------
@@ -305,22 +367,28 @@ class ObjectLine {
 // The escaped letters and names of the design columns, made once.
 struct ColumnTexts {
   std::vector<std::string> letter, name, number;
+  std::vector<std::string> plain;  // the names unescaped
 };
 
-// A model's name as a JSON string: its factor letters in column order (the
-// escaped letters without their quotes, side by side), or, for the null
-// model, its name escaped.
-void append_name(const ModelEntry &m, const ColumnTexts &texts, std::string &out) {
+// A model's name as a JSON string: its factor codes in column order
+// (effect_code: the letters side by side, joined by '.' past Z), or, for
+// the null model, its name escaped.
+void append_name(const ModelEntry &m, std::string &out) {
   if (m.fset == 0) {
     out += json_string(m.name);
     return;
   }
-  out += '"';
-  for (uint64_t bits = m.fset; bits != 0; bits &= bits - 1) {
-    const std::string &letter = texts.letter[static_cast<size_t>(__builtin_ctzll(bits))];
-    out.append(letter, 1, letter.size() - 2);
+  out += json_string(effect_code(m.fset));
+}
+
+// A model's name from its factors' names: "Temp*Time".
+std::string model_label(const ColumnTexts &texts, uint64_t set) {
+  std::string label;
+  for (uint64_t bits = set; bits != 0; bits &= bits - 1) {
+    if (!label.empty()) label += '*';
+    label += texts.plain[static_cast<size_t>(__builtin_ctzll(bits))];
   }
-  out += '"';
+  return label;
 }
 
 void model_line(const ModelSpace &space, const ModelEntry &m, const ColumnTexts &texts, std::string &out) {
@@ -329,10 +397,11 @@ void model_line(const ModelSpace &space, const ModelEntry &m, const ColumnTexts 
   const bool weighted = has_posterior(space, m);  // the Box-Meyer weight exists
   line.integer("number", m.num);
   line.key("name");
-  append_name(m, texts, out);
+  append_name(m, out);
   line.integer("n_factors", m.nf);
   line.columns("factors", m.fset, [&](int c) { out += texts.letter[static_cast<size_t>(c)]; });
   line.columns("labels", m.fset, [&](int c) { out += texts.name[static_cast<size_t>(c)]; });
+  line.raw("label", m.fset == 0 ? json_string(m.name) : json_string(model_label(texts, m.fset)));
   line.columns("columns", m.fset, [&](int c) { out += texts.number[static_cast<size_t>(c)]; });
   line.integer("model_columns", m.neff + 1);
   line.boolean("valid", fitted);
@@ -356,8 +425,9 @@ void put_models(const ExportInput &in, ResultSink &out) {
   const Design &design = in.design;
   ColumnTexts texts;
   for (int c = 0; c < design.columns; c++) {
-    texts.letter.push_back(json_string(std::string(1, design.letters[static_cast<size_t>(c)])));
+    texts.letter.push_back(json_string(factor_code(c)));
     texts.name.push_back(json_string(factor_name(design, c)));
+    texts.plain.push_back(factor_name(design, c));
     texts.number.push_back(std::to_string(c + 1));
   }
   const ModelTable &models = in.results.models;
@@ -399,6 +469,9 @@ const Section kSections[] = {
     {"factor_weights", [](const ExportInput &in, ResultSink &out) { put_value(out, factor_weights_section(in)); }},
     {"prior_grid", [](const ExportInput &in, ResultSink &out) { put_value(out, prior_grid_section(in)); }},
     {"follow_up", [](const ExportInput &in, ResultSink &out) { put_value(out, follow_up_section(in)); }},
+    {"coding", [](const ExportInput &in, ResultSink &out) { put_value(out, coding_section(in)); }},
+    {"effects", [](const ExportInput &in, ResultSink &out) { put_value(out, effects_section(in)); }},
+    {"lenth", [](const ExportInput &in, ResultSink &out) { put_value(out, lenth_section(in)); }},
 };
 
 }  // namespace

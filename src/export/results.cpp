@@ -48,7 +48,7 @@ const char *column_label(const Design &design, int c) {
 std::string factor_name(const Design &design, int c) {
   const char *text = column_label(design, c);
   if (text != nullptr) return valid_utf8(text);
-  return std::string(1, design.letters[static_cast<size_t>(c)]);
+  return factor_code(c);
 }
 
 bool append_number(std::string &out, double v) {

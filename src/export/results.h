@@ -29,7 +29,8 @@ struct RunDescription {
   std::string input;          // the design file
   std::string log;            // the log file
   // The result files written (empty: not written).
-  std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, svg, html;
+  std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, csv_effects, csv_coding, svg,
+      html;
   std::string csv_prefix;     // the prefix of the CSV files (empty: none written)
   std::vector<OptionSetting> letter_options;     // every single-letter option, by letter
   std::vector<OptionSetting> extension_options;  // the extension options given, by name
@@ -76,7 +77,7 @@ std::string valid_utf8(const std::string &text);
 // empty.
 const char *column_label(const Design &design, int c);
 // The name of the factor of design column c for display: its label, or its
-// letter when it has none.
+// code (factor_code: the letter, two letters past Z) when it has none.
 std::string factor_name(const Design &design, int c);
 
 // The shortest text that reads back as the same double (std::to_chars),

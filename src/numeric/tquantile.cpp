@@ -87,4 +87,33 @@ double t_quantile(double p, double df) {
   return p > 0.5 ? upper_quantile(1 - p, df) : -upper_quantile(p, df);
 }
 
+double t_cdf_whole_df(double t, int nu) {
+  if (nu < 1 || nu > 200 || !std::isfinite(t)) return t_cdf(t, nu);
+  if (t == 0) return 0.5;
+  const double theta = std::atan(std::fabs(t) / std::sqrt(static_cast<double>(nu)));
+  const double c = std::cos(theta), s = std::sin(theta), c2 = c * c;
+  double a;  // A(|t| | nu) = P(-|t| < T < |t|)
+  if (nu % 2 == 1) {
+    // 2/pi (theta + sin theta (cos theta + 2/3 cos^3 theta + ... + 2*4..(nu-3) / 1*3..(nu-2) cos^(nu-2) theta))
+    double sum = 0, term = c;
+    if (nu > 1) {
+      sum = term;
+      for (int k = 1; k <= (nu - 3) / 2; k++) {
+        term *= c2 * (2.0 * k) / (2.0 * k + 1);
+        sum += term;
+      }
+    }
+    a = 2 / M_PI * (theta + s * sum);
+  } else {
+    // sin theta (1 + 1/2 cos^2 theta + 1*3 / 2*4 cos^4 theta + ... + 1*3..(nu-3) / 2*4..(nu-2) cos^(nu-2) theta)
+    double sum = 1, term = 1;
+    for (int k = 1; k <= (nu - 2) / 2; k++) {
+      term *= c2 * (2.0 * k - 1) / (2.0 * k);
+      sum += term;
+    }
+    a = s * sum;
+  }
+  return t > 0 ? 0.5 + a / 2 : 0.5 - a / 2;
+}
+
 }  // namespace bayescreen

@@ -14,6 +14,14 @@ namespace bayescreen {
 // invalid df or a t that is not a number.
 double t_cdf(double t, double df);
 
+// P(T <= t) for whole degrees of freedom nu >= 1, by the finite series of
+// Abramowitz and Stegun 26.7.3 (nu odd) and 26.7.4 (nu even) in theta =
+// atan(t / sqrt(nu)): O(nu) operations with no special function beyond
+// atan, sin and cos, a fraction of t_cdf's time for the small nu of
+// screening designs. Absolute error a few units of 1e-16. For nu above 200
+// (or t not finite) t_cdf is called instead. Throws as t_cdf does.
+double t_cdf_whole_df(double t, int nu);
+
 // The p quantile of the Student t with df degrees of freedom: the t with
 // P(T <= t) = p, for 0 < p < 1 and df > 0 and finite (any other argument
 // throws an Error). t_cdf inverted by Newton's method on the upper tail,

@@ -17,6 +17,20 @@ namespace bayescreen {
 
 namespace {
 
+// Characters of a UTF-8 text, for aligning columns of names.
+int text_width(const std::string &text) {
+  int width = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) width++;
+  return width;
+}
+
+// text padded with blanks to width characters.
+std::string padded(const std::string &text, int width) {
+  return text + std::string(static_cast<size_t>(std::max(0, width - text_width(text))), ' ');
+}
+
+
 // ---- The step-through display ------------------------------------------------
 
 // A row-major matrix of doubles on the screen, one numbered line a row.
@@ -191,20 +205,24 @@ void show_grid_table(const Design &design, const PriorGridResults &r, const char
   for (const std::string &label : labels)
     if (static_cast<int>(label.size()) > width) width = static_cast<int>(label.size());
   char name[64];
+  // Factors named by long labels widen the row labels.
+  int label_width = kLabelWidth;
+  for (int f = 0; f < r.nfactors; f++)
+    label_width = std::max(label_width, text_width(effect_display(design, uint64_t{1} << (r.first_factor + f))) + 2);
   for (int from = 0; from < count; from += kColumnsPerBlock) {
     const int to = from + kColumnsPerBlock < count ? from + kColumnsPerBlock : count;
     snprintf(name, sizeof name, "%s:", varying);
-    bprintf("\n%*s", kLabelWidth, name);
+    bprintf("\n%*s", label_width, name);
     for (int c = from; c < to; c++) bprintf("  %*s", width, labels[static_cast<size_t>(c)].c_str());
     bprintf("\n");
     auto row = [&](const char *label, auto value) {
-      bprintf("%*s", kLabelWidth, label);
+      bprintf("%*s", label_width + static_cast<int>(strlen(label)) - text_width(label), label);
       for (int c = from; c < to; c++) bprintf("  %*.5f", width, value(first + c * step));
       bprintf("\n");
     };
     for (int f = 0; f < r.nfactors; f++) {
-      snprintf(name, sizeof name, "%c:", design.letters[static_cast<size_t>(r.first_factor + f)]);
-      row(name, [&](int p) {
+      const std::string factor = effect_display(design, uint64_t{1} << (r.first_factor + f)) + ":";
+      row(factor.c_str(), [&](int p) {
         return r.active[static_cast<size_t>(p) * static_cast<size_t>(r.nfactors) + static_cast<size_t>(f)];
       });
     }
@@ -225,7 +243,8 @@ std::string grouped(uint64_t n) {
   return text;
 }
 
-// The factor letters of a set of design columns, e.g. "A C E H".
+// The factor letters of a set of design columns, e.g. "A C E H" (the
+// table of the best design below names them).
 std::string letters_of(const Design &design, const std::vector<int32_t> &columns) {
   std::string text;
   for (int32_t col : columns) {
@@ -233,6 +252,13 @@ std::string letters_of(const Design &design, const std::vector<int32_t> &columns
     text += design.letters[static_cast<size_t>(col)];
   }
   return text;
+}
+
+// A model by its factors' names with the letters beside ("Temp*Time (BD)"),
+// or by its letters when the factors have no labels; the null model by
+// its name.
+std::string model_display(const Design &design, const ModelEntry &m) {
+  return m.fset == 0 ? std::string(m.name) : effect_display(design, m.fset);
 }
 
 // The heading of a factor's column: its letter, and its label when the
@@ -244,19 +270,20 @@ std::string column_heading(const Design &design, int32_t col) {
   return text;
 }
 
-void show_follow_up_models(const ModelTable &models, const FollowUpResult &r) {
+void show_follow_up_models(const Design &design, const ModelTable &models, const FollowUpResult &r) {
   double total = 0;
-  size_t width = 5;
+  int width = 5;
   for (const FollowUpModel &m : r.models) {
     total += m.postprob;
-    width = std::max(width, strlen(models[m.index].name));
+    width = std::max(width, text_width(model_display(design, models[m.index])));
   }
   bprintf("  The %zu leading model%s by posterior probability (together %.5f), each with a\n"
           "  block column for the new runs (-1 on the runs above, +1 on the new ones):\n",
           r.models.size(), plural(static_cast<long>(r.models.size())), total);
-  bprintf("    %-*s    PostProb         s^2\n", static_cast<int>(width), "Model");
+  bprintf("    %s    PostProb         s^2\n", padded("Model", width).c_str());
   for (const FollowUpModel &m : r.models)
-    bprintf("    %-*s  %10.4g  %10.6g\n", static_cast<int>(width), models[m.index].name, m.postprob, m.s2);
+    bprintf("    %s  %10.4g  %10.6g\n", padded(model_display(design, models[m.index]), width).c_str(), m.postprob,
+            m.s2);
 }
 
 void show_follow_up_search(const Design &design, const Settings &settings, const FollowUpResult &r) {
@@ -429,12 +456,12 @@ void show_ranking(const Design &design, const Settings &settings, const ModelTab
   printer.showranks(table);
 }
 
-void show_alias_groups(const ModelTable &models, const AliasGroups &groups) {
+void show_alias_groups(const Design &design, const ModelTable &models, const AliasGroups &groups) {
   if (groups.empty()) return;
   bprintf("\nAlias groups among the models listed (identical fits):\n");
   for (const std::vector<int32_t> &group : groups) {
-    bprintf("  %s", models[group[0]].name);
-    for (size_t i = 1; i < group.size(); i++) bprintf(" = %s", models[group[i]].name);
+    bprintf("  %s", model_display(design, models[group[0]]).c_str());
+    for (size_t i = 1; i < group.size(); i++) bprintf(" = %s", model_display(design, models[group[i]]).c_str());
     bprintf("\n");
   }
 }
@@ -443,7 +470,7 @@ void ReportPrinter::models_ranked(const Results &results) {
   PlaceGuard place("Rank_Models");
   for (const RankingTable &table : results.rankings) show_ranking(design_, settings_, results.models, table);
   printf("\n(*) - Models sorted by this column.\n");
-  if (!settings_.model_space.is_default()) show_alias_groups(results.models, results.aliases);
+  if (!settings_.model_space.is_default()) show_alias_groups(design_, results.models, results.aliases);
 }
 
 void show_post_active(const Design &design, const Settings &settings, const ModelTable &,
@@ -539,7 +566,7 @@ void show_follow_up(const Design &design, const Settings &settings, const ModelT
   bprintf("\nFollow-up runs: %d run%s to discriminate among the leading models (MD criterion of\n"
           "Meyer, Steinberg and Box 1996):\n",
           r.runs, plural(r.runs));
-  show_follow_up_models(models, r);
+  show_follow_up_models(design, models, r);
   show_follow_up_search(design, settings, r);
   show_follow_up_undefined(r);
   // No design left to report: the run ends as any follow-up that cannot
@@ -551,6 +578,89 @@ void show_follow_up(const Design &design, const Settings &settings, const ModelT
 
 void ReportPrinter::follow_up_done(const Results &results) {
   show_follow_up(design_, settings_, results.models, *results.follow_up);
+}
+
+}  // namespace bayescreen
+
+namespace bayescreen {
+
+namespace {
+
+// Interactions in models holding less than this share of the posterior are
+// left out of the effect table.
+constexpr double kShownInteraction = 0.01;
+
+}  // namespace
+
+void show_coding_table(const Design &design) {
+  if (design.coding.empty()) return;
+  bprintf("\nCoding of the factors (response: %s):\n", design.response_name.c_str());
+  int width = 6;
+  for (const FactorCoding &c : design.coding) width = std::max(width, text_width(c.name));
+  int wlow = 2, whigh = 2;
+  for (const FactorCoding &c : design.coding) {
+    wlow = std::max(wlow, text_width(c.low));
+    whigh = std::max(whigh, text_width(c.high));
+  }
+  bprintf("  %-6s  %s  %s  %s  %s\n", "Letter", padded("Factor", width).c_str(), padded("-1", wlow).c_str(),
+          padded("+1", whigh).c_str(), "0 (centre)");
+  for (size_t k = 0; k < design.coding.size(); k++) {
+    const FactorCoding &c = design.coding[k];
+    bprintf("  %-6s  %s  %s  %s  %s\n", factor_code(static_cast<int>(k)).c_str(), padded(c.name, width).c_str(),
+            padded(c.low, wlow).c_str(), padded(c.high, whigh).c_str(), c.centre.c_str());
+  }
+}
+
+void show_effects(const Design &design, const EffectResults &r) {
+  PlaceGuard place("Show_Effects");
+  bprintf("\nEffect estimates: the change of the response from the low to the high level.\n");
+  bprintf("Posterior mean and SD averaged over %d model%s (posterior mass %.6g);\n", r.models_used,
+          plural(r.models_used), r.mass_used);
+  bprintf("P(>0): probability the effect is positive; P(in): of the models holding it.\n");
+  bprintf("Least squares: the largest model the design can fit (%d effect%s, %d residual df).\n", r.ls_columns,
+          plural(r.ls_columns), r.ls_residual_df);
+  std::vector<const EffectEstimate *> shown;
+  for (const EffectEstimate &e : r.effects)
+    if (e.order == 1 || e.prob_in_model >= kShownInteraction) shown.push_back(&e);
+  std::vector<std::string> names;
+  int width = 6;
+  for (const EffectEstimate *e : shown) {
+    names.push_back(effect_display(design, e->mask));
+    width = std::max(width, text_width(names.back()));
+  }
+  bprintf("  %s  %11s %11s %7s %7s %13s\n", padded("Effect", width).c_str(), "Mean", "SD", "P(>0)", "P(in)",
+          "Least squares");
+  // Means and SDs below a millionth of the largest mean are rounding
+  // residue of models the data all but exclude: shown as 0.
+  double largest = 0;
+  for (const EffectEstimate &e : r.effects) largest = std::max(largest, std::fabs(e.mean));
+  auto shown_value = [largest](double v) { return std::fabs(v) < 1e-6 * largest ? 0.0 : v; };
+  for (size_t k = 0; k < shown.size(); k++) {
+    const EffectEstimate &e = *shown[k];
+    char ls[32] = "-";
+    if (std::isfinite(e.least_squares)) snprintf(ls, sizeof ls, "%.5g", e.least_squares);
+    bprintf("  %s  %11.5g %11.5g %7.4f %7.4f %13s\n", padded(names[k], width).c_str(), shown_value(e.mean),
+            shown_value(e.sd), e.prob_positive, e.prob_in_model, ls);
+  }
+  if (shown.size() < r.effects.size())
+    bprintf("(%zu interaction%s in models holding less than 1%% of the posterior left out.)\n",
+            r.effects.size() - shown.size(), plural(static_cast<long>(r.effects.size() - shown.size())));
+  if (!r.lenth) {
+    bprintf("No Lenth figures: %s.\n", r.lenth_note.c_str());
+    return;
+  }
+  const LenthResult &l = *r.lenth;
+  bprintf("Lenth (%d contrasts): PSE=%.5g  ME=%.5g  SME=%.5g (t %.4g and %.4g on %.4g df)\n", l.contrasts, l.pse,
+          l.me, l.sme, l.t_me, l.t_sme, l.df);
+  std::string beyond;
+  for (const EffectEstimate &e : r.effects)
+    if (std::isfinite(e.least_squares) && std::fabs(e.least_squares) > l.sme && l.sme > 0)
+      beyond += (beyond.empty() ? "" : ", ") + effect_display(design, e.mask);
+  bprintf("Beyond SME: %s\n", beyond.empty() ? "none" : beyond.c_str());
+}
+
+void ReportPrinter::effects_estimated(const Results &results) {
+  if (show_effects_) show_effects(design_, *results.effects);
 }
 
 }  // namespace bayescreen

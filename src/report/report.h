@@ -12,7 +12,10 @@ namespace bayescreen {
 
 class ReportPrinter : public AnalysisObserver {
  public:
-  ReportPrinter(const Design &design, const Settings &settings) : design_(design), settings_(settings) {}
+  // show_effects: print the effect table (--effects) when the analysis
+  // estimates the effects.
+  ReportPrinter(const Design &design, const Settings &settings, bool show_effects = false)
+      : design_(design), settings_(settings), show_effects_(show_effects) {}
 
   void model_set_built(const Results &results) override;
   bool shows_fits() const override { return settings_.step != 0; }
@@ -20,19 +23,30 @@ class ReportPrinter : public AnalysisObserver {
   void models_fitted(const Results &results) override;
   void models_ranked(const Results &results) override;
   void factors_weighed(const Results &results) override;
+  void effects_estimated(const Results &results) override;
   void prior_grid_done(const Results &results) override;
   void follow_up_done(const Results &results) override;
 
  private:
   const Design &design_;
   const Settings &settings_;
+  bool show_effects_ = false;
 };
+
+// The coding table of a design read from a table: each factor's letter,
+// name, and the values coded -1, +1 and 0. Nothing for a design file.
+void show_coding_table(const Design &design);
+// The effect table (--effects): every main effect, and the interactions in
+// models that hold 1% of the posterior or more, by name with the letters
+// beside; then Lenth's figures or why there are none.
+void show_effects(const Design &design, const EffectResults &effects);
 
 // The ranking tables of one criterion (the column marked "*").
 void show_ranking(const Design &design, const Settings &settings, const ModelTable &models,
                   const RankingTable &table);
-// The alias groups, best group first, one line each: "  BD = BF = DF".
-void show_alias_groups(const ModelTable &models, const AliasGroups &groups);
+// The alias groups, best group first, one line each: "  BD = BF = DF", or
+// with labels "  Temp*Time (BD) = ...".
+void show_alias_groups(const Design &design, const ModelTable &models, const AliasGroups &groups);
 // The factor-weight tables of the run.
 void show_post_active(const Design &design, const Settings &settings, const ModelTable &models,
                       const FactorWeightTables &tables);

@@ -25,6 +25,7 @@ import itertools
 import json
 import math
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -137,8 +138,17 @@ def report_alias_groups(log):
     if heading in log:
         lines = log[log.index(heading) + len(heading):].split("\n")
         for number, line in enumerate(itertools.takewhile(lambda text: " = " in text, lines), 1):
-            groups.update((name.strip(), number) for name in line.split(" = "))
+            groups.update((model_code(name), number) for name in line.split(" = "))
     return groups
+
+
+def model_code(printed):
+    """A model as the extension sections print it, "Temp*Time (BD)" or "BD",
+    by its letters."""
+    printed = printed.strip()
+    if printed.endswith(")") and " (" in printed:
+        return printed[printed.rindex(" (") + 2:-1]
+    return printed
 
 
 def report_factor_tables(log):
@@ -339,6 +349,8 @@ def check_svg(doc, text, root, labels, fail):
             continue
         c = f["column"] - 1
         want = labels[c] if c < len(labels) else ""
+        if want == f["letter"]:
+            want = ""  # a label that is the letter itself is not shown twice
         fail.check((r.get("name") or "") == want, f"SVG {f['letter']}: label {r.get('name')!r}, design {want!r}")
         fail.check(r.get("value") == "%.3f" % f["postprob"]["share"], f"SVG {f['letter']}: value {r.get('value')}")
     none = [r for r in rows("factor") if r.get("name") == "No factor active"]
@@ -347,11 +359,25 @@ def check_svg(doc, text, root, labels, fail):
     if none and p is not None:
         fail.check(none[0]["value"] == "%.3f" % p, "SVG: no factor active value")
     # The models with a posterior (those with a Box-Meyer weight), best first.
+    # The models of an alias group are drawn once, named by the group, the
+    # model drawn first and the others in enumeration order.
     live = [m for m in doc["models"] if m["log10_bval"] is not None]
-    best = sorted(live, key=lambda m: (-m["postprob"], m["number"]))[:10]
+    best, names, groups_drawn = [], [], set()
+    for m in sorted(live, key=lambda m: (-m["postprob"], m["number"])):
+        if len(best) == 10:
+            break
+        group = m["alias_group"]
+        if group is not None:
+            if group in groups_drawn:
+                continue
+            groups_drawn.add(group)
+            others = [o["name"] for o in doc["models"] if o["alias_group"] == group and o is not m]
+            names.append(" = ".join([m["name"]] + others))
+        else:
+            names.append(m["name"])
+        best.append(m)
     models = rows("model")
-    fail.check([r["name"] for r in models] == [m["name"] for m in best],
-               f"SVG: top models {[r['name'] for r in models]}")
+    fail.check([r["name"] for r in models] == names, f"SVG: top models {[r['name'] for r in models]}")
     for r, m in zip(models, best):
         fail.check(r["value"] == "%.3f" % m["postprob"], f"SVG model {m['name']}: value")
 
@@ -373,10 +399,10 @@ def report_grid(log, doc):
         elif line.startswith("Follow-up runs:"):
             break
         elif header and ":" in line and not line.startswith(("Support: p(y", "(")):
-            name, values = line.split(":")
+            name, values = line.rsplit(":", 1)
             for column, value in zip(header[1], values.split()):
                 key = (column, held_pi) if header[0] == "gamma" else (held_gamma, column)
-                points.setdefault(key, {})[name.strip()] = value
+                points.setdefault(key, {})[model_code(name)] = value
     return points, best
 
 
@@ -444,7 +470,9 @@ def check_follow_up(doc, log, rows_csv, fail):
     fu = doc["follow_up"]
     by_number = {m["number"]: m for m in doc["models"]}
     names = {m["name"] for m in doc["models"]}
-    printed = {w[0]: w[1:] for w in (line.split() for line in section) if len(w) == 3 and w[0] in names}
+    rows = (re.match(r"^    (.+?)\s+(\S+)\s+(\S+)$", line) for line in section)
+    printed = {model_code(r.group(1)): [r.group(2), r.group(3)] for r in rows
+               if r and model_code(r.group(1)) in names}
     for m in fu["models"]:
         fail.check(by_number[m["number"]]["name"] == m["name"], f"follow-up model {m['name']}")
         fail.check(printed.get(m["name"]) == [("%10.4g" % m["postprob"]).strip(), ("%10.6g" % m["s2"]).strip()],

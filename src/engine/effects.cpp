@@ -1,0 +1,454 @@
+#include "engine/effects.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <unordered_map>
+
+#include "engine/calcmodels.h"
+#include "numeric/tquantile.h"
+#include "support/error.h"
+
+namespace bayescreen {
+
+namespace {
+
+// The models left out of the average hold less than this share of the
+// posterior together.
+constexpr double kNeglectedMass = 1e-12;
+// At most this share of the models (and at least kModelFloor of them) are
+// refitted: a refit costs a few times what the fit of the model set cost
+// per model, so that the estimates add a few percent to a run at most.
+constexpr double kModelShare = 0.01;
+constexpr int kModelFloor = 5000;
+// A column is kept in the least-squares model when its part orthogonal to
+// the columns kept before has more than this share of its squared length.
+constexpr double kIndependent = 1e-9;
+
+// The distinct runs of the analysed design columns, each with its number
+// of runs, the mean of their responses and the sum of squares about it:
+// every cross product the fits need is a weighted sum over these patterns,
+// so a table of many runs costs no more than its distinct settings.
+struct Patterns {
+  int columns = 0;                 // design columns analysed
+  std::vector<int32_t> levels;     // patterns x columns
+  std::vector<double> weight;      // runs of each pattern
+  std::vector<double> mean;        // their mean response
+  double within = 0;               // sum over runs of (y - mean of its pattern)^2
+
+  int count() const { return static_cast<int>(weight.size()); }
+  // The effect column formed by the design columns of mask, at pattern p.
+  double value(int p, uint64_t mask) const {
+    int32_t v = 1;
+    for (uint64_t bits = mask; bits != 0; bits &= bits - 1)
+      v *= levels[static_cast<size_t>(p) * static_cast<size_t>(columns) +
+                  static_cast<size_t>(__builtin_ctzll(bits))];
+    return v;
+  }
+};
+
+Patterns find_patterns(const Design &design) {
+  Patterns pats;
+  pats.columns = design.analysed;
+  std::map<std::vector<int32_t>, int> index;
+  std::vector<int> of_run(static_cast<size_t>(design.runs));
+  std::vector<int32_t> row(static_cast<size_t>(pats.columns));
+  for (int r = 0; r < design.runs; r++) {
+    for (int c = 0; c < pats.columns; c++) row[static_cast<size_t>(c)] = design.entry(r, c);
+    auto [at, added] = index.try_emplace(row, pats.count());
+    if (added) {
+      pats.levels.insert(pats.levels.end(), row.begin(), row.end());
+      pats.weight.push_back(0);
+      pats.mean.push_back(0);
+    }
+    const size_t p = static_cast<size_t>(at->second);
+    of_run[static_cast<size_t>(r)] = at->second;
+    // Welford's running mean, so that the within-pattern sum of squares
+    // below takes no difference of large sums.
+    pats.weight[p] += 1;
+    pats.mean[p] += (design.y[static_cast<size_t>(r)] - pats.mean[p]) / pats.weight[p];
+  }
+  for (int r = 0; r < design.runs; r++) {
+    const double d = design.y[static_cast<size_t>(r)] - pats.mean[static_cast<size_t>(of_run[static_cast<size_t>(r)])];
+    pats.within += d * d;
+  }
+  return pats;
+}
+
+// The running sums of the model average of one effect column.
+struct Sums {
+  double mean = 0, second = 0, positive = 0, mass = 0;
+};
+
+// Above this many columns in the model space (intercept and blocks
+// included) the cross products are formed model by model from the
+// patterns rather than once for all columns.
+constexpr size_t kMaxGramColumns = 160;
+
+// What every model's fit shares: the columns of the space (the intercept,
+// the blocks, then the effect columns in order), and with few enough of
+// them their cross products, all with the response centred at its mean
+// (which changes only the intercept's coefficient, whose prior is flat,
+// and leaves Q as it is while sparing it a difference of large sums).
+class ModelFits {
+ public:
+  ModelFits(const Design &design, const Settings &settings, const Patterns &pats,
+            const std::vector<EffectEstimate> &effects)
+      : design_(design), space_(settings.model_space), prior_(prior_of(settings)), pats_(pats) {
+    masks_.push_back(0);
+    for (int c = 0; c < space_.blocks; c++) masks_.push_back(uint64_t{1} << c);
+    first_effect_ = masks_.size();
+    for (const EffectEstimate &e : effects) masks_.push_back(e.mask);
+    for (size_t k = 0; k < masks_.size(); k++) index_.emplace(masks_[k], k);
+    double total = 0;
+    for (int q = 0; q < pats.count(); q++) total += pats.weight[static_cast<size_t>(q)] * pats.mean[static_cast<size_t>(q)];
+    const double ybar = total / design.runs;
+    centred_.resize(static_cast<size_t>(pats.count()));
+    yy_ = pats.within;
+    for (size_t q = 0; q < centred_.size(); q++) {
+      centred_[q] = pats.mean[q] - ybar;
+      yy_ += pats.weight[q] * centred_[q] * centred_[q];
+    }
+    if (masks_.size() <= kMaxGramColumns) {
+      const size_t n = masks_.size();
+      gram_.assign(n * n, 0.0);
+      xty_.assign(n, 0.0);
+      std::vector<double> x(n);
+      for (int q = 0; q < pats.count(); q++) {
+        const double w = pats.weight[static_cast<size_t>(q)];
+        for (size_t j = 0; j < n; j++) x[j] = pats.value(q, masks_[j]);
+        for (size_t i = 0; i < n; i++) {
+          xty_[i] += w * centred_[static_cast<size_t>(q)] * x[i];
+          const double wx = w * x[i];
+          for (size_t j = 0; j <= i; j++) gram_[i * n + j] += wx * x[j];
+        }
+      }
+    }
+  }
+
+  // Adds model m (probability p) to the sums of its effect columns.
+  void add(const ModelEntry &m, double p, std::vector<Sums> &sums) {
+    const int nc = model_columns(space_, m.nf);
+    const size_t n = static_cast<size_t>(nc);
+    cols_.resize(n);
+    model_column_masks(space_, m, cols_.data());
+    at_.resize(n);
+    for (size_t j = 0; j < n; j++) at_[j] = index_.at(cols_[j]);
+    // A = X'X + Gamma (lower triangle) and X'y.
+    a_.assign(n * n, 0.0);
+    r_.assign(n, 0.0);
+    if (!gram_.empty()) {
+      const size_t big = masks_.size();
+      for (size_t i = 0; i < n; i++) {
+        r_[i] = xty_[at_[i]];
+        for (size_t j = 0; j <= i; j++) {
+          const size_t u = std::max(at_[i], at_[j]), v = std::min(at_[i], at_[j]);
+          a_[i * n + j] = gram_[u * big + v];
+        }
+      }
+    } else {
+      std::vector<double> x(n);
+      for (int q = 0; q < pats_.count(); q++) {
+        const double w = pats_.weight[static_cast<size_t>(q)];
+        for (size_t j = 0; j < n; j++) x[j] = pats_.value(q, cols_[j]);
+        for (size_t i = 0; i < n; i++) {
+          r_[i] += w * centred_[static_cast<size_t>(q)] * x[i];
+          for (size_t j = 0; j <= i; j++) a_[i * n + j] += w * x[i] * x[j];
+        }
+      }
+    }
+    gam_.assign(n, 0.0);
+    for (size_t i = 1; i < n; i++) {
+      const double g = column_gamma(space_, cols_[i], prior_);
+      gam_[i] = 1 / (g * g);
+      a_[i * n + i] += gam_[i];
+    }
+    // Cholesky A = L L' in place (Golub and Van Loan, Algorithm 4.2.1).
+    for (size_t j = 0; j < n; j++) {
+      for (size_t i = j; i < n; i++) {
+        double v = a_[i * n + j];
+        for (size_t k = 0; k < j; k++) v -= a_[i * n + k] * a_[j * n + k];
+        if (i == j) {
+          if (!(v > 0))
+            throw Error("\nEFFECTS: X'X + Gamma of model " + std::string(m.name) + " is not positive definite !\n");
+          a_[j * n + j] = std::sqrt(v);
+        } else {
+          a_[i * n + j] = v / a_[j * n + j];
+        }
+      }
+    }
+    // z = L^-1 X'y, b = L'^-1 z, Q = y'y - b'X'y = y'y - z'z.
+    double q_form = yy_;
+    for (size_t i = 0; i < n; i++) {
+      double v = r_[i];
+      for (size_t k = 0; k < i; k++) v -= a_[i * n + k] * r_[k];
+      r_[i] = v / a_[i * n + i];
+      q_form -= r_[i] * r_[i];
+    }
+    b_.assign(n, 0.0);
+    for (size_t i = n; i-- > 0;) {
+      double v = r_[i];
+      for (size_t k = i + 1; k < n; k++) v -= a_[k * n + i] * b_[k];
+      b_[i] = v / a_[i * n + i];
+    }
+    // Rounding may leave Q below b' Gamma b, its least value.
+    double floor = 0;
+    for (size_t j = 1; j < n; j++) floor += gam_[j] * b_[j] * b_[j];
+    q_form = std::max(q_form, floor);
+    // The diagonal of A^-1 = L'^-1 L^-1: the squared column lengths of
+    // W = L^-1, formed column by column.
+    w_.assign(n, 0.0);
+    diag_.assign(n, 0.0);
+    for (size_t j = 0; j < n; j++) {
+      for (size_t i = 0; i < j; i++) w_[i] = 0;
+      for (size_t i = j; i < n; i++) {
+        double v = i == j ? 1.0 : 0.0;
+        for (size_t k = j; k < i; k++) v -= a_[i * n + k] * w_[k];
+        w_[i] = v / a_[i * n + i];
+        diag_[j] += w_[i] * w_[i];
+      }
+    }
+
+    const int runs = design_.runs;
+    const double nu = runs - 1;
+    for (size_t j = 1; j < n; j++) {
+      if (at_[j] < first_effect_) continue;  // a block column
+      Sums &sum = sums[at_[j] - first_effect_];
+      const double var = runs > 3 ? q_form / (runs - 3) * diag_[j] : NAN;
+      sum.mean += p * b_[j];
+      sum.second += p * (var + b_[j] * b_[j]);
+      sum.mass += p;
+      if (runs > 1) {
+        // An exact fit with no prior on the column (gamma so large that
+        // 1/gamma^2 is 0) leaves no spread: the sign of b decides.
+        const double scale = std::sqrt(q_form / nu * diag_[j]);
+        const double sign = b_[j] > 0 ? 1.0 : b_[j] < 0 ? 0.0 : 0.5;
+        sum.positive += p * (scale > 0 ? t_cdf_whole_df(b_[j] / scale, runs - 1) : sign);
+      } else {
+        sum.positive = NAN;
+      }
+    }
+  }
+
+ private:
+  const Design &design_;
+  const ModelSpace &space_;
+  const BoxMeyerPrior prior_;
+  const Patterns &pats_;
+  std::vector<uint64_t> masks_;
+  size_t first_effect_ = 0;
+  std::unordered_map<uint64_t, size_t> index_;
+  std::vector<double> centred_, gram_, xty_;
+  double yy_ = 0;
+  // Work arrays of one model.
+  std::vector<uint64_t> cols_;
+  std::vector<size_t> at_;
+  std::vector<double> a_, r_, gam_, b_, w_, diag_;
+};
+
+// A second projection is made when the first removed more than this share
+// of the column's squared length: only then can rounding have left a
+// noticeable part along the basis (the loss of orthogonality of one
+// classical pass grows with the square of the ratio of the lengths).
+constexpr double kReorthogonalize = 1.0 / 16;
+
+// u'v with four partial sums, which the compiler can keep in vector
+// registers: a fixed order of operations, so the result is reproducible.
+double dot4(const double *u, const double *v, size_t n) {
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  size_t p = 0;
+  for (; p + 4 <= n; p += 4) {
+    s0 += u[p] * v[p];
+    s1 += u[p + 1] * v[p + 1];
+    s2 += u[p + 2] * v[p + 2];
+    s3 += u[p + 3] * v[p + 3];
+  }
+  for (; p < n; p++) s0 += u[p] * v[p];
+  return (s0 + s1) + (s2 + s3);
+}
+
+// The least-squares part: the largest model the design can fit, its
+// estimates, and Lenth's figures when they apply.
+void least_squares(const Design &design, const ModelSpace &space, const Patterns &pats,
+                   EffectResults &out) {
+  // Candidate columns: the intercept, the blocks, then the effects in order.
+  std::vector<uint64_t> candidates{0};
+  for (int c = 0; c < space.blocks; c++) candidates.push_back(uint64_t{1} << c);
+  const size_t first_effect = candidates.size();
+  for (const EffectEstimate &e : out.effects) candidates.push_back(e.mask);
+
+  // Gram-Schmidt on the columns scaled by the square roots of the pattern
+  // counts (so that plain inner products are the weighted ones), the
+  // projection repeated when it removed most of the column ("twice is
+  // enough": Giraud, Langou and Rozloznik 2005; the test of Daniel, Gragg,
+  // Kaufman and Stewart 1976 with kReorthogonalize). Q R = X of the kept
+  // columns; a column is kept when it stands clear of the span of those
+  // kept before it.
+  const size_t np = static_cast<size_t>(pats.count());
+  std::vector<double> root(np), y(np);
+  for (size_t p = 0; p < np; p++) {
+    root[p] = std::sqrt(pats.weight[p]);
+    y[p] = root[p] * pats.mean[p];
+  }
+  std::vector<double> basis;                   // the kept q vectors, one after another
+  std::vector<std::vector<double>> r_columns;  // column k of R: its entries 0 .. k
+  std::vector<size_t> kept;
+  std::vector<double> v(np), coef, c;
+  for (size_t k = 0; k < candidates.size() && kept.size() < np; k++) {
+    for (size_t p = 0; p < np; p++) v[p] = root[p] * pats.value(static_cast<int>(p), candidates[k]);
+    double length = 0;
+    for (double e : v) length += e * e;
+    if (length == 0) continue;
+    const size_t nb = kept.size();
+    coef.assign(nb + 1, 0.0);
+    c.resize(nb);
+    double rest = length;
+    // Classical Gram-Schmidt, each pass c = Q'v then v -= Q c.
+    for (int pass = 0; pass < 2; pass++) {
+      for (size_t b = 0; b < nb; b++) c[b] = dot4(&basis[b * np], v.data(), np);
+      for (size_t b = 0; b < nb; b++) {
+        const double *q = &basis[b * np];
+        const double cb = c[b];
+        for (size_t p = 0; p < np; p++) v[p] -= cb * q[p];
+        coef[b] += cb;
+      }
+      const double before = rest;
+      rest = 0;
+      for (double e : v) rest += e * e;
+      if (rest > kReorthogonalize * before) break;  // once is enough
+    }
+    if (rest <= kIndependent * length) continue;
+    const double norm = std::sqrt(rest);
+    for (double &e : v) e /= norm;
+    coef.back() = norm;
+    basis.insert(basis.end(), v.begin(), v.end());
+    r_columns.push_back(coef);
+    kept.push_back(k);
+  }
+
+  // R beta = Q'y by back substitution.
+  const size_t n = kept.size();
+  std::vector<double> beta(n);
+  for (size_t i = 0; i < n; i++) {
+    double c = 0;
+    for (size_t p = 0; p < np; p++) c += basis[i * np + p] * y[p];
+    beta[i] = c;
+  }
+  for (size_t i = n; i-- > 0;) {
+    for (size_t k = i + 1; k < n; k++) beta[i] -= r_columns[k][i] * beta[k];
+    beta[i] /= r_columns[i][i];
+  }
+  std::vector<double> contrasts;
+  for (size_t i = 0; i < n; i++) {
+    if (kept[i] < first_effect) continue;
+    EffectEstimate &e = out.effects[kept[i] - first_effect];
+    e.least_squares = 2 * beta[i];
+    contrasts.push_back(e.least_squares);
+  }
+  out.ls_columns = static_cast<int>(contrasts.size());
+  out.ls_residual_df = design.runs - static_cast<int>(n);
+
+  // Lenth's figures need one run per setting and orthogonal columns (whose
+  // integer cross products are exact in doubles).
+  const bool unreplicated = static_cast<int>(np) == design.runs;
+  bool orthogonal = unreplicated;
+  for (size_t i = 0; i < n && orthogonal; i++)
+    for (size_t j = 0; j < i && orthogonal; j++) {
+      double dot = 0;
+      for (size_t p = 0; p < np; p++)
+        dot += pats.value(static_cast<int>(p), candidates[kept[i]]) * pats.value(static_cast<int>(p), candidates[kept[j]]);
+      orthogonal = dot == 0;
+    }
+  if (!unreplicated)
+    out.lenth_note = "the design has replicated runs";
+  else if (!orthogonal)
+    out.lenth_note = "the design is not orthogonal";
+  else if (contrasts.size() < 2)
+    out.lenth_note = "fewer than two effects can be estimated";
+  else
+    out.lenth = lenth(contrasts);
+}
+
+}  // namespace
+
+std::vector<uint64_t> space_effect_columns(const Design &design, const ModelSpace &space) {
+  const int k = screened_factors(design, space);
+  const int top = std::min(space.order, largest_model_size(design, space));
+  std::vector<uint64_t> columns;
+  for (int t = 1; t <= top; t++)
+    for_each_subset(k, t, [&](const int32_t *pick) {
+      uint64_t mask = 0;
+      for (int i = 0; i < t; i++) mask |= uint64_t{1} << (space.blocks + pick[i]);
+      columns.push_back(mask);
+    });
+  return columns;
+}
+
+EffectResults estimate_effects(const Design &design, const Settings &settings, const ModelTable &models) {
+  const ModelSpace &space = settings.model_space;
+  EffectResults out;
+  for (uint64_t mask : space_effect_columns(design, space)) {
+    EffectEstimate e;
+    e.mask = mask;
+    e.order = __builtin_popcountll(mask);
+    e.least_squares = NAN;
+    out.effects.push_back(e);
+  }
+  const Patterns pats = find_patterns(design);
+
+  // The models left out: those below a cutoff probability chosen so that
+  // together they hold less than kNeglectedMass of the posterior, or that
+  // the models kept are no more than the budget. The probabilities are
+  // binned by their binary exponents (one pass, no sort); the cutoff is a
+  // power of two, and the best bin is always kept.
+  constexpr int kBins = 1080;  // 2^-1079 .. 1
+  std::vector<double> bin_mass(kBins, 0.0);
+  std::vector<int64_t> bin_count(kBins, 0);
+  auto bin_of = [](double p) { return std::clamp(std::ilogb(p) + kBins - 1, 0, kBins - 1); };
+  double total = 0;
+  for (const ModelEntry &m : models)
+    if (has_posterior(space, m) && m.postprob > 0) {
+      const size_t b = static_cast<size_t>(bin_of(m.postprob));
+      bin_mass[b] += m.postprob;
+      bin_count[b]++;
+      total += m.postprob;
+    }
+  int lowest_used = 0;
+  for (double below = 0; lowest_used < kBins - 1; lowest_used++) {
+    below += bin_mass[static_cast<size_t>(lowest_used)];
+    if (below >= kNeglectedMass * total) break;
+  }
+  const int64_t budget = std::max<int64_t>(kModelFloor, static_cast<int64_t>(kModelShare * models.size()));
+  int64_t kept = 0;
+  int top = kBins - 1;
+  for (; top > lowest_used; top--) {
+    kept += bin_count[static_cast<size_t>(top)];
+    if (kept + bin_count[static_cast<size_t>(top - 1)] > budget && kept > 0) break;
+  }
+  lowest_used = std::max(lowest_used, top);
+  std::vector<Sums> sums(out.effects.size());
+  ModelFits fits(design, settings, pats, out.effects);
+  for (const ModelEntry &m : models) {
+    if (!has_posterior(space, m) || !(m.postprob > 0) || bin_of(m.postprob) < lowest_used) continue;
+    fits.add(m, m.postprob, sums);
+    out.models_used++;
+    out.mass_used += m.postprob;
+  }
+  for (size_t k = 0; k < sums.size(); k++) {
+    EffectEstimate &e = out.effects[k];
+    Sums s = sums[k];
+    // The average given the models kept.
+    if (out.mass_used > 0)
+      for (double *v : {&s.mean, &s.second, &s.positive, &s.mass}) *v /= out.mass_used;
+    e.mean = 2 * s.mean;
+    const double var = s.second - s.mean * s.mean;
+    e.sd = 2 * std::sqrt(std::max(var, 0.0));
+    e.prob_positive = s.positive;
+    e.prob_in_model = s.mass;
+  }
+  least_squares(design, space, pats, out);
+  return out;
+}
+
+}  // namespace bayescreen
