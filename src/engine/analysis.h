@@ -9,6 +9,7 @@
 #include "engine/calcmodels.h"
 #include "engine/candidates.h"
 #include "engine/design.h"
+#include "engine/effectspace.h"
 #include "engine/followup.h"
 #include "engine/modelspace.h"
 #include "engine/postactive.h"
@@ -27,6 +28,10 @@ struct Results {
   FactorWeightTables weights;                // the factor tables
   std::optional<PriorGridResults> prior_grid;  // with --gamma-grid or --pi-grid
   std::optional<FollowUpResult> follow_up;     // with --follow-up
+  // The effects space (--model-space=effects): its results; the model table
+  // and rankings are then empty, and the factor tables hold the factors'
+  // posterior probabilities under the PostProb weighting alone.
+  std::optional<EffectsResults> effects;
 
   // The models of the overall table by posterior probability, best first.
   const std::vector<int32_t> &ranked_by_postprob() const { return rankings.back().overall; }
@@ -47,6 +52,8 @@ class AnalysisObserver : public FitObserver {
   virtual void factors_weighed(const Results &) {}
   virtual void prior_grid_done(const Results &) {}
   virtual void follow_up_done(const Results &) {}
+  // The effects space's analysis, in place of every step above.
+  virtual void effects_done(const Results &) {}
 };
 
 // What an analysis may be asked for beyond the settings.
@@ -61,7 +68,8 @@ struct AnalysisRequest {
 constexpr int kMaxModelColumns = 1024;
 
 // Throws "TOO MANY MODELS" / "TOO MANY COLUMNS" when the model set of the
-// settings is beyond the limits, before any work.
+// settings is beyond the limits, before any work (in the effects space:
+// check_effect_space_size).
 void check_model_set_size(const Design &design, const Settings &settings);
 
 // The whole analysis of a design under the settings: the model set, the
