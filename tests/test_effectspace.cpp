@@ -304,8 +304,8 @@ TEST(EffectsSpace, CommandLineChecksItsOptions) {
       {{"--model-space=effects", "--gamma-grid=1:2:3"}, 1, "does not offer it"},
       {{"--model-space=models"}, 1, "the model space is factors or effects"},
       {{"--recommended", "--heredity-probs=0.5"}, 1, "the value must have the form P11,P10,P00"},
-      {{"--recommended"}, 0, "Effects space: every set of the 28 candidate effects"},
-      {{"--model-space=effects", "--order=1"}, 0, "Effects space: every set of the 7 candidate effects"},
+      {{"--recommended"}, 0, "Effects space: every set of the 28 candidate effects (main effects and interactions\n  to order 2 of the 7 factors)"},
+      {{"--model-space=effects", "--order=1"}, 0, "Effects space: every set of the 7 candidate effects (the main effects of the 7 factors)"},
   };
   for (const Case &c : cases) {
     testutil::TempDir dir;

@@ -100,7 +100,8 @@ struct EffectsResults {
   int first_factor = 0;                  // design column of the first screened factor
   int nfactors = 0;                      // screened factors
   std::vector<double> gammas;            // the gamma values averaged over
-  uint64_t visited = 0;                  // models of nonzero prior visited
+  uint64_t visited = 0;                  // models of nonzero prior visited (of at most runs columns,
+                                         //   without --keep-aliased)
   uint64_t weighed = 0;                  // of those, the models with a weight (X'X regular)
   uint64_t candidates = 0;               // count_effect_models
   double log_total = 0;                  // log of the sum of the weights

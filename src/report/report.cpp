@@ -578,9 +578,12 @@ std::string effect_names(const EffectsResults &r, const std::vector<int32_t> &ef
 void show_effects(const Design &design, const Settings &settings, const EffectsResults &r) {
   PlaceGuard place("Show_Effects");
   const int order = settings.model_space.order < r.nfactors ? settings.model_space.order : r.nfactors;
-  bprintf("\nEffects space: every set of the %zu candidate effects (main effects%s of the %d factors)\n",
-          r.effects.size(), order > 1 ? " and interactions to order 2" : "", r.nfactors);
-  if (order > 2) bprintf("  (interactions up to order %d)\n", order);
+  if (order > 1)
+    bprintf("\nEffects space: every set of the %zu candidate effects (main effects and interactions\n"
+            "  to order %d of the %d factors)\n", r.effects.size(), order, r.nfactors);
+  else
+    bprintf("\nEffects space: every set of the %zu candidate effects (the main effects of the %d factors)\n",
+            r.effects.size(), r.nfactors);
   if (settings.model_space.blocks > 0)
     bprintf("  with the %d block column%s in every model.\n", settings.model_space.blocks,
             plural(settings.model_space.blocks));
