@@ -5,7 +5,7 @@ CMAKE_GEN  ?= -G Ninja
 JOBS       ?= 2
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build demo test test-sanitize bench fuzz install clean
+.PHONY: all deps build demo test test-sanitize bench study fuzz install clean
 
 all: build
 
@@ -35,6 +35,12 @@ BENCH_REPS ?= 7
 bench: build
 	./$(BUILD)/bayescreen_bench ./$(BUILD)/bayescreen $(BENCH_REPS)
 	@if [ -x ./$(BUILD)/fit_benchmark ]; then ./$(BUILD)/fit_benchmark; fi
+
+# The simulation study of the analyses (a few minutes on 2 cores; not part
+# of make test): STUDY_EXPERIMENTS experiments a cell, fixed seeds.
+STUDY_EXPERIMENTS ?= 200
+study: build
+	./$(BUILD)/bayescreen_study $(STUDY_EXPERIMENTS)
 
 # Coverage-guided fuzzing (AFL++, ASan + UBSan) of the design reader and the
 # option engine in build-fuzz/, FUZZ_SECONDS per target; see fuzz/run-fuzz.
