@@ -20,10 +20,13 @@ interaction with q = p11 / p10 / p00 by how many of its factors' main
 effects are in. The posterior probabilities of every effect, every factor,
 no effect and the best models are then compared with the program's JSON
 (effects_space and factor_weights) to 1e-9, for each heredity, fixed and
-Beta pi, fixed and averaged gamma.
+Beta pi, fixed and averaged gamma. The last case also writes the CSV files
+and the SVG: the effects table and the best models must be the JSON's, and
+the SVG must parse and name the best model.
 
 Run by CTest; prints one line per case and "N passed, M failed".
 """
+import csv
 import itertools
 import json
 import math
@@ -32,6 +35,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ET
 
 import numpy as np
 
@@ -164,6 +168,28 @@ CASES.append({"words": ["--recommended", "--pi-prior=beta:2:5"], "heredity": "st
               "pi": 0.25, "probs": (0.25, 0.10, 0.01), "averaged": True, "gamma": 2.5, "ratio": 1.0})
 
 
+def check_files(work, space):
+    """The CSV tables and the SVG of the effects space against its JSON."""
+    problems = []
+    with open(os.path.join(work, "case.effects.csv"), newline="") as f:
+        rows = list(csv.DictReader(f))
+    if [r["name"] for r in rows] != [e["name"] for e in space["effects"]]:
+        problems.append("effects.csv names differ from the JSON")
+    for r, e in zip(rows, space["effects"]):
+        if float(r["postprob"]) != e["probability"] or r["label"] != e["label"]:
+            problems.append("effects.csv row %s differs from the JSON" % r["name"])
+    with open(os.path.join(work, "case.models.csv"), newline="") as f:
+        models = list(csv.DictReader(f))
+    if [(m["effects"], float(m["postprob"])) for m in models] != \
+            [(m["name"], m["probability"]) for m in space["top_models"]]:
+        problems.append("models.csv differs from the JSON's best models")
+    svg = ET.parse(os.path.join(work, "case.svg")).getroot()
+    texts = [t.text for t in svg.iter("{http://www.w3.org/2000/svg}text")]
+    if space["top_models"][0]["name"] not in texts:
+        problems.append("the SVG does not name the best model")
+    return problems
+
+
 def main():
     program, source = sys.argv[1], sys.argv[2]
     x, y = read_design(os.path.join(source, "tests", "data", DESIGN))
@@ -185,7 +211,9 @@ def main():
             case["gamma_index"] = [pairs.index(pair) for pair in case["pairs"]]
             eff, fac, none, post = reference(marginals, effects, p, case)
             out = os.path.join(work, "case%d.json" % number)
-            run = subprocess.run([program, DESIGN, "case%d" % number, "--json=" + out] + case["words"],
+            files = number == len(CASES)
+            extra = ["--csv-files=" + os.path.join(work, "case"), "--svg-file=" + os.path.join(work, "case.svg")] if files else []
+            run = subprocess.run([program, DESIGN, "case%d" % number, "--json=" + out] + case["words"] + extra,
                                  cwd=work, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
             problems = []
             if run.returncode != 0:
@@ -215,6 +243,8 @@ def main():
                 shown = [m["probability"] for m in space["top_models"]]
                 if any(abs(a - b) > TOLERANCE for a, b in zip(best, shown)):
                     problems.append("the best models are not the reference's best")
+                if files:
+                    problems.extend(check_files(work, space))
             label = " ".join(case["words"])
             if problems:
                 failed += 1
