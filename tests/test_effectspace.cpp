@@ -2,7 +2,7 @@
 // independence of the number of threads, its model count against a brute
 // count, its prior against hand-worked products, its option readers, its
 // alias groups and its refusals. The posteriors themselves are checked
-// against the numpy reference (tools/effects_reference.py).
+// against the numpy reference (tools/effectspace_reference.py).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -71,8 +71,8 @@ TEST(EffectsSpace, OrderOneIsTheFactorsSpaceOfMainEffects) {
     effects.effects.top_models = 5;
     const Results a = analyse(design, factors);
     const Results b = analyse(design, effects);
-    ASSERT_TRUE(b.effects);
-    const EffectsResults &r = *b.effects;
+    ASSERT_TRUE(b.effects_space);
+    const EffectsResults &r = *b.effects_space;
     SCOPED_TRACE(c.factors);
     for (int f = 0; f < c.factors; f++) {
       EXPECT_NEAR(r.factor_probability[static_cast<size_t>(f)], a.weights[Weighting::PostProb].shares[static_cast<size_t>(f)], 1e-9);

@@ -70,7 +70,7 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
     run.csv_factors = prefix + ".factors.csv";
     if (settings.follow_up.runs > 0) run.csv_follow_up = prefix + ".followup.csv";
     if (settings.prior_grids()) run.csv_prior_grid = prefix + ".grid.csv";
-    if (settings.effects.kind == SpaceKind::Effects) run.csv_effects = prefix + ".effects.csv";
+    if (settings.effects.kind == SpaceKind::Effects) run.csv_effects_space = prefix + ".effects-space.csv";
   }
 
   std::vector<Named> files;
@@ -82,7 +82,7 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
   add(run.csv_factors, "--csv-files");
   add(run.csv_follow_up, "--csv-files");
   add(run.csv_prior_grid, "--csv-files");
-  add(run.csv_effects, "--csv-files");
+  add(run.csv_effects_space, "--csv-files");
   add(run.svg, "--svg-file");
   for (size_t i = 0; i < files.size(); i++) {
     if (same_file(files[i].name, run.input.c_str()))
@@ -113,7 +113,7 @@ void write_result_files(const ExportInput &in) {
     write_file(in.run.csv_factors, write_csv_factors, in);
     write_file(in.run.csv_prior_grid, write_csv_prior_grid, in);
     write_file(in.run.csv_follow_up, write_csv_follow_up, in);
-    write_file(in.run.csv_effects, write_csv_effects, in);
+    write_file(in.run.csv_effects_space, write_csv_effects_space, in);
     write_file(in.run.svg, write_svg, in);
   } catch (const std::bad_alloc &) {
     fprintf(stderr, "\nCANNOT ALLOCATE the memory of the result files from the system.\n"

@@ -58,8 +58,8 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
   check_model_set_size(design, settings);
   Results results;
   if (settings.effects.kind == SpaceKind::Effects) {
-    results.effects = analyse_effects(design, settings);
-    results.weights = effect_factor_tables(design, *results.effects);
+    results.effects_space = analyse_effects(design, settings);
+    results.weights = effect_factor_tables(design, *results.effects_space);
     report.effects_done(results);
     return results;
   }

@@ -31,7 +31,7 @@ struct Results {
   // The effects space (--model-space=effects): its results; the model table
   // and rankings are then empty, and the factor tables hold the factors'
   // posterior probabilities under the PostProb weighting alone.
-  std::optional<EffectsResults> effects;
+  std::optional<EffectsResults> effects_space;
 
   // The models of the overall table by posterior probability, best first.
   const std::vector<int32_t> &ranked_by_postprob() const { return rankings.back().overall; }

@@ -72,7 +72,7 @@ namespace {
 
 // The best models of the effects space.
 void write_effect_models(const ExportInput &in, ResultSink &out) {
-  const EffectsResults &r = *in.results.effects;
+  const EffectsResults &r = *in.results.effects_space;
   std::string piece = "rank,effects,labels,n_effects,postprob";
   piece += kRecordEnd;
   for (size_t i = 0; i < r.top.size(); i++) {
@@ -95,9 +95,9 @@ void write_effect_models(const ExportInput &in, ResultSink &out) {
 
 }  // namespace
 
-void write_csv_effects(const ExportInput &in, ResultSink &out) {
+void write_csv_effects_space(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Csv_Effects");
-  const EffectsResults &r = *in.results.effects;
+  const EffectsResults &r = *in.results.effects_space;
   std::vector<int> group(r.effects.size(), 0);
   for (size_t g = 0; g < r.aliases.size(); g++)
     for (int32_t e : r.aliases[g]) group[static_cast<size_t>(e)] = static_cast<int>(g + 1);
@@ -120,7 +120,7 @@ void write_csv_effects(const ExportInput &in, ResultSink &out) {
 
 void write_csv_models(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Csv_Models");
-  if (in.results.effects) {
+  if (in.results.effects_space) {
     write_effect_models(in, out);
     return;
   }

@@ -21,7 +21,7 @@ void write_csv_factors(const ExportInput &in, ResultSink &out);
 // Writes the effects of the effects space: one row per candidate effect
 // with its name, label, order, posterior probability of inclusion and
 // alias group (empty when it has none).
-void write_csv_effects(const ExportInput &in, ResultSink &out);
+void write_csv_effects_space(const ExportInput &in, ResultSink &out);
 // Writes the best follow-up design of --follow-up: one row per run with its
 // candidate number and the levels of the factors shown.
 void write_csv_follow_up(const ExportInput &in, ResultSink &out);

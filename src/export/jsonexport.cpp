@@ -68,7 +68,7 @@ Json files_section(const RunDescription &run) {
               {"csv_follow_up", file_or_null(run.csv_follow_up)},
               {"svg", file_or_null(run.svg)}};
   // The effects space's own table, named only when written.
-  if (!run.csv_effects.empty()) files["csv_effects"] = valid_utf8(run.csv_effects);
+  if (!run.csv_effects_space.empty()) files["csv_effects_space"] = valid_utf8(run.csv_effects_space);
   return files;
 }
 
@@ -257,7 +257,7 @@ Json prior_grid_section(const ExportInput &in) {
 // The effects space: its prior, the effects with their probabilities, the
 // best models and the alias groups (written only in that space).
 Json effects_space_section(const ExportInput &in) {
-  const EffectsResults &r = *in.results.effects;
+  const EffectsResults &r = *in.results.effects_space;
   const EffectsPrior &prior = in.settings.effects;
   const char *heredity = prior.heredity == Heredity::Strong ? "strong" : prior.heredity == Heredity::Weak ? "weak" : "none";
   Json pi = prior.beta_pi() ? Json{{"beta_a", prior.beta_a}, {"beta_b", prior.beta_b}}
@@ -451,7 +451,7 @@ const Section kSections[] = {
     {"prior_grid", [](const ExportInput &in, ResultSink &out) { put_value(out, prior_grid_section(in)); }},
     {"follow_up", [](const ExportInput &in, ResultSink &out) { put_value(out, follow_up_section(in)); }},
     {"effects_space", [](const ExportInput &in, ResultSink &out) { put_value(out, effects_space_section(in)); },
-     [](const ExportInput &in) { return in.results.effects.has_value(); }},
+     [](const ExportInput &in) { return in.results.effects_space.has_value(); }},
 };
 
 }  // namespace

@@ -30,7 +30,7 @@ struct RunDescription {
   std::string log;            // the log file
   // The result files written (empty: not written).
   std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, svg;
-  std::string csv_effects;  // the effects space's table of effects
+  std::string csv_effects_space;  // the effects space's table of effects
   std::vector<OptionSetting> letter_options;     // every single-letter option, by letter
   std::vector<OptionSetting> extension_options;  // the extension options given, by name
   std::vector<std::string> extension_words;      // those words as typed

@@ -631,7 +631,7 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
   }
 }
 
-void ReportPrinter::effects_done(const Results &results) { show_effects(design_, settings_, *results.effects); }
+void ReportPrinter::effects_done(const Results &results) { show_effects(design_, settings_, *results.effects_space); }
 
 void ReportPrinter::follow_up_done(const Results &results) {
   show_follow_up(design_, results.models, *results.follow_up);

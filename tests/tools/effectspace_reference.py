@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Independent reference for the effects space (--model-space=effects).
 
-    effects_reference.py BAYESCREEN SOURCE_DIR
+    effectspace_reference.py BAYESCREEN SOURCE_DIR
 
 Every set of candidate effects of tests/data/pb12_effects5.txt (the 5 main
 effects and 10 two-factor interactions of a 12-run Plackett-Burman design)
@@ -171,13 +171,13 @@ CASES.append({"words": ["--recommended", "--pi-prior=beta:2:5"], "heredity": "st
 def check_files(work, space):
     """The CSV tables and the SVG of the effects space against its JSON."""
     problems = []
-    with open(os.path.join(work, "case.effects.csv"), newline="") as f:
+    with open(os.path.join(work, "case.effects-space.csv"), newline="") as f:
         rows = list(csv.DictReader(f))
     if [r["name"] for r in rows] != [e["name"] for e in space["effects"]]:
-        problems.append("effects.csv names differ from the JSON")
+        problems.append("effects-space.csv names differ from the JSON")
     for r, e in zip(rows, space["effects"]):
         if float(r["postprob"]) != e["probability"] or r["label"] != e["label"]:
-            problems.append("effects.csv row %s differs from the JSON" % r["name"])
+            problems.append("effects-space.csv row %s differs from the JSON" % r["name"])
     with open(os.path.join(work, "case.models.csv"), newline="") as f:
         models = list(csv.DictReader(f))
     if [(m["effects"], float(m["postprob"])) for m in models] != \
