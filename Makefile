@@ -8,7 +8,7 @@ PREFIX     ?= /usr/local
 # The interpreter of the Python module: Debian's, whose packages it uses.
 PYTHON     ?= /usr/bin/python3
 
-.PHONY: all deps build python demo test test-sanitize test-tsan bench fuzz install clean
+.PHONY: all deps build python demo test test-sanitize test-tsan bench study fuzz install clean
 
 all: build
 
@@ -52,6 +52,12 @@ bench: build
 	./$(BUILD)/bayescreen_bench ./$(BUILD)/bayescreen $(BENCH_REPS)
 	@if [ -x ./$(BUILD)/fit_benchmark ]; then ./$(BUILD)/fit_benchmark; fi
 	@if [ -d ./$(BUILD)/python/bayescreen ]; then $(PYTHON) python/bench_overhead.py $(BUILD) .; fi
+
+# The simulation study of the analyses (a few minutes on 2 cores; not part
+# of make test): STUDY_EXPERIMENTS experiments a cell, fixed seeds.
+STUDY_EXPERIMENTS ?= 200
+study: build
+	./$(BUILD)/bayescreen_study $(STUDY_EXPERIMENTS)
 
 # Coverage-guided fuzzing (AFL++, ASan + UBSan) in build-fuzz/ of the design
 # reader, the option engine, the extension options with a design, candidate

@@ -37,6 +37,13 @@ static const char *response_text = nullptr;    // --response=NAME as given
 static const char *factors_text = nullptr;     // --factors=NAME,NAME,... as given
 static const char *coding_text = nullptr;      // --coding=NAME:LOW/HIGH,... as given
 static int32_t want_effects = 0;               // --effects
+// The options of the effects space, as given.
+static const char *model_space_text = nullptr;     // --model-space=factors|effects
+static const char *heredity_text = nullptr;        // --heredity=strong|weak|none
+static const char *heredity_probs_text = nullptr;  // --heredity-probs=P11,P10,P00
+static const char *pi_prior_text = nullptr;        // --pi-prior=beta:A:B
+static const char *gamma_prior_text = nullptr;     // --gamma-prior=LO:HI:N
+static int32_t recommended = 0;                    // --recommended
 char *pgname = nullptr;                // upper-case program name
 char *infile = nullptr;                // input (design) file name
 char *outfile = nullptr;               // output (log) file name
@@ -126,6 +133,22 @@ LongOption xopts[] = {
      .help = "a table's factor columns, in this order (default: every other column)"},
     {.name = "coding", .kind = LongKind::Text, .target = &coding_text, .value_name = "N:LO/HI,...",
      .help = "a table's factor levels coded -1 and +1 (default: numbers low/high, texts as they come)"},
+    {.name = "model-space", .kind = LongKind::Text, .target = &model_space_text,
+     .value_name = "S", .help = "factors: full factorials of sets of factors (default); effects: any set of "
+     "main effects and interactions"},
+    {.name = "heredity", .kind = LongKind::Text, .target = &heredity_text, .value_name = "H",
+     .help = "effects space: interactions need all (strong, default), some (weak) or none of their parents"},
+    {.name = "heredity-probs", .kind = LongKind::Text, .target = &heredity_probs_text,
+     .value_name = "P11,P10,P00",
+     .help = "effects space: an interaction's probability with all/some/none of its parents in "
+     "(default 0.25,0.1,0.01)"},
+    {.name = "pi-prior", .kind = LongKind::Text, .target = &pi_prior_text, .value_name = "beta:A:B",
+     .help = "effects space: pi ~ Beta(A, B), integrated out, in place of -P"},
+    {.name = "gamma-prior", .kind = LongKind::Text, .target = &gamma_prior_text, .value_name = "LO:HI:N",
+     .help = "effects space: average over N gammas from LO to HI, in place of -G"},
+    {.name = "recommended", .kind = LongKind::Flag, .target = &recommended,
+     .help = "the recommended analysis (see below): --null --model-space=effects --order=2 "
+     "--heredity=strong --pi-prior=beta:1:1 --gamma-prior=0.5:5:10"},
     // Result files: they leave the screen and the log as they are, so they
     // are not named among the options in force. (Not --svg: the letter
     // options read --svg=1 as -S -V -G=1.)
@@ -214,6 +237,42 @@ static void read_prior_grids() {
     const char *why = parse_pi_grid(pi_grid_text, &settings.pi_grid);
     if (why != nullptr) bad_extension("pi-grid", why);
   }
+}
+
+// The effects-space options: --recommended first, then each option given,
+// which overrides what --recommended sets. The options of the effects
+// space's prior need that space; the options that only the factors space
+// knows are refused in it.
+static void read_effects_options() {
+  EffectsPrior &prior = settings.effects;
+  if (recommended) {
+    prior.kind = SpaceKind::Effects;
+    prior.heredity = Heredity::Strong;
+    prior.beta_a = prior.beta_b = 1;
+    prior.gamma_prior = GridSpec{0.5, 5, 10};
+    settings.model_space.with_null = 1;
+  }
+  const char *why = nullptr;
+  if (model_space_text != nullptr && (why = parse_model_space(model_space_text, &prior)) != nullptr)
+    bad_extension("model-space", why);
+  if (heredity_text != nullptr && (why = parse_heredity(heredity_text, &prior)) != nullptr)
+    bad_extension("heredity", why);
+  if (heredity_probs_text != nullptr && (why = parse_heredity_probs(heredity_probs_text, &prior)) != nullptr)
+    bad_extension("heredity-probs", why);
+  if (pi_prior_text != nullptr && (why = parse_pi_prior(pi_prior_text, &prior)) != nullptr)
+    bad_extension("pi-prior", why);
+  if (gamma_prior_text != nullptr && (why = parse_gamma_grid(gamma_prior_text, &prior.gamma_prior)) != nullptr)
+    bad_extension("gamma-prior", why);
+  const bool effects = prior.kind == SpaceKind::Effects;
+  for (const char *name : {"heredity", "heredity-probs", "pi-prior", "gamma-prior"})
+    if (find_long_option(xopts, name)->given && !effects)
+      bad_extension(name, "it shapes the prior of the effects space, so it needs --model-space=effects");
+  if (!effects) return;
+  for (const char *name : {"max-factors", "gamma-grid", "pi-grid", "follow-up"})
+    if (find_long_option(xopts, name)->given)
+      bad_extension(name, "the effects space (--model-space=effects) does not offer it");
+  // Interactions of two factors unless --order says otherwise.
+  if (!find_long_option(xopts, "order")->given) settings.model_space.order = 2;
 }
 
 // The options in force as the result files describe them, every one by its
@@ -430,6 +489,18 @@ static int run_program(int argc, char **argv) {
            "  injection-moulding factors A C E H (the design in a file inj.txt):\n"
            "    bayescreen inj --null --max-factors=4 --keep-aliased -G2 --md-models=5 "
            "--follow-up=4\n");
+    printf("Effects space: --model-space=effects weighs every set of main effects and\n"
+           "  interactions (to --order, default 2) by its Box-Meyer marginal likelihood\n"
+           "  times a prior that is a product over the effects: main effects with\n"
+           "  probability pi (-P, or Beta-distributed with --pi-prior), interactions by\n"
+           "  heredity (--heredity, --heredity-probs), gamma fixed (-G) or averaged\n"
+           "  (--gamma-prior). Every model of nonzero prior is enumerated.\n");
+    printf("Recommended analysis: --recommended sets the null model, the effects space\n"
+           "  with interactions to order 2 under strong heredity (an interaction only with\n"
+           "  both of its main effects: Chipman, Hamada & Wu 1997), pi ~ Beta(1,1) (the\n"
+           "  prior corrects for the number of factors: Scott & Berger 2010) and gamma\n"
+           "  averaged over 0.5 to 5 (no single effect size assumed). It finds main\n"
+           "  effects and interactions with few false alarms when nothing is active.\n");
     printf("Prior grids: --gamma-grid=0.5:5:10 adds, after the factor tables, each factor's\n"
            "  posterior probability at gamma = 0.5, 1, 1.5, ... 5, and a Support row:\n"
            "  p(y | gamma, pi) normalised over the grid, largest at the value the data\n"
@@ -441,6 +512,7 @@ static int run_program(int argc, char **argv) {
     exit(0);
   }
   read_prior_grids();
+  read_effects_options();
 
   char **args = setflags(argc, argv, ss, 2, 1);
   const char *extensions = given_long_options(xopts);

@@ -104,6 +104,7 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
     if (table_input) run.csv_coding = prefix + ".coding.csv";
     if (settings.follow_up.runs > 0) run.csv_follow_up = prefix + ".followup.csv";
     if (settings.prior_grids()) run.csv_prior_grid = prefix + ".grid.csv";
+    if (settings.effects.kind == SpaceKind::Effects) run.csv_effects_space = prefix + ".effects-space.csv";
   }
 
   std::vector<Named> files;
@@ -117,6 +118,7 @@ void prepare_result_files(const ResultFileOptions &options, const Settings &sett
   add(run.csv_coding, "--csv-files");
   add(run.csv_follow_up, "--csv-files");
   add(run.csv_prior_grid, "--csv-files");
+  add(run.csv_effects_space, "--csv-files");
   add(run.svg, "--svg-file");
   add(run.html, "--html");
   // The files the run reads or keeps: the log's backup is the previous log,
@@ -166,6 +168,7 @@ void write_result_files(const ExportInput &in) {
   write_file(in.run.csv_coding, write_csv_coding, in);
   write_file(in.run.csv_prior_grid, write_csv_prior_grid, in);
   write_file(in.run.csv_follow_up, write_csv_follow_up, in);
+  write_file(in.run.csv_effects_space, write_csv_effects_space, in);
   write_file(in.run.svg, write_svg, in);
   if (!in.run.html.empty()) {
     RunDescription run = in.run;

@@ -6,7 +6,31 @@
 
 namespace bayescreen {
 
+namespace {
+
+// The factor tables of the effects space: each factor's posterior
+// probability as the PostProb weighting's sum and share (the total weight
+// is 1), where the factors space puts them.
+FactorWeightTables effect_factor_tables(const Design &design, const EffectsResults &effects) {
+  FactorWeightTables tables;
+  FactorWeights &post = tables.by[static_cast<int>(Weighting::PostProb)];
+  post.computed = true;
+  post.total = 1;
+  post.sums.assign(static_cast<size_t>(design.analysed), 0.0);
+  for (int f = 0; f < effects.nfactors; f++)
+    post.sums[static_cast<size_t>(effects.first_factor + f)] = effects.factor_probability[static_cast<size_t>(f)];
+  post.shares = post.sums;
+  tables.none_active = effects.none_active;
+  return tables;
+}
+
+}  // namespace
+
 void check_model_set_size(const Design &design, const Settings &settings) {
+  if (settings.effects.kind == SpaceKind::Effects) {
+    check_effect_space_size(design, settings);
+    return;
+  }
   const ModelSpace &space = settings.model_space;
   char text[300];
   const uint64_t count = count_models(design, space);
@@ -33,6 +57,12 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
   AnalysisObserver &report = observer != nullptr ? *observer : silent;
   check_model_set_size(design, settings);
   Results results;
+  if (settings.effects.kind == SpaceKind::Effects) {
+    results.effects_space = analyse_effects(design, settings);
+    results.weights = effect_factor_tables(design, *results.effects_space);
+    report.effects_done(results);
+    return results;
+  }
   results.models = build_model_table(design, settings.model_space);
   report.model_set_built(results);
 

@@ -3,6 +3,7 @@
 // needs no other.
 #pragma once
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "engine/aliases.h"
@@ -10,6 +11,7 @@
 #include "engine/candidates.h"
 #include "engine/design.h"
 #include "engine/effects.h"
+#include "engine/effectspace.h"
 #include "engine/followup.h"
 #include "engine/modelspace.h"
 #include "engine/postactive.h"
@@ -29,9 +31,17 @@ struct Results {
   std::optional<PriorGridResults> prior_grid;  // with --gamma-grid or --pi-grid
   std::optional<FollowUpResult> follow_up;     // with --follow-up
   std::optional<EffectResults> effects;        // when the request asks for them
+  // The effects space (--model-space=effects): its results; the model table
+  // and rankings are then empty, and the factor tables hold the factors'
+  // posterior probabilities under the PostProb weighting alone.
+  std::optional<EffectsResults> effects_space;
 
   // The models of the overall table by posterior probability, best first.
-  const std::vector<int32_t> &ranked_by_postprob() const { return rankings.back().overall; }
+  // (None in the effects space, which has no model table.)
+  std::span<const int32_t> ranked_by_postprob() const {
+    if (rankings.empty()) return {};
+    return rankings.back().overall;
+  }
 };
 
 // What the analysis has done so far, for a front end that reports as it
@@ -50,6 +60,8 @@ class AnalysisObserver : public FitObserver {
   virtual void effects_estimated(const Results &) {}
   virtual void prior_grid_done(const Results &) {}
   virtual void follow_up_done(const Results &) {}
+  // The effects space's analysis, in place of every step above.
+  virtual void effects_done(const Results &) {}
 };
 
 // What an analysis may be asked for beyond the settings.
@@ -66,7 +78,7 @@ constexpr int kMaxModelColumns = 1024;
 
 // Throws "TOO MANY MODELS" / "TOO MANY COLUMNS" (for the screen and the
 // log) when the model set of the settings is beyond the limits, before any
-// work.
+// work (in the effects space: check_effect_space_size).
 void check_model_set_size(const Design &design, const Settings &settings);
 
 // The whole analysis of a design under the settings: the model set, the

@@ -40,6 +40,29 @@ struct GridSpec {
   int32_t n = 0;
 };
 
+// Which models the analysis weighs: full factorials of sets of factors (the
+// model set of ModelSpace), or any set of main effects and interactions.
+enum class SpaceKind : int32_t { Factors, Effects };
+
+// How an interaction's prior probability depends on its parents (the main
+// effects of its factors): strong, only when every parent is in the model;
+// weak, p11 / p10 / p00 with all / some / none of them in; none, p11 always.
+enum class Heredity : int32_t { Strong, Weak, None };
+
+// The prior of the effects space (--model-space=effects): a product over
+// the candidate effects (effectspace.h states the formulas).
+struct EffectsPrior {
+  SpaceKind kind = SpaceKind::Factors;  // --model-space
+  Heredity heredity = Heredity::Strong;  // --heredity
+  double p11 = 0.25, p10 = 0.10, p00 = 0.01;  // --heredity-probs
+  double beta_a = 0, beta_b = 0;  // --pi-prior=beta:A:B; 0: pi fixed at -P
+  GridSpec gamma_prior;           // --gamma-prior=LO:HI:N; n = 0: gamma fixed at -G
+  int32_t top_models = 10;        // best models kept and reported
+  int32_t threads = 0;            // threads of the enumeration; 0: one per core
+
+  bool beta_pi() const { return beta_a > 0; }
+};
+
 // The values that both the command line and the design file's parameter
 // line may set: a value given on the command line stands.
 enum ParmRow : int { PARM_NROWS = 0, PARM_NCOLS, PARM_NVARS, PARM_PI, PARM_GAMMA, PARM_ALPHA };
@@ -66,6 +89,7 @@ struct Settings {
   GridSpec gamma_grid;  // --gamma-grid
   GridSpec pi_grid;     // --pi-grid
   int32_t threads = 0;  // --threads: threads of the fits (0: the cores available)
+  EffectsPrior effects; // --model-space=effects and the options of its prior
 
   bool prior_grids() const { return gamma_grid.n > 0 || pi_grid.n > 0; }
 };

@@ -69,8 +69,62 @@ std::string csv_field(const std::string &text) {
   return quoted + "\"";
 }
 
+namespace {
+
+// The best models of the effects space.
+void write_effect_models(const ExportInput &in, ResultSink &out) {
+  const EffectsResults &r = *in.results.effects_space;
+  std::string piece = "rank,effects,labels,n_effects,postprob";
+  piece += kRecordEnd;
+  for (size_t i = 0; i < r.top.size(); i++) {
+    const EffectModel &m = r.top[i];
+    std::string labels;
+    for (int32_t e : m.effects) {
+      if (!labels.empty()) labels += ' ';
+      labels += effect_label(in.design, r.effects[static_cast<size_t>(e)]);
+    }
+    Record record(piece);
+    record.integer(static_cast<long long>(i + 1));
+    record.text(effect_model_name(r, m));
+    record.text(labels);
+    record.integer(static_cast<long long>(m.effects.size()));
+    record.number(m.probability);
+    record.end();
+  }
+  out.put(piece);
+}
+
+}  // namespace
+
+void write_csv_effects_space(const ExportInput &in, ResultSink &out) {
+  PlaceGuard place("Write_Csv_Effects");
+  const EffectsResults &r = *in.results.effects_space;
+  std::vector<int> group(r.effects.size(), 0);
+  for (size_t g = 0; g < r.aliases.size(); g++)
+    for (int32_t e : r.aliases[g]) group[static_cast<size_t>(e)] = static_cast<int>(g + 1);
+  std::string piece = "name,label,order,postprob,alias_group";
+  piece += kRecordEnd;
+  for (size_t e = 0; e < r.effects.size(); e++) {
+    Record record(piece);
+    record.text(r.effects[e].name);
+    record.text(effect_label(in.design, r.effects[e]));
+    record.integer(r.effects[e].order);
+    record.number(r.effect_probability[e]);
+    if (group[e] != 0)
+      record.integer(group[e]);
+    else
+      record.empty();
+    record.end();
+  }
+  out.put(piece);
+}
+
 void write_csv_models(const ExportInput &in, ResultSink &out) {
   PlaceGuard place("Write_Csv_Models");
+  if (in.results.effects_space) {
+    write_effect_models(in, out);
+    return;
+  }
   std::vector<std::string> names;
   for (int c = 0; c < in.design.columns; c++) names.push_back(factor_name(in.design, c));
   auto letter = [&in](int c) { return factor_code(c); };
@@ -128,8 +182,11 @@ void write_csv_factors(const ExportInput &in, ResultSink &out) {
     record.integer(c + 1);
     record.text(factor_name(in.design, c));
     for (int w = 0; w < kWeightings; w++) {
-      record.number(tables.by[w].sums[static_cast<size_t>(c)]);
-      record.number(tables.by[w].shares[static_cast<size_t>(c)]);
+      // A weighting the run did not compute (the effects space has only
+      // the posterior probabilities) leaves its fields empty.
+      const bool computed = !tables.by[w].sums.empty();
+      record.number(computed ? tables.by[w].sums[static_cast<size_t>(c)] : NAN);
+      record.number(computed ? tables.by[w].shares[static_cast<size_t>(c)] : NAN);
     }
     record.end();
   }

@@ -10,13 +10,19 @@
 
 namespace bayescreen {
 
-// Writes the model table: one row per model in enumeration order; the last
-// column, label, names the model by its factors' names (Temp*Time).
+// Writes the model table: one row per model in enumeration order, the last
+// column, label, naming the model by its factors' names (Temp*Time); in the
+// effects space, one row per best model (rank, effects, their labels,
+// number of effects, posterior probability).
 void write_csv_models(const ExportInput &in, ResultSink &out);
 // Writes the factor table: one row per factor screened with the sum and
 // share under every weighting, and with the null model a last row for "no
 // factor active".
 void write_csv_factors(const ExportInput &in, ResultSink &out);
+// Writes the effects of the effects space: one row per candidate effect
+// with its name, label, order, posterior probability of inclusion and
+// alias group (empty when it has none).
+void write_csv_effects_space(const ExportInput &in, ResultSink &out);
 // Writes the best follow-up design of --follow-up: one row per run with its
 // candidate number and the levels of the factors shown.
 void write_csv_follow_up(const ExportInput &in, ResultSink &out);

@@ -59,7 +59,7 @@ Json program_section(const RunDescription &run) {
 }
 
 Json files_section(const RunDescription &run) {
-  return Json{{"input", valid_utf8(run.input)},
+  Json files{{"input", valid_utf8(run.input)},
               {"log", valid_utf8(run.log)},
               {"json", file_or_null(run.json)},
               {"csv_models", file_or_null(run.csv_models)},
@@ -70,6 +70,9 @@ Json files_section(const RunDescription &run) {
               {"csv_coding", file_or_null(run.csv_coding)},
               {"svg", file_or_null(run.svg)},
               {"html", file_or_null(run.html)}};
+  // The effects space's own table, named only when written.
+  if (!run.csv_effects_space.empty()) files["csv_effects_space"] = valid_utf8(run.csv_effects_space);
+  return files;
 }
 
 const char *column_role(const ExportInput &in, int c) {
@@ -151,9 +154,13 @@ Json factor_weights_section(const ExportInput &in) {
   for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     const size_t f = static_cast<size_t>(c);
     Json row = column_object(in.design, c);
-    for (int w = 0; w < kWeightings; w++)
-      row[weighting_key(w)] = {{"sum", number_or_null(tables.by[w].sums[f])},
-                               {"share", number_or_null(tables.by[w].shares[f])}};
+    for (int w = 0; w < kWeightings; w++) {
+      // A weighting the run did not compute (the effects space has only the
+      // posterior probabilities) is null.
+      const bool computed = !tables.by[w].sums.empty();
+      row[weighting_key(w)] = {{"sum", computed ? number_or_null(tables.by[w].sums[f]) : Json()},
+                               {"share", computed ? number_or_null(tables.by[w].shares[f]) : Json()}};
+    }
     factors.push_back(row);
   }
   return Json{{"weightings", names},
@@ -313,6 +320,53 @@ Json lenth_section(const ExportInput &in) {
               {"sme", number_or_null(l.sme)}};
 }
 
+// The effects space: its prior, the effects with their probabilities, the
+// best models and the alias groups (written only in that space).
+Json effects_space_section(const ExportInput &in) {
+  const EffectsResults &r = *in.results.effects_space;
+  const EffectsPrior &prior = in.settings.effects;
+  const char *heredity = prior.heredity == Heredity::Strong ? "strong" : prior.heredity == Heredity::Weak ? "weak" : "none";
+  Json pi = prior.beta_pi() ? Json{{"beta_a", prior.beta_a}, {"beta_b", prior.beta_b}}
+                            : Json{{"fixed", number_or_null(in.settings.pi)}};
+  Json effects = Json::array();
+  for (size_t e = 0; e < r.effects.size(); e++) {
+    const CandidateEffect &effect = r.effects[e];
+    Json columns = Json::array();
+    for (uint64_t bits = effect.mask; bits != 0; bits &= bits - 1) columns.push_back(__builtin_ctzll(bits) + 1);
+    effects.push_back({{"name", effect.name},
+                       {"label", valid_utf8(effect_label(in.design, effect))},
+                       {"order", effect.order},
+                       {"columns", columns},
+                       {"probability", number_or_null(r.effect_probability[e])}});
+  }
+  Json top = Json::array();
+  for (const EffectModel &m : r.top) {
+    Json names = Json::array();
+    for (int32_t e : m.effects) names.push_back(r.effects[static_cast<size_t>(e)].name);
+    top.push_back({{"name", effect_model_name(r, m)}, {"effects", names}, {"probability", number_or_null(m.probability)}});
+  }
+  Json aliases = Json::array();
+  for (const std::vector<int32_t> &group : r.aliases) {
+    Json names = Json::array();
+    for (int32_t e : group) names.push_back(r.effects[static_cast<size_t>(e)].name);
+    aliases.push_back(names);
+  }
+  return Json{{"order", in.settings.model_space.order},
+              {"prior",
+               {{"pi", pi},
+                {"heredity", heredity},
+                {"p11", prior.p11},
+                {"p10", prior.heredity == Heredity::Weak ? prior.p10 : prior.heredity == Heredity::None ? prior.p11 : 0.0},
+                {"p00", prior.heredity == Heredity::Weak ? prior.p00 : prior.heredity == Heredity::None ? prior.p11 : 0.0},
+                {"gammas", r.gammas}}},
+              {"models_enumerated", r.visited},
+              {"models_weighed", r.weighed},
+              {"effects", effects},
+              {"no_effect_active", number_or_null(r.none_active)},
+              {"top_models", top},
+              {"alias_groups", aliases}};
+}
+
 // ---- The models, one line each ------------------------------------------------------
 
 // One JSON object on one line, formatted directly: the keys are fixed
@@ -453,6 +507,7 @@ void put_models(const ExportInput &in, ResultSink &out) {
 struct Section {
   const char *key;
   void (*write)(const ExportInput &in, ResultSink &out);  // writes the section's value
+  bool (*present)(const ExportInput &in) = nullptr;       // null: always written
 };
 
 // The sections of the document, in order. The results of later analyses
@@ -472,6 +527,8 @@ const Section kSections[] = {
     {"coding", [](const ExportInput &in, ResultSink &out) { put_value(out, coding_section(in)); }},
     {"effects", [](const ExportInput &in, ResultSink &out) { put_value(out, effects_section(in)); }},
     {"lenth", [](const ExportInput &in, ResultSink &out) { put_value(out, lenth_section(in)); }},
+    {"effects_space", [](const ExportInput &in, ResultSink &out) { put_value(out, effects_space_section(in)); },
+     [](const ExportInput &in) { return in.results.effects_space.has_value(); }},
 };
 
 }  // namespace
@@ -481,6 +538,7 @@ void write_json(const ExportInput &in, ResultSink &out) {
   out.put("{\n");
   bool first = true;
   for (const Section &section : kSections) {
+    if (section.present != nullptr && !section.present(in)) continue;
     out.put(first ? "  " : ",\n  ");
     first = false;
     out.put(json_string(section.key) + ": ");

@@ -59,4 +59,14 @@ bool append_number(std::string &out, double v) {
   return true;
 }
 
+std::string effect_model_name(const EffectsResults &r, const EffectModel &m) {
+  if (m.effects.empty()) return "(null)";
+  std::string name;
+  for (int32_t e : m.effects) {
+    if (!name.empty()) name += ' ';
+    name += r.effects[static_cast<size_t>(e)].name;
+  }
+  return name;
+}
+
 }  // namespace bayescreen

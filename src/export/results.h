@@ -32,6 +32,7 @@ struct RunDescription {
   std::string json, csv_models, csv_factors, csv_prior_grid, csv_follow_up, csv_effects, csv_coding, svg,
       html;
   std::string csv_prefix;     // the prefix of the CSV files (empty: none written)
+  std::string csv_effects_space;  // the effects space's table of effects
   std::vector<OptionSetting> letter_options;     // every single-letter option, by letter
   std::vector<OptionSetting> extension_options;  // the extension options given, by name
   std::vector<std::string> extension_words;      // those words as typed
@@ -83,5 +84,9 @@ std::string factor_name(const Design &design, int c);
 // The shortest text that reads back as the same double (std::to_chars),
 // appended to out; false (nothing appended) when v is not a finite number.
 bool append_number(std::string &out, double v);
+
+// A model of the effects space by its effects' names, "AB C" ("(null)" for
+// the model of no effect).
+std::string effect_model_name(const EffectsResults &r, const EffectModel &m);
 
 }  // namespace bayescreen

@@ -141,6 +141,18 @@ std::vector<Row> factor_rows(const ExportInput &in) {
 // ranking.
 std::vector<Row> model_rows(const ExportInput &in) {
   std::vector<Row> rows;
+  if (in.results.effects_space) {
+    // The effects space: its best models, named by their effects.
+    const EffectsResults &r = *in.results.effects_space;
+    for (const EffectModel &m : r.top) {
+      if (static_cast<int>(rows.size()) >= kTopModels) break;
+      const std::string name = effect_model_name(r, m);
+      char tip[32];
+      snprintf(tip, sizeof tip, ": %.6g", m.probability);
+      rows.push_back({"", name, name + tip, m.probability, kModelColour});
+    }
+    return rows;
+  }
   std::vector<int32_t> groups_drawn;
   for (int32_t i : in.results.ranked_by_postprob()) {
     if (static_cast<int>(rows.size()) >= kTopModels) break;
@@ -527,8 +539,12 @@ void write_svg(const ExportInput &in, ResultSink &out) {
 
   const size_t heading_chars = static_cast<size_t>((width - 2 * kMargin) / kHeadingCharWidth);
   char settings[160];
-  snprintf(settings, sizeof settings, "%d runs, %d models; prior pi = %g, gamma = %g", in.design.runs,
-           in.results.models.size(), in.settings.pi, in.settings.gamma);
+  if (in.results.effects_space)
+    snprintf(settings, sizeof settings, "%d runs, effects space of %llu models", in.design.runs,
+             static_cast<unsigned long long>(in.results.effects_space->weighed));
+  else
+    snprintf(settings, sizeof settings, "%d runs, %d models; prior pi = %g, gamma = %g", in.design.runs,
+             in.results.models.size(), in.settings.pi, in.settings.gamma);
 
   out.printf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
   out.printf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "

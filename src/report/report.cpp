@@ -576,6 +576,111 @@ void show_follow_up(const Design &design, const Settings &settings, const ModelT
   show_follow_up_designs(design, r);
 }
 
+namespace {
+
+// The prior of the effects space in words, one line each.
+void show_effects_prior(const Settings &settings, const EffectsResults &r) {
+  const EffectsPrior &prior = settings.effects;
+  if (prior.beta_pi())
+    bprintf("  Main effects: pi ~ Beta(%g, %g), integrated: a model with k of the %d main effects\n"
+            "    has prior B(a+k, b+%d-k)/B(a, b).\n",
+            prior.beta_a, prior.beta_b, r.nfactors, r.nfactors);
+  else
+    bprintf("  Main effects: each active with probability pi=%g.\n", settings.pi);
+  if (settings.model_space.order > 1) {
+    switch (prior.heredity) {
+      case Heredity::Strong:
+        bprintf("  Interactions: strong heredity, probability %g when all of its factors' main\n"
+                "    effects are in the model, else 0.\n", prior.p11);
+        break;
+      case Heredity::Weak:
+        bprintf("  Interactions: weak heredity, probability %g / %g / %g when all / some / none\n"
+                "    of its factors' main effects are in the model.\n", prior.p11, prior.p10, prior.p00);
+        break;
+      case Heredity::None: bprintf("  Interactions: no heredity, each with probability %g.\n", prior.p11); break;
+    }
+  }
+  if (r.gammas.size() > 1)
+    bprintf("  Gamma: averaged over %zu values from %g to %g, each of equal prior weight.\n", r.gammas.size(),
+            r.gammas.front(), r.gammas.back());
+  else
+    bprintf("  Gamma: %g.\n", r.gammas.front());
+  if (settings.model_space.gam_int > 0)
+    bprintf("  (Interaction columns take gamma x %g, the ratio of --gamma-int to -G.)\n",
+            settings.model_space.gam_int / settings.gamma);
+}
+
+// The effects of a model by name, "(null)" for none.
+std::string effect_names(const EffectsResults &r, const std::vector<int32_t> &effects) {
+  if (effects.empty()) return "(null)";
+  std::string text;
+  for (int32_t e : effects) {
+    if (!text.empty()) text += ' ';
+    text += r.effects[static_cast<size_t>(e)].name;
+  }
+  return text;
+}
+
+}  // namespace
+
+void show_effects(const Design &design, const Settings &settings, const EffectsResults &r) {
+  PlaceGuard place("Show_Effects");
+  const int order = settings.model_space.order < r.nfactors ? settings.model_space.order : r.nfactors;
+  if (order > 1)
+    bprintf("\nEffects space: every set of the %zu candidate effects (main effects and interactions\n"
+            "  to order %d of the %d factors)\n", r.effects.size(), order, r.nfactors);
+  else
+    bprintf("\nEffects space: every set of the %zu candidate effects (the main effects of the %d factors)\n",
+            r.effects.size(), r.nfactors);
+  if (settings.model_space.blocks > 0)
+    bprintf("  with the %d block column%s in every model.\n", settings.model_space.blocks,
+            plural(settings.model_space.blocks));
+  show_effects_prior(settings, r);
+  bprintf("  Models of nonzero prior enumerated: %s (%s with a regular X'X).\n", commnum(static_cast<double>(r.visited)),
+          commnum1(static_cast<double>(r.weighed)));
+
+  size_t width = 6;
+  std::vector<std::string> labels;
+  for (const CandidateEffect &e : r.effects) {
+    labels.push_back(effect_label(design, e));
+    width = std::max(width, e.name.size());
+  }
+  size_t label_width = 5;
+  for (const std::string &l : labels) label_width = std::max(label_width, l.size());
+  char stars[kMaxStars + 1];
+  bprintf("\nPosterior probabilities that effects are active:\n");
+  bprintf("  %-*s  %-*s  PostProb\n", static_cast<int>(width), "Effect", static_cast<int>(label_width), "Label");
+  for (size_t e = 0; e < r.effects.size(); e++) {
+    const double p = r.effect_probability[e];
+    bprintf("  %-*s  %-*s  %8.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
+            static_cast<int>(label_width), labels[e].c_str(), p, stars_of(stars, p));
+  }
+  bprintf("\nPosterior probabilities that factors are active (in some effect of the model):\n");
+  for (int f = 0; f < r.nfactors; f++) {
+    const double p = r.factor_probability[static_cast<size_t>(f)];
+    bprintf("  %c:  %7.5f  %s\n", design.letters[static_cast<size_t>(r.first_factor + f)], p, stars_of(stars, p));
+  }
+  bprintf("  No effect active:  %7.5f  %s\n", r.none_active, stars_of(stars, r.none_active));
+
+  bprintf("\nBest %zu models by posterior probability:\n", r.top.size());
+  for (size_t i = 0; i < r.top.size(); i++)
+    bprintf("  %2zu.  %8.5f  %s\n", i + 1, r.top[i].probability, effect_names(r, r.top[i].effects).c_str());
+  if (!r.aliases.empty()) {
+    bprintf("\nAlias groups among the effects (the same column up to sign; their\n"
+            "  probabilities are not told apart by the data, only by the prior):\n");
+    for (const std::vector<int32_t> &group : r.aliases) {
+      std::string line;
+      for (int32_t e : group) {
+        if (!line.empty()) line += " = ";
+        line += r.effects[static_cast<size_t>(e)].name;
+      }
+      bprintf("  %s\n", line.c_str());
+    }
+  }
+}
+
+void ReportPrinter::effects_done(const Results &results) { show_effects(design_, settings_, *results.effects_space); }
+
 void ReportPrinter::follow_up_done(const Results &results) {
   show_follow_up(design_, settings_, results.models, *results.follow_up);
 }

@@ -26,6 +26,7 @@ class ReportPrinter : public AnalysisObserver {
   void effects_estimated(const Results &results) override;
   void prior_grid_done(const Results &results) override;
   void follow_up_done(const Results &results) override;
+  void effects_done(const Results &results) override;
 
  private:
   const Design &design_;
@@ -56,6 +57,11 @@ void show_prior_grid(const Design &design, const Settings &settings, const Prior
 // MD throws the Error "NO FOLLOW-UP RUNS" after the models and the search.
 void show_follow_up(const Design &design, const Settings &settings, const ModelTable &models,
                     const FollowUpResult &r);
+
+// The effects-space section: the space and its prior, the probability of
+// every effect and of every factor, of no effect, the best models and the
+// alias groups among the effects.
+void show_effects(const Design &design, const Settings &settings, const EffectsResults &r);
 
 // The labels of a grid's values: "%.*g" with the fewest digits, at least
 // three, that tell every value from its neighbours.

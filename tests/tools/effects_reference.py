@@ -232,7 +232,9 @@ def check_table(prog, directory, source, args):
     for fa, fb in zip(design["factor_weights"]["factors"], table["factor_weights"]["factors"]):
         if abs(fa["postprob"]["share"] - fb["postprob"]["share"]) > 1e-12:
             raise AssertionError("factor %s: %r against %r" % (fa["letter"], fa, fb))
-    if table["coding"]["factors"][1]["low"] != "low":
+    # Texts are coded -1 and +1 in order of first appearance.
+    first = read_design_file(text)[1][0][1]
+    if table["coding"]["factors"][1]["low"] != (natural[1][0] if first < 0 else natural[1][1]):
         raise AssertionError("coding: %r" % table["coding"])
 
 

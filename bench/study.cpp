@@ -1,0 +1,284 @@
+// The operating characteristics of the analyses, by simulation (make study).
+//
+// For each design (12- and 20-run Plackett-Burman and the 16-run
+// 2^(15-11) with every column a factor, and the 12-run design with 7
+// factors, as in the cast-fatigue experiment) and each truth (0 to 5 active main effects,
+// or two main effects and their interaction), experiments
+//   y = 50 + X beta + N(0, 1),  |beta_j| ~ U(1.5, 3) on the -1/+1 scale,
+//   random signs, the active factors drawn at random,
+// are analysed in process by four analyses: the default model set, main
+// effects only (--null --max-factors=K --order=1), full factorials of up
+// to 3 factors with the null model (--null) and --recommended. A factor is
+// found when its posterior probability exceeds 0.5. Per cell and analysis
+// the study prints the share of active factors found, the share of
+// experiments with at least one false alarm (an inactive factor found),
+// and the share where exactly the true set is found.
+//
+// Each experiment has its own seed (design, truth, experiment number), and
+// the experiments are spread over the cores, so the table is the same on
+// every run. The recommended analysis is left out ("-") of designs whose
+// effects space holds more than kStudyModels models: it is enumerated
+// exactly, and those spaces wait for the search beyond enumeration.
+//
+//   bayescreen_study [EXPERIMENTS [DESIGN]]   (default 200 a cell; every
+//                                              design, or design DESIGN from 1)
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/analysis.h"
+
+using namespace bayescreen;
+
+namespace {
+
+// Effects spaces above this many models are not enumerated in the study.
+constexpr uint64_t kStudyModels = 1000000;
+
+struct StudyDesign {
+  std::string name;
+  std::vector<std::vector<int>> rows;
+};
+
+// A cyclic Plackett-Burman design: the generator's n-1 cyclic shifts and a
+// run of every factor low.
+StudyDesign plackett_burman(const std::string &name, const std::vector<int> &generator) {
+  const int m = static_cast<int>(generator.size());
+  StudyDesign d{name, {}};
+  for (int i = 0; i < m; i++) {
+    std::vector<int> row;
+    for (int j = 0; j < m; j++) row.push_back(generator[static_cast<size_t>((j - i + m) % m)]);
+    d.rows.push_back(row);
+  }
+  d.rows.push_back(std::vector<int>(static_cast<size_t>(m), -1));
+  return d;
+}
+
+// The 16-run 2^(15-11): the full factorial of A B C D and every one of
+// their interactions as a column of its own.
+StudyDesign saturated16() {
+  StudyDesign d{"16-run 2^(15-11), 15 factors", {}};
+  for (int r = 0; r < 16; r++) {
+    std::vector<int> row;
+    for (int set = 1; set < 16; set++) {
+      int v = 1;
+      for (int b = 0; b < 4; b++)
+        if (set >> b & 1) v *= (r >> b & 1) ? 1 : -1;
+      row.push_back(v);
+    }
+    // Main effects first, then the interactions by order.
+    std::vector<int> sorted;
+    for (int order = 1; order <= 4; order++)
+      for (int set = 1; set < 16; set++)
+        if (__builtin_popcount(static_cast<unsigned>(set)) == order) sorted.push_back(row[static_cast<size_t>(set - 1)]);
+    d.rows.push_back(sorted);
+  }
+  return d;
+}
+
+bool orthogonal(const StudyDesign &d) {
+  const size_t k = d.rows[0].size();
+  for (size_t i = 0; i < k; i++)
+    for (size_t j = i; j < k; j++) {
+      int sum = 0;
+      for (const auto &row : d.rows) sum += row[i] * row[j];
+      if (sum != (i == j ? static_cast<int>(d.rows.size()) : 0)) return false;
+    }
+  return true;
+}
+
+Design make_design(const StudyDesign &s, const std::vector<double> &y) {
+  Design d;
+  d.path = "study";
+  d.runs = static_cast<int32_t>(s.rows.size());
+  d.columns = static_cast<int32_t>(s.rows[0].size());
+  d.analysed = d.columns;
+  for (size_t r = 0; r < s.rows.size(); r++) {
+    d.run_numbers.push_back(static_cast<int32_t>(r + 1));
+    for (int v : s.rows[r]) d.x.push_back(v);
+  }
+  d.y = y;
+  name_columns(d);
+  return d;
+}
+
+// A truth: active main effects, or two mains and their interaction.
+struct Truth {
+  std::string name;
+  int mains = 0;
+  bool interaction = false;
+};
+
+enum Analysis { kDefault, kMains, kFactorials, kRecommended, kAnalyses };
+const char *const kAnalysisNames[kAnalyses] = {"default", "mains only", "factorials<=3", "recommended"};
+
+Settings analysis_settings(Analysis a, int factors) {
+  Settings s;
+  switch (a) {
+    case kDefault: break;
+    case kMains:
+      s.model_space.with_null = 1;
+      s.model_space.max_factors = factors;
+      s.model_space.order = 1;
+      break;
+    case kFactorials: s.model_space.with_null = 1; break;
+    case kRecommended:
+      s.model_space.with_null = 1;
+      s.model_space.order = 2;
+      s.effects.kind = SpaceKind::Effects;
+      s.effects.heredity = Heredity::Strong;
+      s.effects.beta_a = s.effects.beta_b = 1;
+      s.effects.gamma_prior = GridSpec{0.5, 5, 10};
+      s.effects.threads = 1;  // the experiments share the cores
+      s.effects.top_models = 1;
+      break;
+    default: break;
+  }
+  return s;
+}
+
+// What one analysis of one experiment found.
+struct Outcome {
+  int active_found = 0;
+  bool false_alarm = false;
+  bool exact = false;
+};
+
+Outcome judge(const std::vector<double> &post, const std::vector<bool> &active) {
+  Outcome o;
+  bool exact = true;
+  for (size_t f = 0; f < post.size(); f++) {
+    const bool found = post[f] > 0.5;
+    if (found && active[f]) o.active_found++;
+    if (found && !active[f]) o.false_alarm = true;
+    if (found != active[f]) exact = false;
+  }
+  o.exact = exact;
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const int experiments = argc > 1 ? atoi(argv[1]) : 200;
+  if (experiments < 1) {
+    fprintf(stderr, "usage: bayescreen_study [EXPERIMENTS a cell]\n");
+    return 2;
+  }
+  StudyDesign pb12_7 = plackett_burman("12-run Plackett-Burman, 7 factors", {1, 1, -1, 1, 1, 1, -1, -1, -1, 1, -1});
+  for (auto &row : pb12_7.rows) row.resize(7);
+  const std::vector<StudyDesign> designs = {
+      pb12_7,
+      plackett_burman("12-run Plackett-Burman, 11 factors", {1, 1, -1, 1, 1, 1, -1, -1, -1, 1, -1}),
+      plackett_burman("20-run Plackett-Burman, 19 factors",
+                      {1, 1, -1, -1, 1, 1, 1, 1, -1, 1, -1, 1, -1, -1, -1, -1, 1, 1, -1}),
+      saturated16(),
+  };
+  std::vector<Truth> truths;
+  for (int k = 0; k <= 5; k++) truths.push_back({std::to_string(k) + " mains", k, false});
+  truths.push_back({"2 mains + 2fi", 2, true});
+  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+
+  printf("Operating characteristics: %d experiments a cell, y = 50 + X beta + N(0,1),\n"
+         "|beta| ~ U(1.5, 3), random signs; found = posterior > 0.5.\n"
+         "Each entry: active found / experiments with a false alarm / exactly the true set.\n",
+         experiments);
+  const size_t only = argc > 2 ? static_cast<size_t>(atoi(argv[2])) : 0;
+  for (size_t di = 0; di < designs.size(); di++) {
+    if (only != 0 && di + 1 != only) continue;
+    const StudyDesign &sd = designs[di];
+    if (!orthogonal(sd)) {
+      fprintf(stderr, "%s is not orthogonal\n", sd.name.c_str());
+      return 1;
+    }
+    const int k = static_cast<int>(sd.rows[0].size());
+    bool enumerable = true;
+    {
+      const Design probe = make_design(sd, std::vector<double>(sd.rows.size(), 0.0));
+      enumerable = count_effect_models(probe, analysis_settings(kRecommended, k)) <= kStudyModels;
+    }
+    printf("\n%s%s\n", sd.name.c_str(),
+           enumerable ? "" : " (recommended: beyond the study's enumeration limit)");
+    printf("  %-14s", "truth");
+    for (int a = 0; a < kAnalyses; a++) printf("  %-20s", kAnalysisNames[a]);
+    printf("\n");
+    for (size_t ti = 0; ti < truths.size(); ti++) {
+      const Truth &truth = truths[ti];
+      std::vector<Outcome> outcomes(static_cast<size_t>(experiments) * kAnalyses);
+      std::vector<int> nactive(static_cast<size_t>(experiments), 0);
+      std::atomic<int> next{0};
+      auto work = [&]() {
+        for (int e = next++; e < experiments; e = next++) {
+          std::mt19937_64 rng(1000003ULL * (di + 1) + 10007ULL * (ti + 1) + static_cast<uint64_t>(e));
+          std::vector<int> order(static_cast<size_t>(k));
+          for (int f = 0; f < k; f++) order[static_cast<size_t>(f)] = f;
+          std::shuffle(order.begin(), order.end(), rng);
+          std::uniform_real_distribution<double> size(1.5, 3.0);
+          std::normal_distribution<double> noise(0.0, 1.0);
+          auto coefficient = [&]() { return (rng() & 1 ? 1.0 : -1.0) * size(rng); };
+          std::vector<bool> active(static_cast<size_t>(k), false);
+          std::vector<double> beta(static_cast<size_t>(k), 0.0);
+          for (int j = 0; j < truth.mains; j++) {
+            active[static_cast<size_t>(order[static_cast<size_t>(j)])] = true;
+            beta[static_cast<size_t>(order[static_cast<size_t>(j)])] = coefficient();
+          }
+          const double beta_int = truth.interaction ? coefficient() : 0.0;
+          std::vector<double> y;
+          for (const auto &row : sd.rows) {
+            double v = 50 + noise(rng);
+            for (int f = 0; f < k; f++) v += beta[static_cast<size_t>(f)] * row[static_cast<size_t>(f)];
+            if (truth.interaction)
+              v += beta_int * row[static_cast<size_t>(order[0])] * row[static_cast<size_t>(order[1])];
+            y.push_back(v);
+          }
+          nactive[static_cast<size_t>(e)] = truth.mains;
+          const Design design = make_design(sd, y);
+          for (int a = 0; a < kAnalyses; a++) {
+            if (a == kRecommended && !enumerable) continue;
+            const Settings s = analysis_settings(static_cast<Analysis>(a), k);
+            const Results r = analyse(design, s);
+            std::vector<double> post(static_cast<size_t>(k));
+            for (int f = 0; f < k; f++) post[static_cast<size_t>(f)] = r.weights[Weighting::PostProb].shares[static_cast<size_t>(f)];
+            outcomes[static_cast<size_t>(e) * kAnalyses + static_cast<size_t>(a)] = judge(post, active);
+          }
+        }
+      };
+      std::vector<std::thread> pool;
+      for (unsigned t = 0; t < threads; t++) pool.emplace_back(work);
+      for (std::thread &t : pool) t.join();
+
+      printf("  %-14s", truth.name.c_str());
+      for (int a = 0; a < kAnalyses; a++) {
+        if (a == kRecommended && !enumerable) {
+          printf("  %-20s", "-");
+          continue;
+        }
+        long found = 0, total = 0, alarms = 0, exact = 0;
+        for (int e = 0; e < experiments; e++) {
+          const Outcome &o = outcomes[static_cast<size_t>(e) * kAnalyses + static_cast<size_t>(a)];
+          found += o.active_found;
+          total += nactive[static_cast<size_t>(e)];
+          alarms += o.false_alarm;
+          exact += o.exact;
+        }
+        char cell[64];
+        if (total > 0)
+          snprintf(cell, sizeof cell, "%.2f/%.2f/%.2f", static_cast<double>(found) / static_cast<double>(total),
+                   static_cast<double>(alarms) / experiments, static_cast<double>(exact) / experiments);
+        else
+          snprintf(cell, sizeof cell, "   -/%.2f/%.2f", static_cast<double>(alarms) / experiments,
+                   static_cast<double>(exact) / experiments);
+        printf("  %-20s", cell);
+      }
+      printf("\n");
+      fflush(stdout);
+    }
+  }
+  return 0;
+}
