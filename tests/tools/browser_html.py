@@ -46,8 +46,8 @@ def console_messages(stderr):
 
 def png_pixels(path):
     """Width, height and the rows of RGB(A) tuples of an 8-bit,
-    non-interlaced PNG (what Chromium writes), the filters of the PNG
-    specification undone."""
+    non-interlaced PNG (what Chromium writes), the PNG format's row filters
+    undone."""
     data = open(path, "rb").read()
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
     at, idat, header = 8, b"", None
