@@ -331,6 +331,9 @@ State analyse_table(const std::string &text, const std::string &source, const st
     const int32_t columns = static_cast<int32_t>(table.names.size());
     Design design = make_design(std::move(heading), table.runs, columns, std::move(table.levels),
                                 std::move(table.response), std::move(table.names));
+    // The coding table, as the program keeps it for a table file.
+    design.response_name = std::move(table.response_name);
+    design.coding = std::move(table.coding);
     return run_analysis(std::move(design), settings, std::move(run));
   });
 }
