@@ -139,6 +139,18 @@ class Analysis:
                 (letters), factors (names), size, posterior, the classical
                 criteria (adjrsq, rmse, fstat, loglik, likelihood), rmsec,
                 log10_bval, valid, active, alias_group (0: none).
+    effects     DataFrame, one row per effect column (main effects, then
+                interactions by order): code (letters), name, order, and
+                in units of the response (low to high level) the
+                model-averaged posterior mean and sd, prob_positive,
+                prob_in_model and the least_squares estimate (NaN where
+                the program's JSON has null).
+    lenth       dict of Lenth's figures of the least-squares effects
+                (contrasts, s0, pse, df, t_me, t_sme, me, sme), or None when
+                they do not apply (a design not orthogonal or replicated).
+    coding      DataFrame of a DataFrame design's coding: name and the
+                values coded low (-1), high (+1) and centre (0; None without
+                one); None for an array design.
     prior_grid(gamma_grid=None, pi_grid=None)
                 the prior grid asked for in analyse (None when none was), or
                 that of the given grids, from the same fits.
@@ -151,6 +163,7 @@ class Analysis:
         self._design = None
         self._factors = None
         self._models = None
+        self._effects = None
 
     @property
     def _info(self):
@@ -180,6 +193,25 @@ class Analysis:
             import pandas
             self._models = pandas.DataFrame(self._state.model_columns())
         return self._models
+
+    @property
+    def effects(self):
+        if self._effects is None:
+            import pandas
+            self._effects = pandas.DataFrame(self._state.effect_columns())
+        return self._effects
+
+    @property
+    def lenth(self):
+        return self._state.lenth()
+
+    @property
+    def coding(self):
+        columns = self._state.coding_columns()
+        if columns is None:
+            return None
+        import pandas
+        return pandas.DataFrame(columns)
 
     def prior_grid(self, gamma_grid=None, pi_grid=None):
         grid = self._state.prior_grid(_grid_text(gamma_grid, "gamma_grid"), _grid_text(pi_grid, "pi_grid"))

@@ -331,6 +331,9 @@ State analyse_table(const std::string &text, const std::string &source, const st
     const int32_t columns = static_cast<int32_t>(table.names.size());
     Design design = make_design(std::move(heading), table.runs, columns, std::move(table.levels),
                                 std::move(table.response), std::move(table.names));
+    // The coding table, as the program keeps it for a table file.
+    design.response_name = std::move(table.response_name);
+    design.coding = std::move(table.coding);
     return run_analysis(std::move(design), settings, std::move(run));
   });
 }
@@ -513,6 +516,74 @@ std::string to_json(const State &s) {
   });
 }
 
+// The effect estimates as columns, one row per effect column (main effects,
+// then interactions by order): the texts of the JSON document's effects,
+// NaN where it has null.
+py::dict effect_columns(const State &s) {
+  std::vector<std::string> codes, names;
+  std::vector<int> order;
+  std::vector<double> mean, sd, positive, in_model, least_squares;
+  if (s->results.effects)
+    for (const EffectEstimate &e : s->results.effects->effects) {
+      codes.push_back(effect_code(e.mask));
+      names.push_back(valid_utf8(effect_label(s->design, e.mask)));
+      order.push_back(e.order);
+      mean.push_back(e.mean);
+      sd.push_back(e.sd);
+      positive.push_back(e.prob_positive);
+      in_model.push_back(e.prob_in_model);
+      least_squares.push_back(e.least_squares);
+    }
+  py::dict out;
+  out["code"] = codes;
+  out["name"] = names;
+  out["order"] = order;
+  out["mean"] = doubles(mean);
+  out["sd"] = doubles(sd);
+  out["prob_positive"] = doubles(positive);
+  out["prob_in_model"] = doubles(in_model);
+  out["least_squares"] = doubles(least_squares);
+  return out;
+}
+
+// Lenth's figures of the least-squares effects, under the JSON document's
+// keys; None when they do not apply.
+py::object lenth_figures(const State &s) {
+  if (!s->results.effects || !s->results.effects->lenth) return py::none();
+  const LenthResult &l = *s->results.effects->lenth;
+  py::dict out;
+  out["applies"] = true;
+  out["contrasts"] = l.contrasts;
+  out["s0"] = l.s0;
+  out["pse"] = l.pse;
+  out["df"] = l.df;
+  out["t_me"] = l.t_me;
+  out["t_sme"] = l.t_sme;
+  out["me"] = l.me;
+  out["sme"] = l.sme;
+  return out;
+}
+
+// The coding of a table's factors as columns (name, low, high, centre: None
+// without one); None for a design given as an array.
+py::object coding_columns(const State &s) {
+  const Design &d = s->design;
+  if (d.coding.empty()) return py::none();
+  py::list name, low, high, centre;
+  for (const FactorCoding &c : d.coding) {
+    name.append(valid_utf8(c.name));
+    low.append(valid_utf8(c.low));
+    high.append(valid_utf8(c.high));
+    centre.append(c.centre.empty() ? py::object(py::none()) : py::object(py::str(valid_utf8(c.centre))));
+  }
+  py::dict out;
+  out["name"] = name;
+  out["low"] = low;
+  out["high"] = high;
+  out["centre"] = centre;
+  return out;
+}
+
 // ---- Follow-up ---------------------------------------------------------------------
 
 // The candidate runs of a design file.
@@ -627,6 +698,9 @@ PYBIND11_MODULE(_core, m) {
       .def("factor_columns", [](const State &s) { return factor_columns(s); })
       .def("model_columns", [](const State &s) { return model_columns(s); })
       .def("prior_grid", &prior_grid, py::arg("gamma_grid") = py::none(), py::arg("pi_grid") = py::none())
+      .def("effect_columns", [](const State &s) { return effect_columns(s); })
+      .def("lenth", [](const State &s) { return lenth_figures(s); })
+      .def("coding_columns", [](const State &s) { return coding_columns(s); })
       .def("to_json", &to_json)
       .def("follow_up", &follow_up_step, py::arg("n"), py::arg("candidates") = py::none(), py::arg("md_models") = 32,
            py::arg("starts") = 50, py::arg("top") = 5, py::arg("random_seed") = 1);

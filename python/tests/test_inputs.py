@@ -25,8 +25,10 @@ def natural_frame():
 
 
 def without_input(result):
+    """The JSON document without what tells a DataFrame from an array: the
+    files, and the coding table that only a DataFrame's design has."""
     document = json.loads(result.to_json())
-    del document["files"]
+    del document["files"], document["coding"]
     return document
 
 
