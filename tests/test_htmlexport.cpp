@@ -5,6 +5,7 @@
 // checked by tests/tools/check_html.py and browser_html.py.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,64 @@ TEST(HtmlSummary, ActiveFactorsNullModelAndEdges) {
     ASSERT_EQ(s.warnings.size(), c.warnings.size());
     for (size_t w = 0; w < c.warnings.size(); w++)
       EXPECT_TRUE(testutil::contains(s.warnings[w], c.warnings[w])) << s.warnings[w];
+  }
+}
+
+// With effect estimates among the results, each active factor's sentence
+// gives the direction and size of its main effect (known here by
+// construction: twice the coefficient of the response), in the factor's
+// own levels when the design came from a table; the page holds a row per
+// effect, and a coding table exactly for a table, its values escaped.
+TEST(HtmlPage, EffectDirectionsEffectsTableAndCoding) {
+  struct Case {
+    const char *what;
+    int k;
+    std::vector<double> effects;        // half the change from low to high, by factor
+    std::vector<FactorCoding> coding;   // empty: a design file
+    std::vector<std::string> sentences; // a part of each active factor's sentence, most probable first
+  };
+  const std::vector<Case> cases = {
+      {"one factor raises the response", 3, {8, 0, 0}, {}, {"raising it from its low to its high level raises the response by about "}},
+      {"one raises, one lowers", 4, {0, 6, 0, -9}, {},
+       {"from its low to its high level lowers the response by about ", "raises the response by about "}},
+      {"a table in natural units, markup in a level", 3, {0, -7, 0},
+       {{"Temp", "150", "180", "165"}, {"Cat<a>", "old<b>", "new&", ""}, {"Time", "10", "20", ""}},
+       {"raising it from old&lt;b&gt; to new&amp; lowers the response by about "}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Design design = testutil::make_design(testutil::full_factorial(c.k), response(c.k, c.effects, 0.3), c.k);
+    design.coding = c.coding;
+    const Settings settings;
+    AnalysisRequest request;
+    request.effects = true;
+    const Results results = analyse(design, settings, nullptr, request);
+    RunDescription run;
+    const ExportInput in{design, settings, results, run};
+    const HtmlSummary s = html_summary(in);
+    ASSERT_EQ(s.active.size(), c.sentences.size());
+    for (const ActiveFactor &f : s.active) {
+      const double expected = 2 * c.effects[static_cast<size_t>(f.column)];
+      ASSERT_TRUE(f.sign.has_value());
+      EXPECT_EQ(*f.sign, expected > 0 ? 1 : -1);
+      EXPECT_NEAR(f.effect, expected, 0.02 * std::fabs(expected));
+      EXPECT_NEAR(f.prob_positive, expected > 0 ? 1 : 0, 1e-3);
+    }
+    StringSink sink;
+    write_html(in, sink);
+    const std::string &page = sink.text();
+    for (const std::string &sentence : c.sentences) EXPECT_TRUE(testutil::contains(page, sentence)) << sentence;
+    const size_t effects_at = page.find("id=\"effects-h\"");
+    ASSERT_NE(effects_at, std::string::npos);
+    const std::string effects = page.substr(effects_at, page.find("</table>", effects_at) - effects_at);
+    EXPECT_EQ(count_of(effects, "<tr><th scope=\"row\">"), results.effects->effects.size());
+    EXPECT_EQ(testutil::contains(page, "id=\"coding-h\""), !c.coding.empty());
+    EXPECT_EQ(count_of(page, "<b>"), 0u);
+    EXPECT_EQ(count_of(page, "Cat<a>"), 0u);
+    if (!c.coding.empty()) {
+      EXPECT_TRUE(testutil::contains(page, "<td>Cat&lt;a&gt;</td><td>old&lt;b&gt;</td>"));
+    }
+    EXPECT_TRUE(testutil::contains(page, "id=\"fig-effects-title\""));
   }
 }
 

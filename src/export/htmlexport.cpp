@@ -25,6 +25,14 @@ std::string fixed(double v, int places) {
   return buf;
 }
 
+// A value to three significant digits, as the summary gives effects.
+std::string general3(double v) {
+  if (!std::isfinite(v)) return "\u2014";
+  char buf[64];
+  snprintf(buf, sizeof buf, "%.3g", v);
+  return buf;
+}
+
 std::string general(double v) {
   if (!std::isfinite(v)) return "\u2014";
   char buf[64];
@@ -65,24 +73,71 @@ std::string factor_title(const Design &design, int c) {
   return column_label(design, c) != nullptr ? letter + " (" + factor_name(design, c) + ")" : letter;
 }
 
-// The text of a level of design column c. The design's entries are coded
-// levels; a design that carries the factors' own units would give them here.
-std::string level_text(const Design &, int, int level) {
-  if (level == -1) return "low (\u22121)";
-  if (level == 1) return "high (+1)";
-  if (level == 0) return "centre (0)";
-  return level < 0 ? std::string("\u2212").append(std::to_string(-level)) : std::to_string(level);
+// The coding of design column c when the design came from a table, else
+// null.
+const FactorCoding *coding_of(const Design &design, int c) {
+  return static_cast<size_t>(c) < design.coding.size() ? &design.coding[static_cast<size_t>(c)] : nullptr;
 }
 
-// The level alone, as the factors table gives the coding: "\u22121", "+1".
-std::string coded_level(const Design &, int, int level) {
+// A coded level as text: "\u22121", "0", "+1".
+std::string signed_level(int level) {
+  if (level == 0) return "0";
   return std::string(level < 0 ? "\u2212" : "+").append(std::to_string(level < 0 ? -level : level));
 }
 
-// The sign of the main effect of design column c when the results hold
-// effect estimates. They hold none yet: the summary leaves the direction
-// out until they do.
-std::optional<int> effect_sign(const ExportInput &, int) { return std::nullopt; }
+// The text of a level of design column c (plain text, to be escaped): in
+// the factor's own units with the coded level beside when the design came
+// from a table ("150 (\u22121)"), else the coded level named.
+std::string level_text(const Design &design, int c, int level) {
+  if (const FactorCoding *coding = coding_of(design, c)) {
+    const std::string &value = level == -1 ? coding->low : level == 1 ? coding->high : coding->centre;
+    if ((level == -1 || level == 0 || level == 1) && !value.empty()) return value + " (" + signed_level(level) + ")";
+  }
+  if (level == -1) return "low (\u22121)";
+  if (level == 1) return "high (+1)";
+  if (level == 0) return "centre (0)";
+  return signed_level(level);
+}
+
+// The level alone, as the factors table gives it (plain text, to be
+// escaped): the factor's own value when the design came from a table, else
+// the coded level, "\u22121", "+1".
+std::string coded_level(const Design &design, int c, int level) {
+  if (const FactorCoding *coding = coding_of(design, c)) {
+    const std::string &value = level == -1 ? coding->low : level == 1 ? coding->high : coding->centre;
+    if (!value.empty()) return value;
+  }
+  return signed_level(level);
+}
+
+// The estimates of the main effect of design column c, or null when the
+// results hold none.
+const EffectEstimate *main_effect(const ExportInput &in, int c) {
+  if (!in.results.effects) return nullptr;
+  for (const EffectEstimate &e : in.results.effects->effects)
+    if (e.order == 1 && e.mask == uint64_t{1} << c) return &e;
+  return nullptr;
+}
+
+// The sign of the posterior mean of the main effect of design column c;
+// none without effect estimates, or for a mean of exactly 0 (a factor held
+// by no model averaged).
+std::optional<int> effect_sign(const ExportInput &in, int c) {
+  const EffectEstimate *e = main_effect(in, c);
+  if (e == nullptr || !(e->mean != 0)) return std::nullopt;
+  return e->mean > 0 ? 1 : -1;
+}
+
+// An effect with its sign, a minus sign for a negative one: "+12.3",
+// "\u22124.56".
+std::string signed_value(double v) {
+  if (!std::isfinite(v)) return "\u2014";
+  char buf[64];
+  snprintf(buf, sizeof buf, "%+.4g", v);
+  std::string text = buf;
+  if (text[0] == '-') text.replace(0, 1, "\u2212");
+  return text;
+}
 
 const char *weighting_title(Weighting w) {
   switch (w) {
@@ -189,7 +244,15 @@ void summary_section(const ExportInput &in, ResultSink &out) {
     for (const ActiveFactor &f : s.active) {
       out.printf("<li><strong>%s</strong> is active, with posterior probability %s", esc(f.name).c_str(),
                  fixed(f.probability, 3).c_str());
-      if (f.sign) out.put(*f.sign > 0 ? "; raising it raises the response" : "; raising it lowers the response");
+      if (f.sign) {
+        const FactorCoding *coding = coding_of(in.design, f.column);
+        const std::string span = coding != nullptr && !coding->low.empty()
+                                     ? "from " + esc(coding->low) + " to " + esc(coding->high)
+                                     : std::string("from its low to its high level");
+        out.printf("; raising it %s %s the response by about %s (P(effect &gt; 0) = %s)", span.c_str(),
+                   *f.sign > 0 ? "raises" : "lowers", general3(std::fabs(f.effect)).c_str(),
+                   fixed(f.prob_positive, 2).c_str());
+      }
       out.put(".</li>\n");
     }
     out.put("</ul>\n");
@@ -231,9 +294,54 @@ void open_svg(ResultSink &out, const char *id, int width, int height, const std:
   out.printf("<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n");
 }
 
+// The half-normal plot of the least-squares effects with Lenth's margins,
+// and the Pareto chart of the largest: the SVG file's panel of the
+// effects, in the page's colours.
+void effects_figure(const ExportInput &in, ResultSink &out, int number) {
+  const EffectResults &r = *in.results.effects;
+  const std::optional<LenthResult> &lenth = r.lenth;
+  std::vector<const EffectEstimate *> fitted;
+  for (const EffectEstimate &e : r.effects)
+    if (std::isfinite(e.least_squares)) fitted.push_back(&e);
+  std::stable_sort(fitted.begin(), fitted.end(), [](const EffectEstimate *a, const EffectEstimate *b) {
+    return std::fabs(a->least_squares) > std::fabs(b->least_squares);
+  });
+  // The text alternative: the margins, then the effects from the largest,
+  // those beyond ME said to be.
+  std::string desc = "Half-normal plot of the " + std::to_string(fitted.size()) +
+                     " least-squares effects: the absolute effects against half-normal quantiles";
+  if (lenth && lenth->me > 0)
+    desc += ", with Lenth's margin of error ME = " + general3(lenth->me) + " and simultaneous margin SME = " +
+            general3(lenth->sme) + ".";
+  else
+    desc += "; no Lenth margins (" + r.lenth_note + ").";
+  desc += " Effects from the largest:";
+  constexpr size_t kDescribed = 20;
+  for (size_t i = 0; i < fitted.size() && i < kDescribed; i++) {
+    const EffectEstimate &e = *fitted[i];
+    desc += " " + valid_utf8(effect_display(in.design, e.mask)) + " " + general3(e.least_squares);
+    if (lenth && lenth->me > 0 && std::fabs(e.least_squares) > lenth->me)
+      desc += std::fabs(e.least_squares) > lenth->sme ? " (beyond SME)" : " (beyond ME)";
+    desc += ";";
+  }
+  if (fitted.size() > kDescribed) desc += " and " + std::to_string(fitted.size() - kDescribed) + " smaller.";
+  const int width = effects_panel_width(kFigureMargin) + kFigureMargin;
+  out.put("<figure>\n");
+  open_svg(out, "fig-effects", width, effects_panel_height(in), "Half-normal plot of the effects", desc);
+  effects_panel(in, out, 0, kFigureMargin, kOkabeItoPalette);
+  out.printf("</svg>\n<figcaption>Figure %d. Half-normal plot and Pareto chart of the least-squares "
+             "effects; blue points and bars are positive effects, orange ones negative. %s The values "
+             "are in the table of effects.</figcaption>\n</figure>\n",
+             number,
+             lenth && lenth->me > 0 ? "Effects above the dashed lines exceed Lenth's margin of error (ME) "
+                                      "or simultaneous margin of error (SME)."
+                                    : "The design gives no Lenth margins.");
+}
+
 void figures_section(const ExportInput &in, ResultSink &out) {
   const FigurePalette &palette = kOkabeItoPalette;
   constexpr int kTop = 16, kBar = 300;
+  int number = 0;
   out.put("<section id=\"figures\" aria-labelledby=\"figures-h\">\n<h2 id=\"figures-h\">Figures</h2>\n");
 
   // The factors, with the line at 0.5 that the summary judges by.
@@ -252,10 +360,26 @@ void figures_section(const ExportInput &in, ResultSink &out) {
                "stroke-dasharray=\"5 4\"/>\n",
                bar_x + kBar / 2, kTop - 10, bar_x + kBar / 2, kTop + static_cast<int>(factors.size()) * kFigureRowHeight,
                kOkabeItoPalette.none);
-    out.put("</svg>\n<figcaption>Figure 1. Posterior probability that each factor is active; the dashed "
-            "line marks 0.5. The same values are in the table of factors.</figcaption>\n</figure>\n");
+    out.printf("</svg>\n<figcaption>Figure %d. Posterior probability that each factor is active; the dashed "
+               "line marks 0.5. The same values are in the table of factors.</figcaption>\n</figure>\n",
+               ++number);
   }
 
+  if (effects_panel_height(in) > 0) effects_figure(in, out, ++number);
+
+  if (in.results.prior_grid) {
+    const PriorGridResults &g = *in.results.prior_grid;
+    constexpr int kWidth = 760;
+    desc = "Posterior probability that each factor is active at each value of the prior grid, "
+           "with the relative support of the data; the values are in the text report.";
+    out.put("<figure>\n");
+    open_svg(out, "fig-grid", kWidth, prior_grid_panel_height(), "Prior sensitivity", desc);
+    prior_grid_panel(in, out, 0, kWidth, palette);
+    out.printf("</svg>\n<figcaption>Figure %d. Prior sensitivity: each factor's probability of being "
+               "active against %s; the dotted line marks the grid value the data support most. The "
+               "values at every grid point are in the text report.</figcaption>\n</figure>\n",
+               ++number, g.gamma_grid ? "the prior ratio gamma" : "the prior proportion pi");
+  }
   // The top models, each with the models its fit cannot be told from.
   std::vector<BarRow> models = model_bar_rows(in, palette, kHtmlFigureModels, true);
   for (BarRow &row : models) row.name = cut_text(row.name, 40);
@@ -268,25 +392,12 @@ void figures_section(const ExportInput &in, ResultSink &out) {
     out.put("<figure>\n");
     open_svg(out, "fig-models", width, height, "Posterior probability of the top models", desc);
     bar_panel(out, models, kTop, kFigureMargin, bar_x, kBar, "model", palette);
-    out.printf("</svg>\n<figcaption>Figure 2. The %zu most probable models; models after \u201c=\u201d "
+    out.printf("</svg>\n<figcaption>Figure %d. The %zu most probable models; models after \u201c=\u201d "
                "fit the data identically (an alias group). The same values are in the table of "
                "models.</figcaption>\n</figure>\n",
-               models.size());
+               ++number, models.size());
   }
 
-  if (in.results.prior_grid) {
-    const PriorGridResults &g = *in.results.prior_grid;
-    constexpr int kWidth = 760;
-    desc = "Posterior probability that each factor is active at each value of the prior grid, "
-           "with the relative support of the data; the values are in the text report.";
-    out.put("<figure>\n");
-    open_svg(out, "fig-grid", kWidth, prior_grid_panel_height(), "Prior sensitivity", desc);
-    prior_grid_panel(in, out, 0, kWidth, palette);
-    out.printf("</svg>\n<figcaption>Figure 3. Prior sensitivity: each factor's probability of being "
-               "active against %s; the dotted line marks the grid value the data support most. The "
-               "values at every grid point are in the text report.</figcaption>\n</figure>\n",
-               g.gamma_grid ? "the prior ratio gamma" : "the prior proportion pi");
-  }
   out.put("</section>\n");
 }
 
@@ -297,7 +408,8 @@ void factors_table(const ExportInput &in, ResultSink &out) {
     if (t[w].computed) shown.push_back(w);
   out.put("<h3 id=\"factors-h\">Factors</h3>\n<p>Each weighting of the models gives each factor the share "
           "of the weight that falls on the models in which it is active; under the posterior probability "
-          "that share is the probability that the factor is active. Levels as coded in the design.</p>\n"
+          "that share is the probability that the factor is active. Low and high levels as the design gives "
+          "them.</p>\n"
           "<div class=\"scroll\">\n<table class=\"sortable\" aria-labelledby=\"factors-h\">\n"
           "<caption>Factors, by weighting</caption>\n<thead><tr>"
           "<th scope=\"col\">Factor</th><th scope=\"col\">Label</th><th scope=\"col\">Low / high</th>");
@@ -306,8 +418,8 @@ void factors_table(const ExportInput &in, ResultSink &out) {
   for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     const char *label = column_label(in.design, c);
     out.printf("<tr><th scope=\"row\">%s</th><td>%s</td><td class=\"level\">%s / %s</td>", letter_of(in.design, c).c_str(),
-               label != nullptr ? esc(label).c_str() : "", coded_level(in.design, c, -1).c_str(),
-               coded_level(in.design, c, 1).c_str());
+               label != nullptr ? esc(label).c_str() : "", esc(coded_level(in.design, c, -1)).c_str(),
+               esc(coded_level(in.design, c, 1)).c_str());
     for (Weighting w : shown) {
       const double v = t[w].shares[static_cast<size_t>(c)];
       out.printf("<td class=\"num\" data-sort=\"%s\">%s</td>", sort_key(v).c_str(), fixed(v, 4).c_str());
@@ -353,6 +465,75 @@ void models_table(const ExportInput &in, ResultSink &out) {
   out.put("</tbody>\n</table>\n</div>\n");
 }
 
+// The effect estimates: every main effect, then the interactions, at most
+// kHtmlTableEffects rows in all (the interactions with the largest
+// posterior means kept, in their order).
+void effects_table(const ExportInput &in, ResultSink &out) {
+  if (!in.results.effects || in.results.effects->effects.empty()) return;
+  const EffectResults &r = *in.results.effects;
+  std::vector<const EffectEstimate *> shown;
+  std::vector<const EffectEstimate *> interactions;
+  for (const EffectEstimate &e : r.effects) (e.order == 1 ? shown : interactions).push_back(&e);
+  const size_t room = shown.size() < kHtmlTableEffects ? kHtmlTableEffects - shown.size() : 0;
+  if (interactions.size() > room) {
+    std::vector<const EffectEstimate *> largest = interactions;
+    std::stable_sort(largest.begin(), largest.end(), [](const EffectEstimate *a, const EffectEstimate *b) {
+      return std::fabs(a->mean) > std::fabs(b->mean);
+    });
+    largest.resize(room);
+    std::erase_if(interactions, [&largest](const EffectEstimate *e) {
+      return std::find(largest.begin(), largest.end(), e) == largest.end();
+    });
+  }
+  shown.insert(shown.end(), interactions.begin(), interactions.end());
+  out.put("<h3 id=\"effects-h\">Effects</h3>\n");
+  out.printf("<p>Each effect is the change of the response from the low to the high level: its posterior "
+             "mean and standard deviation averaged over %s models (%s of the posterior probability), the "
+             "posterior probability that it is positive, and the least-squares estimate of the largest "
+             "model the design can fit (%d effects, %d residual degrees of freedom; \u2014 for an effect "
+             "outside it).",
+             grouped(static_cast<uint64_t>(r.models_used)).c_str(), fixed(r.mass_used, 6).c_str(), r.ls_columns,
+             r.ls_residual_df);
+  if (shown.size() < r.effects.size())
+    out.printf(" The table holds the main effects and the %zu interactions with the largest posterior means, "
+               "of %zu effects.",
+               shown.size() - static_cast<size_t>(std::count_if(r.effects.begin(), r.effects.end(),
+                                                                [](const EffectEstimate &e) { return e.order == 1; })),
+               r.effects.size());
+  out.put("</p>\n<div class=\"scroll\">\n<table class=\"sortable\" aria-labelledby=\"effects-h\">\n"
+          "<caption>Effect estimates</caption>\n<thead><tr><th scope=\"col\">Effect</th>"
+          "<th scope=\"col\">Name</th><th scope=\"col\">Posterior mean</th><th scope=\"col\">SD</th>"
+          "<th scope=\"col\">P(effect &gt; 0)</th><th scope=\"col\">Least squares</th></tr></thead>\n<tbody>\n");
+  for (const EffectEstimate *e : shown) {
+    out.printf("<tr><th scope=\"row\">%s</th><td>%s</td>", esc(effect_code(e->mask)).c_str(),
+               esc(effect_label(in.design, e->mask)).c_str());
+    out.printf("<td class=\"num\" data-sort=\"%s\">%s</td><td class=\"num\" data-sort=\"%s\">%s</td>"
+               "<td class=\"num\" data-sort=\"%s\">%s</td><td class=\"num\" data-sort=\"%s\">%s</td></tr>\n",
+               sort_key(e->mean).c_str(), signed_value(e->mean).c_str(), sort_key(e->sd).c_str(), general(e->sd).c_str(),
+               sort_key(e->prob_positive).c_str(), fixed(e->prob_positive, 4).c_str(), sort_key(e->least_squares).c_str(),
+               signed_value(e->least_squares).c_str());
+  }
+  out.put("</tbody>\n</table>\n</div>\n");
+}
+
+// How the values of a table's factor columns became the levels -1, 0, +1.
+void coding_table(const ExportInput &in, ResultSink &out) {
+  const Design &design = in.design;
+  if (design.coding.empty()) return;
+  out.put("<h3 id=\"coding-h\">Coding of the factors</h3>\n<p>The values of each factor column of the table "
+          "and the levels the analysis gives them.</p>\n<div class=\"scroll\">\n"
+          "<table aria-labelledby=\"coding-h\">\n<thead><tr><th scope=\"col\">Factor</th>"
+          "<th scope=\"col\">Name</th><th scope=\"col\">Low (\u22121)</th><th scope=\"col\">High (+1)</th>"
+          "<th scope=\"col\">Centre (0)</th></tr></thead>\n<tbody>\n");
+  for (size_t c = 0; c < design.coding.size(); c++) {
+    const FactorCoding &f = design.coding[c];
+    out.printf("<tr><th scope=\"row\">%s</th><td>%s</td><td>%s</td><td>%s</td><td>%s</td></tr>\n",
+               letter_of(design, static_cast<int>(c)).c_str(), esc(f.name).c_str(), esc(f.low).c_str(),
+               esc(f.high).c_str(), f.centre.empty() ? "\u2014" : esc(f.centre).c_str());
+  }
+  out.put("</tbody>\n</table>\n</div>\n");
+}
+
 void follow_up_table(const ExportInput &in, ResultSink &out) {
   if (!in.results.follow_up || in.results.follow_up->best.empty()) return;
   const FollowUpResult &r = *in.results.follow_up;
@@ -371,7 +552,7 @@ void follow_up_table(const ExportInput &in, ResultSink &out) {
   for (int32_t k : r.best[0].runs) {
     out.printf("<tr><th scope=\"row\">%d</th><td class=\"num\">%d</td>", ++number, k + 1);
     for (int32_t col : c.shown)
-      out.printf("<td class=\"level\">%s</td>", level_text(design, col, c.level(k, col)).c_str());
+      out.printf("<td class=\"level\">%s</td>", esc(level_text(design, col, c.level(k, col))).c_str());
     out.put("</tr>\n");
   }
   out.put("</tbody>\n</table>\n</div>\n");
@@ -463,7 +644,14 @@ HtmlSummary html_summary(const ExportInput &in) {
   const auto &shares = in.results.weights[Weighting::PostProb].shares;
   for (int c = space.blocks; c < design.analysed; c++) {
     const double p = shares[static_cast<size_t>(c)];
-    if (p > 0.5) s.active.push_back({c, factor_title(design, c), p, effect_sign(in, c)});
+    if (p <= 0.5) continue;
+    ActiveFactor f{c, factor_title(design, c), p, effect_sign(in, c)};
+    if (f.sign) {
+      const EffectEstimate *e = main_effect(in, c);
+      f.effect = e->mean;
+      f.prob_positive = e->prob_positive;
+    }
+    s.active.push_back(f);
   }
   std::stable_sort(s.active.begin(), s.active.end(),
                    [](const ActiveFactor &a, const ActiveFactor &b) { return a.probability > b.probability; });
@@ -528,6 +716,8 @@ void write_html(const ExportInput &in, ResultSink &out) {
   out.put("<section id=\"tables\" aria-labelledby=\"tables-h\">\n<h2 id=\"tables-h\">Tables</h2>\n");
   factors_table(in, out);
   models_table(in, out);
+  effects_table(in, out);
+  coding_table(in, out);
   follow_up_table(in, out);
   out.put("</section>\n");
   settings_section(in, out);

@@ -19,6 +19,9 @@ namespace bayescreen {
 // models stays small, and says how many models it leaves out.
 constexpr int kHtmlTableModels = 40;
 constexpr int kHtmlFigureModels = 12;
+// The most effects the table of effects lists: every main effect, then the
+// interactions with the largest posterior means.
+constexpr size_t kHtmlTableEffects = 120;
 // The most bytes of the text report the page holds; a longer report is cut
 // at a line end, and the page says where the whole report is.
 constexpr size_t kHtmlReportBytes = 1000000;
@@ -29,6 +32,8 @@ struct ActiveFactor {
   std::string name;          // letter, and its label in parentheses when it has one
   double probability = 0;    // posterior probability of being active
   std::optional<int> sign;   // sign of its main effect (+1, -1) when the results hold one
+  double effect = 0;         // with a sign: the posterior mean of the main effect (low to high)
+  double prob_positive = 0;  //   and its posterior probability of being positive
 };
 
 // What the summary says, as values.
@@ -39,9 +44,10 @@ struct HtmlSummary {
   std::vector<std::string> warnings; // the best models, or a grid's best point, at an edge
 };
 
-// The summary of the results. The direction of a factor's effect is taken
-// from the results when they hold effect estimates; until then sign stays
-// empty and the sentences leave it out.
+// The summary of the results. The direction and size of a factor's effect
+// are the posterior mean of its main effect when the results hold effect
+// estimates; without them sign stays empty and the sentences leave the
+// direction out.
 HtmlSummary html_summary(const ExportInput &in);
 
 // Writes the page. The text report is in.run.report (empty: not available).

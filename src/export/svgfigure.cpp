@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,59 @@ std::vector<Curve> grid_curves(const ExportInput &in, const PriorGridResults &g,
   for (int p : axis.points) support.values.push_back(top > 0 ? g.support[static_cast<size_t>(p)] / top : 0);
   curves.push_back(support);
   return curves;
+}
+
+// ---- The panel of the effects: half-normal plot and Pareto chart -------------------
+
+constexpr int kEffectPlotHeight = 240;
+constexpr int kEffectPlotWidth = 330;
+constexpr int kParetoBars = 12;
+constexpr int kParetoNameChars = 18;
+constexpr int kParetoBarLength = 220;
+constexpr int kEffectPanelGap = 40;
+
+// The standard normal quantile: the z with Phi(z) = p, by bisection on
+// Phi(z) = erfc(-z / sqrt 2) / 2 to the last bit (100 halvings of [-40, 40]).
+double normal_quantile(double p) {
+  double lo = -40, hi = 40;
+  for (int k = 0; k < 100; k++) {
+    const double mid = (lo + hi) / 2;
+    (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p ? lo : hi) = mid;
+  }
+  return (lo + hi) / 2;
+}
+
+// An effect of the least-squares fit, for the plots.
+struct PlotEffect {
+  std::string name;  // "Temp*Time (BD)"
+  double size;       // |effect|
+  double effect;
+};
+
+std::vector<PlotEffect> plot_effects(const ExportInput &in) {
+  std::vector<PlotEffect> list;
+  if (!in.results.effects) return list;
+  for (const EffectEstimate &e : in.results.effects->effects)
+    if (std::isfinite(e.least_squares))
+      list.push_back({valid_utf8(effect_display(in.design, e.mask)), std::fabs(e.least_squares), e.least_squares});
+  std::stable_sort(list.begin(), list.end(), [](const PlotEffect &a, const PlotEffect &b) { return a.size < b.size; });
+  return list;
+}
+
+// A horizontal or vertical margin line (ME, SME) with its name.
+void margin_line(ResultSink &out, bool horizontal, double at, double from, double to, const char *name, double value,
+                 const FigurePalette &palette) {
+  const char *dash = name[0] == 'S' ? "6 3" : "2 3";
+  if (horizontal)
+    out.printf("<g class=\"margin\">\n<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
+               "stroke-dasharray=\"%s\"/>\n<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" fill=\"%s\" "
+               "font-size=\"11\">%s %.3g</text>\n</g>\n",
+               from, at, to, at, palette.soft, dash, to - 2, at - 3, palette.soft, name, value);
+  else
+    out.printf("<g class=\"margin\">\n<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
+               "stroke-dasharray=\"%s\"/>\n<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"%s\" "
+               "font-size=\"11\">%s %.3g</text>\n</g>\n",
+               at, from, at, to, palette.soft, dash, at, from - 4, palette.soft, name, value);
 }
 
 }  // namespace
@@ -310,6 +364,27 @@ void prior_grid_panel(const ExportInput &in, ResultSink &out, int top, int width
   }
 }
 
+// Round tick values from lo to hi: the multiples of the smallest step of
+// 1, 2, 2.5 or 5 times a power of ten that gives at most `most` of them.
+std::vector<double> nice_ticks(double lo, double hi, int most) {
+  std::vector<double> ticks;
+  if (!(hi > lo)) return {lo};
+  const double raw = (hi - lo) / std::max(1, most - 1);
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  double step = 10 * power;
+  for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
+    if (m * power >= raw * (1 - 1e-9)) {
+      step = m * power;
+      break;
+    }
+  for (double k = std::ceil(lo / step - 1e-9); k * step <= hi * (1 + 1e-12) + 1e-300; k++) {
+    const double v = k * step;
+    ticks.push_back(std::fabs(v) < step * 1e-9 ? 0.0 : v);
+    if (static_cast<int>(ticks.size()) > most + 1) break;
+  }
+  return ticks;
+}
+
 std::string xml_text(const std::string &text) {
   std::string out;
   for (char c : text) {
@@ -325,5 +400,93 @@ std::string xml_text(const std::string &text) {
   }
   return out;
 }
+
+int effects_panel_height(const ExportInput &in) {
+  return plot_effects(in).size() >= 2 ? kEffectPlotHeight + 110 : 0;
+}
+
+int effects_panel_width(int left) {
+  return left + 40 + kEffectPlotWidth + kEffectPanelGap + kParetoNameChars * kFigureCharWidth + kParetoBarLength +
+         kFigureValueRoom;
+}
+
+// The half-normal plot of the least-squares effects (Daniel 1959): the
+// i-th smallest |effect| of m against the half-normal quantile
+// Phi^-1(0.5 + 0.5 (i - 0.5) / m), with Lenth's ME and SME; and the Pareto
+// chart of the largest |effects|.
+void effects_panel(const ExportInput &in, ResultSink &out, int top, int left, const FigurePalette &palette) {
+  const std::vector<PlotEffect> list = plot_effects(in);
+  const size_t m = list.size();
+  const std::optional<LenthResult> &lenth = in.results.effects->lenth;
+  double largest = list.back().size;
+  if (lenth) largest = std::max(largest, lenth->sme);
+  if (!(largest > 0)) largest = 1;
+  const std::vector<double> y_ticks = nice_ticks(0, largest, 5);
+  const double y_top = std::max(largest, y_ticks.back());
+
+  // Half-normal plot.
+  const int x0 = left + 40, y0 = top + 40;
+  const double q_top = normal_quantile(0.5 + 0.5 * (static_cast<double>(m) - 0.5) / static_cast<double>(m));
+  auto x_of = [&](double q) { return x0 + kEffectPlotWidth * q / (q_top * 1.05); };
+  auto y_of = [&](double v) { return y0 + kEffectPlotHeight * (1 - v / y_top); };
+  out.printf("<text x=\"%d\" y=\"%d\" font-weight=\"bold\">Half-normal plot of the effects "
+             "(least squares)</text>\n", left, top + 14);
+  out.printf("<rect class=\"plot-area\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"#fafbfc\" "
+             "stroke=\"%s\"/>\n", x0, y0, kEffectPlotWidth, kEffectPlotHeight, palette.grid);
+  for (double t : y_ticks)
+    out.printf("<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\" fill=\"%s\" font-size=\"11\">%g</text>\n", x0 - 6,
+               y_of(t) + 4, palette.soft, t);
+  for (double t : nice_ticks(0, q_top, 5))
+    out.printf("<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\" fill=\"%s\" font-size=\"11\">%g</text>\n", x_of(t),
+               y0 + kEffectPlotHeight + 16, palette.soft, t);
+  out.printf("<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">half-normal quantile</text>\n",
+             x0 + kEffectPlotWidth / 2.0, y0 + kEffectPlotHeight + 34);
+  out.printf("<text x=\"%d\" y=\"%d\" fill=\"%s\" font-size=\"11\">|effect|</text>\n", left, y0 - 6, palette.soft);
+  if (lenth && lenth->me > 0) {
+    margin_line(out, true, y_of(lenth->me), x0, x0 + kEffectPlotWidth, "ME", lenth->me, palette);
+    margin_line(out, true, y_of(lenth->sme), x0, x0 + kEffectPlotWidth, "SME", lenth->sme, palette);
+  }
+  // The effects beyond ME are named (the five largest without Lenth).
+  const double named_above = lenth && lenth->me > 0 ? lenth->me : list[m > 5 ? m - 5 : 0].size;
+  for (size_t i = 0; i < m; i++) {
+    const double q = normal_quantile(0.5 + 0.5 * (static_cast<double>(i) + 0.5) / static_cast<double>(m));
+    const PlotEffect &e = list[i];
+    out.printf("<g class=\"half-normal\">\n<title>%s: %.6g</title>\n<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3.5\" "
+               "fill=\"%s\"/>\n", xml_text(e.name).c_str(), e.effect, x_of(q), y_of(e.size),
+               e.effect >= 0 ? palette.factor : palette.model);
+    if (e.size >= named_above && e.size > 0)
+      out.printf("<text class=\"name\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\" font-size=\"11\">%s</text>\n",
+                 x_of(q) - 6, y_of(e.size) + 4, xml_text(cut_text(e.name, kParetoNameChars)).c_str());
+    out.printf("</g>\n");
+  }
+
+  // Pareto chart of the largest effects.
+  const int px = x0 + kEffectPlotWidth + kEffectPanelGap + kParetoNameChars * kFigureCharWidth;
+  const int bar_length = kParetoBarLength;
+  const int rows = static_cast<int>(std::min<size_t>(m, kParetoBars));
+  const int row_h = std::max(12, kEffectPlotHeight / std::max(rows, 1));
+  out.printf("<text x=\"%d\" y=\"%d\" font-weight=\"bold\">Pareto chart: the largest |effects|</text>\n",
+             px - kParetoNameChars * kFigureCharWidth, top + 14);
+  auto bx_of = [&](double v) { return px + bar_length * v / y_top; };
+  for (int r = 0; r < rows; r++) {
+    const PlotEffect &e = list[m - 1 - static_cast<size_t>(r)];
+    const int y = y0 + r * row_h;
+    out.printf("<g class=\"pareto\">\n<title>%s: %.6g</title>\n<text class=\"name\" x=\"%d\" y=\"%d\" "
+               "text-anchor=\"end\" font-size=\"11\">%s</text>\n<rect x=\"%d\" y=\"%d\" width=\"%.1f\" "
+               "height=\"%d\" fill=\"%s\"/>\n<text class=\"value\" x=\"%.1f\" y=\"%d\" font-size=\"11\">%.3g</text>\n</g>\n",
+               xml_text(e.name).c_str(), e.effect, px - 6, y + row_h - 6, xml_text(cut_text(e.name, kParetoNameChars)).c_str(),
+               px, y + 2, bx_of(e.size) - px, row_h - 4, e.effect >= 0 ? palette.factor : palette.model,
+               bx_of(e.size) + 4, y + row_h - 6, e.effect);
+  }
+  if (lenth && lenth->me > 0) {
+    margin_line(out, false, bx_of(lenth->me), y0, y0 + rows * row_h, "ME", lenth->me, palette);
+    margin_line(out, false, bx_of(lenth->sme), y0, y0 + rows * row_h, "SME", lenth->sme, palette);
+  }
+  const std::string note = lenth ? "dashed: Lenth's margins ME and SME"
+                                 : "no Lenth margins: " + in.results.effects->lenth_note;
+  out.printf("<text x=\"%d\" y=\"%d\" fill=\"%s\" font-size=\"11\">blue: positive, orange: negative; "
+             "%s</text>\n", left, y0 + kEffectPlotHeight + 52, palette.soft, xml_text(note).c_str());
+}
+
 
 }  // namespace bayescreen

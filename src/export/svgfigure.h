@@ -1,8 +1,9 @@
 // The drawing parts of the figures, shared by the SVG file (--svg-file) and
 // the HTML page (--html): panels of horizontal probability bars (the
-// factors, the top models) and the panel of the factor probabilities
-// against a prior grid. Each part writes SVG elements into a sink at a
-// given position; the caller writes the enclosing <svg> element.
+// factors, the top models), the panel of the factor probabilities against
+// a prior grid, and the panel of the effects (half-normal plot, Pareto
+// chart). Each part writes SVG elements into a sink at a given position;
+// the caller writes the enclosing <svg> element.
 #pragma once
 #include <string>
 #include <vector>
@@ -81,6 +82,24 @@ int prior_grid_panel_height();
 // most, with the support and that point marked.
 void prior_grid_panel(const ExportInput &in, ResultSink &out, int top, int width,
                       const FigurePalette &palette);
+
+// Round tick values from lo to hi: the multiples of the smallest step of
+// 1, 2, 2.5 or 5 times a power of ten that gives at most `most` of them.
+std::vector<double> nice_ticks(double lo, double hi, int most);
+
+// The height the panel of the effects takes: 0 when the results hold fewer
+// than two least-squares effects (no panel is drawn).
+int effects_panel_height(const ExportInput &in);
+// The x just right of the panel of the effects when it starts at x = left.
+int effects_panel_width(int left);
+
+// The panel of the effects (the results must hold at least two
+// least-squares effects), from y = top and x = left: the half-normal plot
+// of the least-squares effects (Daniel 1959) with Lenth's margins ME and
+// SME when the results hold them, and the Pareto chart of the largest
+// |effects|; positive effects in the factor colour, negative ones in the
+// model colour.
+void effects_panel(const ExportInput &in, ResultSink &out, int top, int left, const FigurePalette &palette);
 
 // Text for an SVG (or HTML) text node or attribute: &, <, >, " and ' as
 // entities, and control characters that XML does not allow left out.

@@ -20,11 +20,20 @@ For each case the program runs in a temporary directory with --html. Then:
   - labels with markup show as text: the parsed text holds them as typed;
   - the folded report is the log file, character for character, or its
     first megabyte up to a line end for a longer log;
-  - the page of a run of 2^20 - 1 models stays under 2 MB.
+  - the page of a run of 2^20 - 1 models stays under 2 MB;
+  - with the page's run written as JSON too (EFFECT_CASES: the reactor
+    example, and a table in natural units with markup in its names): the
+    effects table holds every effect of the JSON with its name, posterior
+    mean and sign, SD, P(effect > 0) and least-squares estimate; each
+    summary sentence states the direction and size of the factor's main
+    effect as the JSON has it, in the factor's own levels when the table
+    codes them; the coding table holds the table's values; the half-normal
+    figure's description gives Lenth's ME and SME.
 Prints one line per case and "N passed, M failed".
 """
 import html
 import html.parser
+import json
 import os
 import re
 import subprocess
@@ -201,6 +210,120 @@ CASES = [
 ]
 
 
+def natural_table():
+    """A 2^3 factorial in the factors' own units, names and a level with
+    markup; the response rises 8 with temperature and falls 5 with the
+    <script> catalyst."""
+    noise = [0.3, -0.2, 0.1, 0.4, -0.3, 0.2, -0.1, -0.4]
+    text = 'Temp <C>,<script>x</script>,"Time, min",Yield & co\n'
+    for r in range(8):
+        t, c, m = (r & 1) * 2 - 1, (r >> 1 & 1) * 2 - 1, (r >> 2) * 2 - 1
+        text += "%s,%s,%s,%.2f\n" % (150 + 15 * (t + 1), "old<b>" if c < 0 else "new&", 10 + 5 * (m + 1),
+                                     60 + 4 * t - 2.5 * c + noise[r])
+    return text
+
+
+# name, file name, design text (or a function of the source directory),
+# options, the expected coding: name -> (low, high, centre); None for a
+# design file.
+EFFECT_CASES = [
+    ("reactor12", "reactor12.txt", example("reactor12"), [], None),
+    ("natural", "natural.csv", lambda source: natural_table(), [],
+     {"Temp <C>": ("150", "180", ""), "<script>x</script>": ("old<b>", "new&", ""), "Time, min": ("10", "20", "")}),
+]
+
+
+def number(text):
+    """A number as the page writes it: a minus sign U+2212, a dash for none."""
+    text = text.strip().replace("\u2212", "-")
+    return None if text in ("\u2014", "") else float(text)
+
+
+def close(a, b, digits):
+    """Whether a rounded to `digits` significant digits reads as b."""
+    if a is None or b is None:
+        return a is None and b is None
+    return abs(a - b) <= 0.51 * 10 ** -(digits - 1) * max(abs(b), 1e-300) + 1e-12
+
+
+def check_effects_case(program, source, name, file_name, text, options, coding):
+    fail = Failures()
+    with tempfile.TemporaryDirectory(prefix="bsc-html-") as tmp:
+        with open(os.path.join(tmp, file_name), "w", encoding="utf-8") as f:
+            f.write(text(source))
+        run = subprocess.run([program, file_name, "--html=page.html", "--json=run.json"] + options, cwd=tmp,
+                             stdin=subprocess.DEVNULL, capture_output=True)
+        if not fail.check(run.returncode == 0, f"status {run.returncode}: {run.stdout[-300:]!r}"):
+            return fail
+        page = open(os.path.join(tmp, "page.html"), encoding="utf-8").read()
+        doc = json.load(open(os.path.join(tmp, "run.json"), encoding="utf-8"))
+    builder = TreeBuilder()
+    builder.feed(page)
+    builder.close()
+    root = builder.root
+    check_structure(page, root, builder, fail)
+    effects = doc["effects"]["effects"]
+    tables = {t.attrs.get("aria-labelledby"): t for t in root.all("table")}
+    if fail.check("effects-h" in tables, "an effects table"):
+        rows = {}
+        for tr in next(tables["effects-h"].all("tbody")).all("tr"):
+            rows[next(tr.all("th")).content()] = [td.content() for td in tr.all("td")]
+        fail.check(sorted(rows) == sorted(e["code"] for e in effects), f"the effects {sorted(rows)} are the JSON's")
+        for e in effects:
+            row = rows.get(e["code"])
+            if row is None:
+                continue
+            fail.check(row[0] == e["name"], f"{e['code']}: name {row[0]!r} vs {e['name']!r}")
+            fail.check(close(number(row[1]), e["mean"], 4), f"{e['code']}: mean {row[1]} vs {e['mean']}")
+            fail.check(e["mean"] <= 0 or row[1].startswith("+"), f"{e['code']}: a positive mean has its sign")
+            fail.check(close(number(row[2]), e["sd"], 6), f"{e['code']}: SD {row[2]} vs {e['sd']}")
+            fail.check(abs(number(row[3]) - e["prob_positive"]) <= 5.1e-5, f"{e['code']}: P {row[3]}")
+            fail.check(close(number(row[4]), e["least_squares"], 4), f"{e['code']}: LS {row[4]} vs {e['least_squares']}")
+    # Each active factor's sentence: direction, size, P(effect > 0), levels.
+    summary = next(s for s in root.all("section") if s.attrs.get("id") == "summary")
+    sentences = [li.content() for li in summary.all("li")]
+    fail.check(sentences, "the summary names active factors")
+    for sentence in sentences:
+        letter = sentence.split()[0]
+        main = next((e for e in effects if e["code"] == letter), None)
+        if not fail.check(main is not None, f"{letter} has a main effect in the JSON"):
+            continue
+        word = "raises" if main["mean"] > 0 else "lowers"
+        size = re.search(r"the response by about (\d+(?:\.\d+)?(?:e[+-]?\d+)?) \(P\(effect > 0\) = ([\d.]+)\)", sentence)
+        fail.check(f"{word} the response" in sentence and size is not None, f"{letter}: {word}, in {sentence!r}")
+        if size:
+            fail.check(close(float(size.group(1)), abs(main["mean"]), 3), f"{letter}: size {size.group(1)} vs {main['mean']}")
+            fail.check(abs(float(size.group(2)) - main["prob_positive"]) <= 0.0051, f"{letter}: P {size.group(2)}")
+        if coding:
+            low, high, _ = coding[main["name"]]
+            fail.check(f"from {low} to {high}" in sentence, f"{letter}: the levels {low}, {high} in {sentence!r}")
+        else:
+            fail.check("from its low to its high level" in sentence, f"{letter}: coded levels in {sentence!r}")
+    if coding:
+        if fail.check("coding-h" in tables, "a coding table"):
+            got = {}
+            for tr in next(tables["coding-h"].all("tbody")).all("tr"):
+                cells = [td.content() for td in tr.all("td")]
+                got[cells[0]] = (cells[1], cells[2], "" if cells[3] == "\u2014" else cells[3])
+            fail.check(got == coding, f"the coding {got}")
+        for name_text in coding:
+            fail.check(name_text in root.content(), f"the name {name_text!r} shows as text")
+        fail.check("<script>x" not in page and "old<b>" not in page, "names and levels escaped")
+    else:
+        fail.check("coding-h" not in tables, "no coding table for a design file")
+    figure = next((s for s in root.all("svg") if s.attrs.get("aria-labelledby", "").startswith("fig-effects")), None)
+    if fail.check(figure is not None, "a half-normal figure"):
+        desc = next(figure.all("desc")).content()
+        lenth = doc["lenth"]
+        if lenth["applies"]:
+            me = re.search(r"ME = (\d+(?:\.\d+)?(?:e[+-]?\d+)?) and simultaneous margin SME = (\d+(?:\.\d+)?(?:e[+-]?\d+)?)", desc)
+            fail.check(me is not None and close(float(me.group(1)), lenth["me"], 3) and
+                       close(float(me.group(2)), lenth["sme"], 3), f"ME and SME in {desc[:200]!r}")
+        fail.check(len(list(figure.all("circle"))) == sum(e["least_squares"] is not None for e in effects),
+                   "a point for every least-squares effect")
+    return fail
+
+
 def check_structure(text, root, builder, fail):
     fail.check(text.startswith("<!DOCTYPE html>\n"), "the page starts with <!DOCTYPE html>")
     fail.check(not builder.errors, f"nesting: {builder.errors[:5]}")
@@ -315,7 +438,8 @@ def check_case(program, source, name, text, options):
         if fail.check(follow is not None, "a follow-up table"):
             fail.check(len(list(next(follow.all("tbody")).all("tr"))) == 2, "two follow-up runs")
     figures = list(sections["figures"].all("svg"))
-    fail.check(len(figures) == (3 if any("grid" in o for o in options) else 2), "the figures")
+    fail.check(len(figures) == (3 if any("grid" in o for o in options) else 2) + ("fig-effects" in text),
+               "the figures")
 
     details = next(sections["report"].all("details"), None)
     if fail.check(details is not None, "the report folded in <details>"):
@@ -337,6 +461,17 @@ def main():
     for name, text, options in CASES:
         fail = check_case(program, source, name, text, options)
         title = " ".join([name] + options)
+        if fail:
+            failed += 1
+            print(f"FAILED {title}: {len(fail)} differences")
+            for message in fail[:20]:
+                print("   ", message)
+        else:
+            passed += 1
+            print(f"ok     {title}")
+    for name, file_name, text, options, coding in EFFECT_CASES:
+        fail = check_effects_case(program, source, name, file_name, text, options, coding)
+        title = " ".join([file_name, "--json"] + options)
         if fail:
             failed += 1
             print(f"FAILED {title}: {len(fail)} differences")
