@@ -54,7 +54,7 @@ void name_columns(Design &design) {
 }
 
 std::string factor_code(int c) {
-  static const std::string alphabet = factor_letters(25);
+  constexpr char alphabet[] = "ABCDEFGHJKLMNOPQRSTUVWXYZ";  // the factor letters: no I
   if (c < 25) return std::string(1, alphabet[static_cast<size_t>(c)]);
   const int k = c - 25;
   return std::string{alphabet[static_cast<size_t>(k / 25 % 25)], alphabet[static_cast<size_t>(k % 25)]};

@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <exception>
 #include <map>
-#include <thread>
 
 #include "engine/calcmodels.h"
 #include "engine/modelspace.h"
 #include "engine/priorgrid.h"
 #include "numeric/cholesky.h"
 #include "support/error.h"
+#include "support/parallel.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -51,13 +51,21 @@ double interaction_probability(const InteractionProbs &q, int in, int order) {
   return in > 0 ? q.some : q.none;
 }
 
+// ln Gamma(x) for x > 0 by lgamma_r, which, unlike lgamma, leaves the
+// process-wide sign variable alone: the walkers call it on several threads.
+double log_gamma(double x) {
+  int sign = 0;
+  return lgamma_r(x, &sign);
+}
+
 // log p_main(k): the prior of the main-effect part of a model with k of
 // the p main effects.
 double log_main_prior(const EffectsPrior &prior, double pi, int p, int k) {
   if (prior.beta_pi()) {
     const double a = prior.beta_a, b = prior.beta_b;
     // log B(a + k, b + p - k) - log B(a, b)
-    return lgamma(a + k) + lgamma(b + p - k) - lgamma(a + b + p) - (lgamma(a) + lgamma(b) - lgamma(a + b));
+    return log_gamma(a + k) + log_gamma(b + p - k) - log_gamma(a + b + p) -
+           (log_gamma(a) + log_gamma(b) - log_gamma(a + b));
   }
   return k * log(pi) + (p - k) * log1p(-pi);
 }
@@ -700,8 +708,7 @@ EffectsResults analyse_effects(const Design &design, const Settings &settings) {
 
   const std::vector<Task> tasks = make_tasks(space);
   std::vector<Tally> tallies(tasks.size());
-  int threads = settings.effects.threads > 0 ? settings.effects.threads
-                                             : static_cast<int>(std::thread::hardware_concurrency());
+  int threads = thread_count(settings.effects.threads > 0 ? settings.effects.threads : settings.threads);
   threads = std::max(1, std::min(threads, static_cast<int>(tasks.size())));
   std::atomic<size_t> next{0};
   std::vector<std::exception_ptr> failures(tasks.size());
@@ -715,13 +722,8 @@ EffectsResults analyse_effects(const Design &design, const Settings &settings) {
       }
     }
   };
-  if (threads == 1) {
-    work();
-  } else {
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; t++) pool.emplace_back(work);
-    for (std::thread &t : pool) t.join();
-  }
+  // One walker per thread, each taking the next task until none is left.
+  parallel_for(threads, threads, [&](int) { work(); });
   for (const std::exception_ptr &failure : failures)
     if (failure) std::rethrow_exception(failure);
 
