@@ -431,7 +431,30 @@ void factors_table(const ExportInput &in, ResultSink &out) {
     out.printf("<p>Posterior probability that no factor is active: %s.</p>\n", fixed(t.none_active, 4).c_str());
 }
 
+// The effects space's best models, by their effects.
+void effect_models_table(const ExportInput &in, ResultSink &out) {
+  const EffectsResults &r = *in.results.effects_space;
+  out.put("<h3 id=\"models-h\">Models</h3>\n");
+  out.printf("<p>The %zu most probable of the %s models of effects weighed (the effects space). The model "
+             "of no effect has probability %s.</p>\n",
+             r.top.size(), grouped(r.weighed).c_str(), probability(r.none_active).c_str());
+  out.put("<div class=\"scroll\">\n<table class=\"sortable\" aria-labelledby=\"models-h\">\n"
+          "<caption>Top models</caption>\n<thead><tr><th scope=\"col\">Rank</th><th scope=\"col\">Model</th>"
+          "<th scope=\"col\">Effects</th><th scope=\"col\">Posterior probability</th></tr></thead>\n<tbody>\n");
+  int rank = 0;
+  for (const EffectModel &m : r.top)
+    out.printf("<tr><td class=\"num\">%d</td><th scope=\"row\">%s</th><td class=\"num\">%zu</td>"
+               "<td class=\"num\" data-sort=\"%s\">%s</td></tr>\n",
+               ++rank, esc(effect_model_name(r, m)).c_str(), m.effects.size(), sort_key(m.probability).c_str(),
+               probability(m.probability).c_str());
+  out.put("</tbody>\n</table>\n</div>\n");
+}
+
 void models_table(const ExportInput &in, ResultSink &out) {
+  if (in.results.effects_space) {
+    effect_models_table(in, out);
+    return;
+  }
   const ModelTable &models = in.results.models;
   int with_posterior = 0;
   for (const ModelEntry &m : models) with_posterior += has_posterior(in.settings.model_space, m) ? 1 : 0;
@@ -665,6 +688,12 @@ HtmlSummary html_summary(const ExportInput &in) {
   if (best != nullptr && best->nf == 0) {
     s.none_best = true;
     s.none_probability = best->postprob;
+  }
+  // The effects space: the model of no effect may be the most probable.
+  if (in.results.effects_space && !in.results.effects_space->top.empty() &&
+      in.results.effects_space->top[0].effects.empty()) {
+    s.none_best = true;
+    s.none_probability = in.results.effects_space->top[0].probability;
   }
   // The best model as large as the model set allows: a larger one might
   // fit better.

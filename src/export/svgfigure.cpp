@@ -226,6 +226,18 @@ std::vector<BarRow> factor_bar_rows(const ExportInput &in, const FigurePalette &
 std::vector<BarRow> model_bar_rows(const ExportInput &in, const FigurePalette &palette, int count,
                                    bool aliases) {
   std::vector<BarRow> rows;
+  if (in.results.effects_space) {
+    // The effects space: its best models, named by their effects.
+    const EffectsResults &r = *in.results.effects_space;
+    for (const EffectModel &m : r.top) {
+      if (static_cast<int>(rows.size()) >= count) break;
+      const std::string name = effect_model_name(r, m);
+      char tip[32];
+      snprintf(tip, sizeof tip, ": %.6g", m.probability);
+      rows.push_back({"", name, name + tip, m.probability, palette.model});
+    }
+    return rows;
+  }
   for (int32_t i : in.results.ranked_by_postprob()) {
     if (static_cast<int>(rows.size()) >= count) break;
     const ModelEntry &m = in.results.models[i];

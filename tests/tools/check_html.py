@@ -453,6 +453,36 @@ def check_case(program, source, name, text, options):
     return fail
 
 
+def check_effects_space_case(program, source):
+    """The effects space (--recommended on the cast-fatigue example): the page
+    is valid and its table of models is the JSON's top models, in order."""
+    fail = Failures()
+    with tempfile.TemporaryDirectory(prefix="bsc-html-") as tmp:
+        with open(os.path.join(tmp, "cf.txt"), "w", encoding="utf-8") as f:
+            f.write(example("castfatigue12")(source))
+        run = subprocess.run([program, "cf.txt", "--recommended", "--html=page.html", "--json=run.json"], cwd=tmp,
+                             stdin=subprocess.DEVNULL, capture_output=True)
+        if not fail.check(run.returncode == 0, f"status {run.returncode}: {run.stdout[-300:]!r}"):
+            return fail
+        page = open(os.path.join(tmp, "page.html"), encoding="utf-8").read()
+        doc = json.load(open(os.path.join(tmp, "run.json"), encoding="utf-8"))
+    builder = TreeBuilder()
+    builder.feed(page)
+    builder.close()
+    root = builder.root
+    check_structure(page, root, builder, fail)
+    tables = {t.attrs.get("aria-labelledby"): t for t in root.all("table")}
+    top = doc["effects_space"]["top_models"]
+    if fail.check("models-h" in tables, "a models table"):
+        rows = [(next(tr.all("th")).content(), [td.content() for td in tr.all("td")])
+                for tr in next(tables["models-h"].all("tbody")).all("tr")]
+        fail.check([r[0] for r in rows] == [m["name"] for m in top], f"models {[r[0] for r in rows]}")
+        for (name, cells), m in zip(rows, top):
+            # Four decimals.
+            fail.check(abs(number(cells[-1]) - m["probability"]) <= 0.51e-4, f"{name}: {cells[-1]} vs {m['probability']}")
+    return fail
+
+
 def main():
     program, source = os.path.abspath(sys.argv[1]), sys.argv[2]
     passed = failed = 0
@@ -480,6 +510,15 @@ def main():
         else:
             passed += 1
             print(f"ok     {title}")
+    fail = check_effects_space_case(program, source)
+    if fail:
+        failed += 1
+        print(f"FAILED castfatigue12 --recommended: {len(fail)} differences")
+        for message in fail[:20]:
+            print("   ", message)
+    else:
+        passed += 1
+        print("ok     castfatigue12 --recommended")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 
