@@ -43,27 +43,51 @@ def _number_text(v):
     return str(int(v)) if v.is_integer() and abs(v) < 1e15 else repr(v)
 
 
+def _joined_text(value, name, form, prefix=""):
+    """A keyword given as a text or a tuple of numbers: the tuple as the
+    command line's text (prefix, then the numbers joined by the separator)."""
+    if value is None or isinstance(value, str):
+        return value
+    sep, count = form
+    try:
+        numbers = [_number_text(v) for v in value]
+    except (TypeError, ValueError):
+        numbers = []
+    if len(numbers) != count:
+        raise ValueError(f"{name} must be a text or a tuple of {count} numbers")
+    return prefix + sep.join(numbers)
+
+
 def _options(pi, gamma, alpha, null, max_factors, order, keep_aliased, blocks, gamma_int, max_models,
-             gamma_grid, pi_grid):
+             gamma_grid, pi_grid, model_space=None, heredity=None, heredity_probs=None, pi_prior=None,
+             gamma_prior=None, recommended=False, threads=None):
     o = _core.Options()
     o.pi = float(pi)
     o.gamma = float(gamma)
     o.alpha = float(alpha)
     o.null = bool(null)
     o.max_factors = int(max_factors)
-    o.order = int(order)
+    o.order = None if order is None else int(order)
     o.keep_aliased = bool(keep_aliased)
     o.blocks = int(blocks)
     o.gamma_int = None if gamma_int is None else float(gamma_int)
     o.max_models = int(max_models)
     o.gamma_grid = _grid_text(gamma_grid, "gamma_grid")
     o.pi_grid = _grid_text(pi_grid, "pi_grid")
+    o.threads = None if threads is None else int(threads)
+    o.model_space = None if model_space is None else str(model_space)
+    o.heredity = None if heredity is None else str(heredity)
+    o.heredity_probs = _joined_text(heredity_probs, "heredity_probs", (",", 3))
+    o.pi_prior = _joined_text(pi_prior, "pi_prior", (":", 2), "beta:")
+    o.gamma_prior = _grid_text(gamma_prior, "gamma_prior")
+    o.recommended = bool(recommended)
     return o
 
 
 def analyse(data, response=None, factors=None, *, pi=0.25, gamma=2.5, alpha=2.0, null=False, max_factors=3,
-            order=3, keep_aliased=False, blocks=0, gamma_int=None, max_models=16777216, gamma_grid=None,
-            pi_grid=None, heading=None):
+            order=None, keep_aliased=False, blocks=0, gamma_int=None, max_models=16777216, gamma_grid=None,
+            pi_grid=None, model_space=None, heredity=None, heredity_probs=None, pi_prior=None, gamma_prior=None,
+            recommended=False, threads=None, heading=None):
     """Analyses a screening design; returns an Analysis.
 
     data      a pandas DataFrame, its factor columns in natural units or as
@@ -80,11 +104,18 @@ def analyse(data, response=None, factors=None, *, pi=0.25, gamma=2.5, alpha=2.0,
     gamma_grid, pi_grid  the extension options --null, --max-factors ...;
               a grid is the text "LO:HI:N" or a tuple (lo, hi, n). A keyword
               at its default counts as not given: max_factors=3 on a design
-              of two factors is the program without --max-factors.
+              of two factors is the program without --max-factors. order:
+              None is 3 (2 in the effects space).
+    model_space, heredity, heredity_probs, pi_prior, gamma_prior,
+    recommended, threads  --model-space=factors|effects, --heredity=...,
+              --heredity-probs ("P11,P10,P00" or a tuple), --pi-prior
+              ("beta:A:B" or a tuple (a, b)), --gamma-prior ("LO:HI:N" or a
+              tuple), --recommended and --threads=N.
     heading   the design's heading, as a design file's first line.
     """
     options = _options(pi, gamma, alpha, null, max_factors, order, keep_aliased, blocks, gamma_int, max_models,
-                       gamma_grid, pi_grid)
+                       gamma_grid, pi_grid, model_space, heredity, heredity_probs, pi_prior, gamma_prior,
+                       recommended, threads)
     heading = _DEFAULT_HEADING if heading is None else str(heading)
     if _is_dataframe(data):
         return Analysis(_analyse_frame(data, response, factors, heading, options))
@@ -148,6 +179,12 @@ class Analysis:
     lenth       dict of Lenth's figures of the least-squares effects
                 (contrasts, s0, pse, df, t_me, t_sme, me, sme), or None when
                 they do not apply (a design not orthogonal or replicated).
+    effects_space  the effects space's results (model_space="effects" or
+                recommended=True), else None: a dict of "effects" (DataFrame:
+                name, label, order, probability of inclusion), "top_models"
+                (DataFrame: name, probability; best first),
+                "no_effect_active" and "alias_groups" (lists of effect
+                names). The factors' probabilities stay in .factors.
     coding      DataFrame of a DataFrame design's coding: name and the
                 values coded low (-1), high (+1) and centre (0; None without
                 one); None for an array design.
@@ -200,6 +237,16 @@ class Analysis:
             import pandas
             self._effects = pandas.DataFrame(self._state.effect_columns())
         return self._effects
+
+    @property
+    def effects_space(self):
+        space = self._state.effects_space()
+        if space is None:
+            return None
+        import pandas
+        space["effects"] = pandas.DataFrame(space["effects"])
+        space["top_models"] = pandas.DataFrame(space["top_models"])
+        return space
 
     @property
     def lenth(self):

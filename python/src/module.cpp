@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "engine/analysis.h"
+#include "engine/effectspace.h"
+#include "engine/priorgrid.h"
 #include "engine/table.h"
 #include "export/jsonexport.h"
 #include "export/results.h"
@@ -112,12 +114,18 @@ std::string format(const char *fmt, double a) {
 struct Options {
   double pi = 0.25, gamma = 2.5, alpha = 2.0;
   bool null_model = false;
-  long long max_factors = 3, order = 3;
+  long long max_factors = 3;
+  std::optional<long long> order;  // None: 3, or 2 in the effects space
+  std::optional<long long> threads;
   bool keep_aliased = false;
   long long blocks = 0;
   std::optional<double> gamma_int;
   long long max_models = 16777216;
   std::optional<std::string> gamma_grid, pi_grid;
+  // The effects space: --model-space, --heredity, --heredity-probs,
+  // --pi-prior, --gamma-prior and --recommended.
+  std::optional<std::string> model_space, heredity, heredity_probs, pi_prior, gamma_prior;
+  bool recommended = false;
 };
 
 // The settings of the options, checked as the command line and the design
@@ -159,9 +167,11 @@ Settings settings_of(const Options &o, RunDescription &run) {
     space.max_factors = in_range("max-factors", o.max_factors, 1, 61);
     given("max-factors", int64_t{space.max_factors}, int_word("max-factors", o.max_factors));
   }
-  if (o.order != space.order) {
-    space.order = in_range("order", o.order, 1, 61);
-    given("order", int64_t{space.order}, int_word("order", o.order));
+  // order=3 counts as given in the effects space, whose own default is 2.
+  const bool effects_wanted = o.recommended || (o.model_space && *o.model_space == "effects");
+  if (o.order && (*o.order != space.order || effects_wanted)) {
+    space.order = in_range("order", *o.order, 1, 61);
+    given("order", int64_t{space.order}, int_word("order", *o.order));
   }
   if (o.keep_aliased) {
     space.keep_aliased = 1;
@@ -183,16 +193,53 @@ Settings settings_of(const Options &o, RunDescription &run) {
     space.max_models = in_range("max-models", o.max_models, 1, INT32_MAX - 8);
     given("max-models", int64_t{space.max_models}, int_word("max-models", o.max_models));
   }
-  auto grid = [&](const char *name, const std::optional<std::string> &text, GridSpec *spec,
-                  const char *(*parse)(const char *, GridSpec *)) {
+  if (o.threads) {
+    s.threads = in_range("threads", *o.threads, 1, 1024);
+    given("threads", int64_t{s.threads}, int_word("threads", *o.threads));
+  }
+  // A text option: refused as the command line refuses its word, else
+  // read by parse.
+  auto text_option = [&](const char *name, const std::optional<std::string> &text, auto parse) {
     if (!text) return;
     const std::string word = std::string("--") + name + "=" + *text;
     if (text->empty()) refuse_option(word, "a value must follow `='");
-    if (const char *why = parse(text->c_str(), spec)) refuse_option(word, why);
+    if (const char *why = parse(text->c_str())) refuse_option(word, why);
     given(name, *text, word);
   };
-  grid("gamma-grid", o.gamma_grid, &s.gamma_grid, parse_gamma_grid);
-  grid("pi-grid", o.pi_grid, &s.pi_grid, parse_pi_grid);
+  text_option("gamma-grid", o.gamma_grid, [&](const char *t) { return parse_gamma_grid(t, &s.gamma_grid); });
+  text_option("pi-grid", o.pi_grid, [&](const char *t) { return parse_pi_grid(t, &s.pi_grid); });
+
+  // The effects space as the command line reads it: --recommended first,
+  // then each option given, which overrides what --recommended sets.
+  EffectsPrior &prior = s.effects;
+  if (o.recommended) {
+    prior.kind = SpaceKind::Effects;
+    prior.heredity = Heredity::Strong;
+    prior.beta_a = prior.beta_b = 1;
+    prior.gamma_prior = GridSpec{0.5, 5, 10};
+    space.with_null = 1;
+  }
+  text_option("model-space", o.model_space, [&](const char *t) { return parse_model_space(t, &prior); });
+  text_option("heredity", o.heredity, [&](const char *t) { return parse_heredity(t, &prior); });
+  text_option("heredity-probs", o.heredity_probs, [&](const char *t) { return parse_heredity_probs(t, &prior); });
+  text_option("pi-prior", o.pi_prior, [&](const char *t) { return parse_pi_prior(t, &prior); });
+  text_option("gamma-prior", o.gamma_prior, [&](const char *t) { return parse_gamma_grid(t, &prior.gamma_prior); });
+  if (o.recommended) given("recommended", true, "--recommended");
+  const bool effects = prior.kind == SpaceKind::Effects;
+  const std::pair<const char *, const std::optional<std::string> *> prior_options[] = {
+      {"heredity", &o.heredity}, {"heredity-probs", &o.heredity_probs}, {"pi-prior", &o.pi_prior},
+      {"gamma-prior", &o.gamma_prior}};
+  for (const auto &[name, text] : prior_options)
+    if (*text && !effects)
+      refuse_option(std::string("--") + name + "=" + **text,
+                    "it shapes the prior of the effects space, so it needs --model-space=effects");
+  if (!effects) return s;
+  if (o.max_factors != ModelSpace().max_factors)
+    refuse_option(int_word("max-factors", o.max_factors), "the effects space (--model-space=effects) does not offer it");
+  if (o.gamma_grid) refuse_option("--gamma-grid=" + *o.gamma_grid, "the effects space (--model-space=effects) does not offer it");
+  if (o.pi_grid) refuse_option("--pi-grid=" + *o.pi_grid, "the effects space (--model-space=effects) does not offer it");
+  // Interactions of two factors unless order says otherwise.
+  if (!o.order) space.order = 2;
   return s;
 }
 
@@ -366,7 +413,7 @@ py::dict design_info(const State &s) {
 }
 
 // The factor table: one row per screened factor, its share of the weight
-// under every weighting.
+// under every weighting (NaN under one not computed).
 py::dict factor_columns(const State &s) {
   const Design &d = s->design;
   const FactorWeightTables &tables = s->results.weights;
@@ -377,7 +424,14 @@ py::dict factor_columns(const State &s) {
     names.push_back(factor_name(d, c));
     letters.emplace_back(1, d.letters[static_cast<size_t>(c)]);
     columns.push_back(c + 1);
-    for (int w = 0; w < kWeightings; w++) share[w].push_back(tables.by[w].shares[static_cast<size_t>(c)]);
+    // The effects space weighs the factors by posterior probability alone:
+    // NaN under the weightings it has not computed.
+    for (int w = 0; w < kWeightings; w++) {
+      const std::vector<double> &shares = tables.by[w].shares;
+      share[w].push_back(tables.by[w].computed && static_cast<size_t>(c) < shares.size()
+                             ? shares[static_cast<size_t>(c)]
+                             : std::nan(""));
+    }
   }
   py::dict out;
   out["name"] = names;
@@ -546,6 +600,48 @@ py::dict effect_columns(const State &s) {
   return out;
 }
 
+// The effects space's results under the JSON document's names: "effects"
+// (name, label, order, probability) and "top_models" (name, probability) as
+// columns, "no_effect_active" and "alias_groups" (lists of effect names);
+// None outside the effects space.
+py::object effects_space_columns(const State &s) {
+  if (!s->results.effects_space) return py::none();
+  const EffectsResults &r = *s->results.effects_space;
+  std::vector<std::string> names, labels;
+  std::vector<int> order;
+  for (const CandidateEffect &e : r.effects) {
+    names.push_back(e.name);
+    labels.push_back(valid_utf8(effect_label(s->design, e)));
+    order.push_back(e.order);
+  }
+  py::dict effects;
+  effects["name"] = names;
+  effects["label"] = labels;
+  effects["order"] = order;
+  effects["probability"] = doubles(r.effect_probability);
+  std::vector<std::string> model_names;
+  std::vector<double> model_probability;
+  for (const EffectModel &m : r.top) {
+    model_names.push_back(effect_model_name(r, m));
+    model_probability.push_back(m.probability);
+  }
+  py::dict top;
+  top["name"] = model_names;
+  top["probability"] = doubles(model_probability);
+  py::list aliases;
+  for (const std::vector<int32_t> &group : r.aliases) {
+    py::list members;
+    for (int32_t e : group) members.append(r.effects[static_cast<size_t>(e)].name);
+    aliases.append(members);
+  }
+  py::dict out;
+  out["effects"] = effects;
+  out["top_models"] = top;
+  out["no_effect_active"] = r.none_active;
+  out["alias_groups"] = aliases;
+  return out;
+}
+
 // Lenth's figures of the least-squares effects, under the JSON document's
 // keys; None when they do not apply.
 py::object lenth_figures(const State &s) {
@@ -604,6 +700,8 @@ py::dict follow_up_step(const State &s, long long n, const std::optional<std::st
     Settings settings = s->settings;
     FollowUpSettings &f = settings.follow_up;
     f.runs = in_range("follow-up", n, 1, 64);
+    if (settings.effects.kind == SpaceKind::Effects)
+      refuse_option(int_word("follow-up", n), "the effects space (--model-space=effects) does not offer it");
     f.md_models = in_range("md-models", md_models, 2, 1024);
     f.starts = in_range("starts", starts, 1, 1000000);
     f.top = in_range("top", top, 1, 100);
@@ -691,7 +789,14 @@ PYBIND11_MODULE(_core, m) {
       .def_readwrite("gamma_int", &Options::gamma_int)
       .def_readwrite("max_models", &Options::max_models)
       .def_readwrite("gamma_grid", &Options::gamma_grid)
-      .def_readwrite("pi_grid", &Options::pi_grid);
+      .def_readwrite("pi_grid", &Options::pi_grid)
+      .def_readwrite("threads", &Options::threads)
+      .def_readwrite("model_space", &Options::model_space)
+      .def_readwrite("heredity", &Options::heredity)
+      .def_readwrite("heredity_probs", &Options::heredity_probs)
+      .def_readwrite("pi_prior", &Options::pi_prior)
+      .def_readwrite("gamma_prior", &Options::gamma_prior)
+      .def_readwrite("recommended", &Options::recommended);
 
   py::class_<AnalysisState, std::shared_ptr<AnalysisState>>(m, "State", "The results of one analysis.")
       .def("design_info", [](const State &s) { return design_info(s); })
@@ -700,6 +805,7 @@ PYBIND11_MODULE(_core, m) {
       .def("prior_grid", &prior_grid, py::arg("gamma_grid") = py::none(), py::arg("pi_grid") = py::none())
       .def("effect_columns", [](const State &s) { return effect_columns(s); })
       .def("lenth", [](const State &s) { return lenth_figures(s); })
+      .def("effects_space", [](const State &s) { return effects_space_columns(s); })
       .def("coding_columns", [](const State &s) { return coding_columns(s); })
       .def("to_json", &to_json)
       .def("follow_up", &follow_up_step, py::arg("n"), py::arg("candidates") = py::none(), py::arg("md_models") = 32,
