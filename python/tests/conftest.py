@@ -12,7 +12,8 @@ import numpy as np
 import pytest
 
 SOURCE_DIR = pathlib.Path(os.environ.get("BAYESCREEN_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
-EXAMPLES = sorted((SOURCE_DIR / "examples").glob("*.txt"))
+# The example designs (not the logs that make demo leaves beside them).
+EXAMPLES = sorted(p for p in (SOURCE_DIR / "examples").glob("*.txt") if not p.name.endswith(".out.txt"))
 
 
 @pytest.fixture(scope="session")
