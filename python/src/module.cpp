@@ -33,6 +33,7 @@
 #include "export/jsonexport.h"
 #include "export/results.h"
 #include "support/error.h"
+#include "support/textbuf.h"
 #include "support/linereader.h"
 #include "support/showplaces.h"
 #include "support/version.h"
@@ -102,12 +103,6 @@ int32_t in_range(const char *name, long long v, long long lo, long long hi) {
   return static_cast<int32_t>(v);
 }
 
-std::string format(const char *fmt, double a) {
-  char text[200];
-  snprintf(text, sizeof text, fmt, a);
-  return text;
-}
-
 // ---- Options -----------------------------------------------------------------------
 
 // The options of an analysis as the keywords of bayescreen.analyse give them.
@@ -134,13 +129,13 @@ struct Options {
 Settings settings_of(const Options &o, RunDescription &run) {
   Settings s;
   if (!std::isfinite(o.pi))
-    throw Error(format("\nILLEGAL VALUE for PI: Pi=%g must be a finite number !\n", o.pi));
+    throw Error(string_printf("\nILLEGAL VALUE for PI: Pi=%g must be a finite number !\n", o.pi));
   if (!std::isfinite(o.gamma))
-    throw Error(format("\nILLEGAL VALUE for GAMMA: Gamma=%g must be a finite number !\n", o.gamma));
+    throw Error(string_printf("\nILLEGAL VALUE for GAMMA: Gamma=%g must be a finite number !\n", o.gamma));
   if (!(o.pi > 0.0 && o.pi < 1.0))
-    throw Error(format("\nILLEGAL VALUE for PI: Pi=%g must lie strictly between 0 and 1 !\n", o.pi));
+    throw Error(string_printf("\nILLEGAL VALUE for PI: Pi=%g must lie strictly between 0 and 1 !\n", o.pi));
   if (!(o.gamma > 0.0))
-    throw Error(format("\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", o.gamma));
+    throw Error(string_printf("\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", o.gamma));
   s.pi = o.pi;
   s.gamma = o.gamma;
   s.alpha = o.alpha;
@@ -279,7 +274,7 @@ Design make_design(std::string heading, int32_t runs, int32_t columns, std::vect
   bool constant = runs >= 2;
   for (int32_t r = 1; r < runs && constant; r++) constant = y[static_cast<size_t>(r)] == y[0];
   if (constant)
-    throw Error(format("\nCONSTANT RESPONSE: every run has the response %g !\n"
+    throw Error(string_printf("\nCONSTANT RESPONSE: every run has the response %g !\n"
                        "Such a design holds no information about any factor.\n",
                        y[0]));
   Design d;

@@ -1,7 +1,6 @@
 #include "engine/candidates.h"
 
 #include <cctype>
-#include <cstdarg>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include "engine/modelspace.h"
 #include "support/error.h"
 #include "support/helpers.h"
+#include "support/textbuf.h"
 
 namespace bayescreen {
 
@@ -40,26 +40,17 @@ bool begins_with_word(const char *line, const char *word) {
   line_error(lines, std::string("\n") + message + "!\n");
 }
 
-// printf into a string.
-__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
-  char text[400];
-  va_list ap;
-  va_start(ap, fmt);
-  vsnprintf(text, sizeof text, fmt, ap);
-  va_end(ap);
-  return text;
-}
 
 // The integer after "=" in a parameter word, or the end of the run.
 int32_t parameter_value(const LineReader &lines, const char *word) {
   const char *value = strchr(word, '=');
-  if (value == nullptr) line_error(lines, format("\nMissing = In parameter option  %s\n", word));
+  if (value == nullptr) line_error(lines, string_printf("\nMissing = In parameter option  %s\n", word));
   value++;
   char *end = nullptr;
   errno = 0;
   const long v = strtol(value, &end, 10);
   if (end == value || *end != '\0' || errno == ERANGE || v < 0 || v > INT32_MAX)
-    line_error(lines, format("\nILLEGAL VALUE In parameter option  %s\n", word));
+    line_error(lines, string_printf("\nILLEGAL VALUE In parameter option  %s\n", word));
   return static_cast<int32_t>(v);
 }
 
@@ -88,20 +79,20 @@ void read_run(const LineReader &lines, const char *line, int32_t run, CandidateR
   for (int j = 0; j < c.columns; j++) {
     while (isspace(static_cast<unsigned char>(*s))) s++;
     if (*s == '\0')
-      line_error(lines, format("\nSHORT LINE for candidate run #%d: read %d level%s, need %d\n", run + 1,
+      line_error(lines, string_printf("\nSHORT LINE for candidate run #%d: read %d level%s, need %d\n", run + 1,
                                j, plural(j), c.columns));
     const char *start = s;
     if (*s == '-') s++;
     if (!is_digit(*s))
-      line_error(lines, format("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
+      line_error(lines, string_printf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
                                run + 1, j + 1));
     char *end = nullptr;
     errno = 0;
     const long v = strtol(start, &end, 10);
     if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-      line_error(lines, format("\nNUMBER TOO LARGE in candidate run #%d, column %d\n", run + 1, j + 1));
+      line_error(lines, string_printf("\nNUMBER TOO LARGE in candidate run #%d, column %d\n", run + 1, j + 1));
     if (*end != '\0' && !isspace(static_cast<unsigned char>(*end)))
-      line_error(lines, format("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
+      line_error(lines, string_printf("\nILLEGAL CHARACTER in candidate run #%d, column %d: levels are whole numbers\n",
                                run + 1, j + 1));
     levels[j] = static_cast<int32_t>(v);
     s = end;
@@ -146,10 +137,10 @@ CandidateRuns read_candidate_file(LineReader &lines, const Design &design, const
     line_error(lines, "The parameter line of the candidate runs needs Nrows= and Ncols=");
   if (rows == 0) line_error(lines, "The candidate file holds no runs (Nrows=0)");
   if (rows > kMaxCandidateRuns)
-    line_error(lines, format("\nTOO MANY CANDIDATE RUNS: Nrows=%d, at most %d are allowed !\n", rows,
+    line_error(lines, string_printf("\nTOO MANY CANDIDATE RUNS: Nrows=%d, at most %d are allowed !\n", rows,
                              kMaxCandidateRuns));
   if (cols != mm)
-    line_error(lines, format("\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=%d, the design has %d column%s !\n",
+    line_error(lines, string_printf("\nCANDIDATE RUNS DO NOT MATCH THE DESIGN: Ncols=%d, the design has %d column%s !\n",
                              cols, mm, plural(mm)));
 
   line = lines.next_kept();
@@ -176,7 +167,7 @@ CandidateRuns read_candidate_file(LineReader &lines, const Design &design, const
     run++;
   }
   if (run < rows)
-    line_error(lines, format("\nSHORT FILE: CANNOT READ %d candidate run%s !\nRead only %d.\n", rows,
+    line_error(lines, string_printf("\nSHORT FILE: CANNOT READ %d candidate run%s !\nRead only %d.\n", rows,
                              plural(rows), run));
   clear_block_columns(c, settings.model_space.blocks);
   for (int col = settings.model_space.blocks; col < design.analysed; col++) c.shown.push_back(col);

@@ -1,7 +1,6 @@
 #include "engine/design.h"
 
 #include <cctype>
-#include <cstdarg>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include "support/helpers.h"
 #include "support/numtext.h"
 #include "support/showplaces.h"
+#include "support/textbuf.h"
 
 namespace bayescreen {
 
@@ -136,20 +136,6 @@ bool begins_with_word(const char *line, const char *word) {
   return line != nullptr && strmatch(line, word) == 0;
 }
 
-// printf into a string.
-__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  va_list again;
-  va_copy(again, ap);
-  const int n = vsnprintf(nullptr, 0, fmt, ap);
-  va_end(ap);
-  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  vsnprintf(text.data(), text.size() + 1, fmt, again);
-  va_end(again);
-  return text;
-}
-
 // The reader of one design file: the reader of its lines, the values read
 // and the design filled as it goes.
 class DesignFileReader {
@@ -203,7 +189,7 @@ int DesignFileReader::find_parameter(const char *word) const {
 
 void DesignFileReader::store_parameter(int k, const char *word, const char *value) {
   auto unreadable = [&] {
-    line_error(format("\nINTERNAL ERROR parsing parameter line!\n"
+    line_error(string_printf("\nINTERNAL ERROR parsing parameter line!\n"
                       "varptr=NULL in PARMVAR array entry #%u (Word=%s)\n",
                       static_cast<unsigned>(k + 1), shownull(word)));
   };
@@ -215,7 +201,7 @@ void DesignFileReader::store_parameter(int k, const char *word, const char *valu
   int32_t *target = k == PARM_NROWS ? &values_.nrows : k == PARM_NCOLS ? &values_.ncols : &values_.nvars;
   const int got = read_int32(value, target);
   if (got == 0) unreadable();
-  if (got < 0) line_error(format("\nVALUE OUT OF RANGE In parameter option  %s\n", word));
+  if (got < 0) line_error(string_printf("\nVALUE OUT OF RANGE In parameter option  %s\n", word));
 }
 
 void DesignFileReader::parse_parameter_line(char *line) {
@@ -231,9 +217,9 @@ void DesignFileReader::parse_parameter_line(char *line) {
       continue;
     }
     const char *value = strchr(word, '=');
-    if (value == nullptr) line_error(format("\nMissing = In parameter option  %s\n", word));
+    if (value == nullptr) line_error(string_printf("\nMissing = In parameter option  %s\n", word));
     while (*value == '=') value++;
-    if (*value == '\0') line_error(format("\nMISSING VALUE In parameter option  %s\n", word));
+    if (*value == '\0') line_error(string_printf("\nMISSING VALUE In parameter option  %s\n", word));
     values_.in_file[k] = true;
     if (values_.on_command_line[k]) continue;  // the command line's value stands
     store_parameter(k, word, value);
@@ -246,8 +232,8 @@ void DesignFileReader::check_given(int k) const {
   PlaceGuard place("Check_Novar");
   const char *name = kParameterKeywords[k].keyname;
   if (!values_.in_file[k] && !values_.on_command_line[k])
-    throw Error(format("\nENTER value for %s in Infile or Command Line!\n", name));
-  if (values_.value(k) == 0.0) throw Error(format("\nILLEGAL ZERO VALUE for %s !\n", name));
+    throw Error(string_printf("\nENTER value for %s in Infile or Command Line!\n", name));
+  if (values_.value(k) == 0.0) throw Error(string_printf("\nILLEGAL ZERO VALUE for %s !\n", name));
 }
 
 // Counts read with a sign are refused when negative, and Ncols is limited to
@@ -255,13 +241,13 @@ void DesignFileReader::check_given(int k) const {
 void DesignFileReader::check_counts() const {
   for (int k : {PARM_NROWS, PARM_NCOLS, PARM_NVARS})
     if (values_.value(k) < 0)
-      throw Error(format("\nILLEGAL NEGATIVE VALUE for %s !\n", kParameterKeywords[k].keyname));
+      throw Error(string_printf("\nILLEGAL NEGATIVE VALUE for %s !\n", kParameterKeywords[k].keyname));
   if (values_.nrows == 0 || values_.ncols == 0 || values_.nvars == 0)
-    throw Error(format("Nrows=%d  Ncols=%d  Nvars=%d:  Too few!\n", values_.nrows, values_.ncols,
+    throw Error(string_printf("Nrows=%d  Ncols=%d  Nvars=%d:  Too few!\n", values_.nrows, values_.ncols,
                        values_.nvars),
                 Channel::ScreenAndLog);
   if (values_.ncols > kMaxColumns)
-    throw Error(format("\nTOO MANY COLUMNS: Ncols=%d, at most %d are allowed !\n", values_.ncols,
+    throw Error(string_printf("\nTOO MANY COLUMNS: Ncols=%d, at most %d are allowed !\n", values_.ncols,
                        kMaxColumns));
 }
 
@@ -272,15 +258,15 @@ void DesignFileReader::check_counts() const {
 void DesignFileReader::check_priors() const {
   const double pi = values_.pi, gamma = values_.gamma;
   if (!std::isfinite(pi))
-    throw Error(format("\nILLEGAL VALUE for PI: Pi=%g must be a finite number !\n", pi));
+    throw Error(string_printf("\nILLEGAL VALUE for PI: Pi=%g must be a finite number !\n", pi));
   if (!std::isfinite(gamma))
-    throw Error(format("\nILLEGAL VALUE for GAMMA: Gamma=%g must be a finite number !\n", gamma));
+    throw Error(string_printf("\nILLEGAL VALUE for GAMMA: Gamma=%g must be a finite number !\n", gamma));
   if (!(pi > 0.0 && pi < 1.0))
-    throw Error(format("\nILLEGAL VALUE for PI: Pi=%g must lie strictly between 0 and 1 !\n", pi));
+    throw Error(string_printf("\nILLEGAL VALUE for PI: Pi=%g must lie strictly between 0 and 1 !\n", pi));
   if (!(gamma > 0.0))
-    throw Error(format("\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", gamma));
+    throw Error(string_printf("\nILLEGAL VALUE for GAMMA: Gamma=%g must be greater than 0 !\n", gamma));
   if (!prior_precision_finite(gamma))
-    throw Error(format("\nILLEGAL VALUE for GAMMA: Gamma=%g is too small: its prior precision 1/Gamma^2 "
+    throw Error(string_printf("\nILLEGAL VALUE for GAMMA: Gamma=%g is too small: its prior precision 1/Gamma^2 "
                        "overflows !\n",
                        gamma));
 }
@@ -303,19 +289,19 @@ void DesignFileReader::add_labels(char *words) {
     if (opens_quote) {
       char *close = strchr(at, '"');
       if (close == nullptr)
-        line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u: the quote after %c= is not closed\n",
+        line_error(string_printf("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u: the quote after %c= is not closed\n",
                           static_cast<unsigned>(design_.labels.size() + 1), word[0]));
       value = value.substr(0, 2) + std::string(word + 3, static_cast<size_t>(close - word - 3));
       at = close + 1;
       if (*at != '\0' && *at != ' ' && *at != '\t')
-        line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u: a blank must follow the closing quote\n",
+        line_error(string_printf("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u: a blank must follow the closing quote\n",
                           static_cast<unsigned>(design_.labels.size() + 1)));
     }
     const int nlab = static_cast<int>(design_.labels.size());
     if (nlab >= kMaxLabels) line_error("MAXIMUM NUMBER of labels: 26");
     const char expected = static_cast<char>('A' + nlab);
     if (toupper(static_cast<unsigned char>(value[0])) != expected || value.size() < 2 || value[1] != '=')
-      line_error(format("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u must begin with %c=\n",
+      line_error(string_printf("SYNTAX ERROR IN LABEL DESIGNATION!\nLabel #%u must begin with %c=\n",
                         static_cast<unsigned>(nlab + 1), expected));
     design_.labels.emplace_back(value.substr(2));
   }
@@ -335,14 +321,14 @@ char *DesignFileReader::read_labels(char *line) {
 }
 
 void DesignFileReader::illegal_character(int j, bool minus, const char *rest) {
-  line_error(format("\nILLEGAL CHARACTER in design matrix!\nj=%d  word=%s%s\n"
+  line_error(string_printf("\nILLEGAL CHARACTER in design matrix!\nj=%d  word=%s%s\n"
                     "Should be only digits and signs !\n",
                     j + 1, minus ? "-" : "", rest),
              Channel::ScreenAndLog);
 }
 
 void DesignFileReader::entry_too_large(int j, bool minus, const char *digits) {
-  line_error(format("\nNUMBER TOO LARGE in design matrix!\nj=%d  word=%s%s\n"
+  line_error(string_printf("\nNUMBER TOO LARGE in design matrix!\nj=%d  word=%s%s\n"
                     "Should be at most %d digits long, from %d to %d !\n",
                     j + 1, minus ? "-" : "", digits, 10, INT_MIN, INT_MAX),
              Channel::ScreenAndLog);
@@ -354,7 +340,7 @@ void DesignFileReader::read_data_row(const char *line, int32_t i) {
   const char *s = line;
   long long run = digits_value(s, &s);
   if (run < 0)
-    line_error(format("\nRUN NUMBER TOO LARGE in data row!\nRow #%u:  word=%.*s\n"
+    line_error(string_printf("\nRUN NUMBER TOO LARGE in data row!\nRow #%u:  word=%.*s\n"
                       "Run numbers must be at most %d !\n",
                       static_cast<unsigned>(i + 1), static_cast<int>(s - line), line, INT_MAX),
                Channel::ScreenAndLog);
@@ -378,14 +364,14 @@ void DesignFileReader::read_data_row(const char *line, int32_t i) {
     design_.x.push_back(static_cast<int32_t>(minus ? -v : v));
   }
   if (j < mm)
-    line_error(format("\nSHORT LINE for design matrix entries:\nRow #%u:  Read %u value%s, need %u\n",
+    line_error(string_printf("\nSHORT LINE for design matrix entries:\nRow #%u:  Read %u value%s, need %u\n",
                       static_cast<unsigned>(i + 1), static_cast<unsigned>(j), plural(j),
                       static_cast<unsigned>(mm)),
                Channel::ScreenAndLog);
   // A response that is not a finite number ("nan", "inf") counts as missing.
   double y = 0;
   if (!scan_double(s, &y) || !std::isfinite(y))
-    line_error(format("\nSHORT LINE for response variable:\n"
+    line_error(string_printf("\nSHORT LINE for response variable:\n"
                       "Row #%u: Read %u design matrix value%s, need response value\n",
                       static_cast<unsigned>(i + 1), static_cast<unsigned>(mm), plural(mm)),
                Channel::ScreenAndLog);
@@ -400,7 +386,7 @@ void DesignFileReader::refuse_constant_response() const {
   if (y.size() < 2) return;
   for (size_t i = 1; i < y.size(); i++)
     if (y[i] != y[0]) return;
-  throw Error(format("\nCONSTANT RESPONSE: every run has the response %g !\n"
+  throw Error(string_printf("\nCONSTANT RESPONSE: every run has the response %g !\n"
                      "Such a design holds no information about any factor.\n",
                      y[0]),
               Channel::ScreenAndLog);
@@ -452,7 +438,7 @@ Design DesignFileReader::read() {
     if (!is_digit(line[0])) {
       observer_->text_line_read(line);
       if (text_seen)
-        throw Error(format("TWO TEXT LINES in data block!\n  %s\n  %s\n", design_.text_line.c_str(), line),
+        throw Error(string_printf("TWO TEXT LINES in data block!\n  %s\n  %s\n", design_.text_line.c_str(), line),
                     Channel::ScreenAndLog);
       design_.text_line = line;
       text_seen = true;
@@ -462,7 +448,7 @@ Design DesignFileReader::read() {
     i++;
   }
   if (i < nn)
-    throw Error(format("SHORT FILE: CANNOT READ %u data row%s !\nRead only %u data rows.\n",
+    throw Error(string_printf("SHORT FILE: CANNOT READ %u data row%s !\nRead only %u data rows.\n",
                        static_cast<unsigned>(nn), plural(nn), static_cast<unsigned>(i)),
                 Channel::ScreenAndLog);
   observer_->data_read(design_);

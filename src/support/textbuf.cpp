@@ -72,4 +72,17 @@ void TextBuffer::clear() {
   if (text_ != nullptr) text_[0] = '\0';
 }
 
+std::string string_printf(const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  va_list again;
+  va_copy(again, ap);
+  const int n = vsnprintf(nullptr, 0, fmt, ap);
+  va_end(ap);
+  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  vsnprintf(text.data(), text.size() + 1, fmt, again);
+  va_end(again);
+  return text;
+}
+
 }  // namespace bayescreen

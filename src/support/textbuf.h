@@ -3,6 +3,7 @@
 // like every other allocation of the program.
 #pragma once
 #include <cstddef>
+#include <string>
 
 namespace bayescreen {
 
@@ -34,5 +35,9 @@ class TextBuffer {
   size_t size_ = 0;      // characters, without the terminating null
   size_t capacity_ = 0;  // characters the block holds besides the null
 };
+
+// The text printf would print, as a string of any length: the messages of
+// errors, built where they are found.
+std::string string_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace bayescreen
