@@ -91,13 +91,13 @@ double log_model_prior(const std::vector<CandidateEffect> &effects, const Design
 // One model of the best ones: its effects (indices into the candidates, in
 // order) and its posterior probability.
 // From a search (modelsearch.h), probability is the model's visit
-// frequency, with the renormalised weight and the standard error beside it.
+// frequency, with its standard error and the renormalised weight beside it.
 struct EffectModel {
   std::vector<int32_t> effects;
   double log_weight = 0;   // log w(M) as above
   double probability = 0;  // w(M) / sum of w
-  double renormalised = 0; // search: w(M) / sum of w over the distinct models visited
-  double se = 0;           // search: standard error of the frequency (between chains)
+  double se = 0;           // search: standard error of probability (the chains' spread)
+  double renormalised = 0; // search: w(M) / sum of w over the distinct models weighed
 };
 
 // What a search adds to the results (modelsearch.h states the estimates).
@@ -114,9 +114,16 @@ struct SearchSummary {
   bool reached_target = true;    // every standard error at most the target
   double largest_se = 0;         // the largest standard error of an inclusion probability
   double chain_difference = 0;   // the largest difference of an inclusion probability between chains
-  std::vector<double> effect_se, factor_se;  // standard errors of the visit frequencies
+  // Standard errors of the results' probabilities (the averages of the
+  // conditional probabilities), by batch means.
+  std::vector<double> effect_se, factor_se;
   double none_se = 0;
-  // The estimates renormalised over the distinct models visited.
+  // The visit frequencies, and their batch-means standard errors.
+  std::vector<double> effect_frequency, factor_frequency;
+  double none_frequency = 0;
+  std::vector<double> effect_frequency_se, factor_frequency_se;
+  double none_frequency_se = 0;
+  // The weights of the distinct models weighed, normalised over them.
   std::vector<double> effect_renormalised, factor_renormalised;
   double none_renormalised = 0;
 };

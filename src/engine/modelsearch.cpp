@@ -21,6 +21,13 @@ namespace {
 // target; each later round doubles the total.
 constexpr uint64_t kFirstRound = 16384;
 
+// The least standard error reported. Batch means judge the error from the
+// spread of the groups' means; a probability far in the tail (below about
+// 0.001) rests on states the chains visit in few groups, and its spread
+// then understates its error (measured against exact enumerations). The
+// search does not resolve probabilities more finely than this.
+constexpr double kResolution = 5e-4;
+
 // The most models a chain's cache keeps; past it, new models are weighed
 // each time they are proposed.
 constexpr uint32_t kMaxCached = 1u << 20;
@@ -173,44 +180,42 @@ class ModelCache {
   std::vector<uint64_t> visits_;
 };
 
-// The counts of one chain's kept iterations: per effect, per factor and of
-// the empty model, in batches of `batch` iterations (the last may be
-// partial).
+// The sums of one chain's samples (an indicator or a conditional
+// probability per effect, per factor and for the empty model), in batches
+// of `batch` samples for the batch means (the last batch may be partial).
 struct Counts {
-  int ne = 0, p = 0;
   uint64_t batch = 0;
-  std::vector<uint64_t> total;         // ne + p + 1
-  std::vector<uint32_t> batches;       // full batches, ne + p + 1 each
-  std::vector<uint32_t> current;       // the batch under way
-  uint64_t in_current = 0, kept = 0;
+  std::vector<double> total;           // ne + p + 1 sums
+  std::vector<double> batches;         // the sums of each full batch, ne + p + 1 each
+  std::vector<double> current;         // the batch under way
+  uint64_t in_current = 0, kept = 0;   // samples
 
-  void start(int effects, int factors, uint64_t length) {
-    ne = effects;
-    p = factors;
+  void start(int ne, int p, uint64_t length) {
     batch = length;
-    total.assign(static_cast<size_t>(ne + p + 1), 0);
-    current.assign(total.size(), 0);
+    total.assign(static_cast<size_t>(ne + p + 1), 0.0);
+    current.assign(total.size(), 0.0);
   }
   size_t width() const { return total.size(); }
   size_t full_batches() const { return batches.size() / width(); }
-  void end_iteration() {
+  void end_sample() {
     kept++;
     if (++in_current == batch) {
       batches.insert(batches.end(), current.begin(), current.end());
       for (size_t j = 0; j < current.size(); j++) total[j] += current[j];
-      std::fill(current.begin(), current.end(), 0u);
+      std::fill(current.begin(), current.end(), 0.0);
       in_current = 0;
     }
   }
-  // The counts so far, the batch under way included.
-  uint64_t count(size_t j) const { return total[j] + current[j]; }
+  // The sums so far, the batch under way included.
+  double sum(size_t j) const { return total[j] + current[j]; }
 };
 
 // One Markov chain over the models of the effects space.
 class Chain {
  public:
   Chain(const EffectColumns &space, const PriorTerms &prior, int64_t seed, int number, uint64_t batch)
-      : space_(space), prior_(prior), random_(seed, number), words_((space.ne + 63) / 64), cache_(words_) {
+      : space_(space), prior_(prior), random_(seed, number), words_((space.ne + 63) / 64), cache_(words_),
+        thin_(static_cast<uint64_t>(std::max(1, space.ne / 2))) {
     ld_ = std::min(space.ncols, space.runs + 1);
     ng_ = static_cast<int>(space.gammas.size());
     for (Factors *f : {&cur_, &prop_}) {
@@ -230,7 +235,16 @@ class Chain {
     in_.assign(static_cast<size_t>(space.ne), 0);
     key_.assign(static_cast<size_t>(words_), 0);
     prop_key_.assign(static_cast<size_t>(words_), 0);
-    counts_.start(space.ne, space.p, batch);
+    visits_.start(space.ne, space.p, batch);
+    conditional_.start(space.ne, space.p, std::max<uint64_t>(8, batch / thin_));
+    q_.assign(static_cast<size_t>(space.ne), 0.0);
+    holding_.assign(static_cast<size_t>(space.p), {});
+    for (int e = 0; e < space.ne; e++)
+      if (!space.is_main(e))
+        for (uint64_t bits = screened_bits(space.effects[static_cast<size_t>(e)].mask, space.first); bits != 0;
+             bits &= bits - 1)
+          holding_[static_cast<size_t>(__builtin_ctzll(bits))].push_back(e);
+    family_moves_ = space.settings.effects.heredity == Heredity::Strong && space.ne > space.p;
     start();
   }
 
@@ -242,7 +256,11 @@ class Chain {
     }
   }
 
-  const Counts &counts() const { return counts_; }
+  // The visits: per kept iteration, whether its model holds each effect.
+  const Counts &visits() const { return visits_; }
+  // The conditional probabilities of inclusion, every thin-th kept
+  // iteration.
+  const Counts &conditional() const { return conditional_; }
   const ModelCache &cache() const { return cache_; }
   int words() const { return words_; }
   uint64_t proposals() const { return proposals_; }
@@ -398,6 +416,164 @@ class Chain {
     std::memcpy(column_.data(), column_.data() + ld_, sizeof(int) * static_cast<size_t>(cur_.t));
   }
 
+  // Forms the factors of the model of the effects in prop_effects_ afresh
+  // (a move of several effects). Returns the log marginal likelihood, -inf
+  // when singular (the current columns restored).
+  double form_model() {
+    std::memcpy(column_.data() + ld_, column_.data(), sizeof(int) * static_cast<size_t>(cur_.t));
+    prop_.t = 0;
+    for (int c = 0; c < space_.root; c++) append(prop_, c, c);
+    for (int32_t e : prop_effects_)
+      if (!append(prop_, space_.column(e), prop_.t)) {
+        restore_columns();
+        return -INFINITY;
+      }
+    return log_ml(prop_, prop_effects_);
+  }
+
+  // The main effects of the model whose factor is in one of its
+  // interactions (those a family move may take out).
+  std::vector<int32_t> families(const std::vector<int32_t> &effects) const {
+    uint64_t covered = 0;
+    for (int32_t e : effects)
+      if (!space_.is_main(e)) covered |= screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first);
+    std::vector<int32_t> out;
+    for (int32_t e : effects)
+      if (space_.is_main(e) && (covered & screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first)))
+        out.push_back(e);
+    return out;
+  }
+
+  // The interactions holding main effect f (a screened factor) whose other
+  // factors all have their main effects among `mains`.
+  std::vector<int32_t> completed_by(int f, uint64_t mains) const {
+    std::vector<int32_t> out;
+    for (int32_t i : holding_[static_cast<size_t>(f)]) {
+      const uint64_t others = screened_bits(space_.effects[static_cast<size_t>(i)].mask, space_.first) & ~(uint64_t{1} << f);
+      if ((others & ~mains) == 0) out.push_back(i);
+    }
+    return out;
+  }
+
+  // log(2^a - 1): the number of nonempty subsets of a things.
+  static double log_nonempty_subsets(size_t a) {
+    return a < 60 ? log(std::ldexp(1.0, static_cast<int>(a)) - 1) : static_cast<double>(a) * M_LN2;
+  }
+
+  // The family move, under strong heredity: with probability 1/2 a main
+  // effect that some interaction of the model holds leaves with all those
+  // interactions (drawn uniformly from such main effects); else a main
+  // effect outside the model joins with a nonempty subset, drawn uniformly,
+  // of the interactions it completes. Each is the other's reverse; the
+  // acceptance ratio carries the proposal probabilities (Hastings).
+  void family_step() {
+    const bool leave = random_.uniform() < 0.5;
+    uint64_t mains = mains_;
+    double log_q = 0;  // log q(M | M') - log q(M' | M)
+    prop_effects_.clear();
+    if (leave) {
+      const std::vector<int32_t> d = families(effects_);
+      if (d.empty()) return;
+      const int32_t f = d[random_.below(static_cast<uint32_t>(d.size()))];
+      const uint64_t bit = screened_bits(space_.effects[static_cast<size_t>(f)].mask, space_.first);
+      for (int32_t e : effects_)
+        if (!(screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first) & bit))
+          prop_effects_.push_back(e);
+      mains &= ~bit;
+      const size_t outside = static_cast<size_t>(space_.p - __builtin_popcountll(mains));
+      const size_t a = completed_by(f, mains).size();
+      log_q = log(static_cast<double>(outside)) * -1 - log_nonempty_subsets(a) + log(static_cast<double>(d.size()));
+    } else {
+      const size_t outside = static_cast<size_t>(space_.p - __builtin_popcountll(mains_));
+      if (outside == 0) return;
+      uint32_t pick = random_.below(static_cast<uint32_t>(outside));
+      int f = 0;
+      for (;; f++)
+        if (!(mains_ >> f & 1) && pick-- == 0) break;
+      const std::vector<int32_t> a = completed_by(f, mains_);
+      if (a.empty()) return;
+      std::vector<int32_t> joining;
+      do {
+        joining.clear();
+        for (int32_t i : a)
+          if (random_.uniform() < 0.5) joining.push_back(i);
+      } while (joining.empty());
+      prop_effects_ = effects_;
+      prop_effects_.push_back(f);  // main effect f is effect f
+      prop_effects_.insert(prop_effects_.end(), joining.begin(), joining.end());
+      mains |= uint64_t{1} << f;
+      log_q = log(static_cast<double>(outside)) + log_nonempty_subsets(a.size()) -
+              log(static_cast<double>(families(prop_effects_).size()));
+    }
+    if (space_.root + static_cast<int>(prop_effects_.size()) > space_.runs) return;
+    const double lprior = log_prior(prop_effects_, mains);
+    if (lprior == -INFINITY) return;
+    std::fill(prop_key_.begin(), prop_key_.end(), 0);
+    for (int32_t e : prop_effects_) set_bit(prop_key_, e);
+    int32_t index = cache_.find(prop_key_.data());
+    bool formed = false;
+    double lp;
+    if (index >= 0) {
+      lp = cache_.log_weight(index);
+    } else {
+      evaluations_++;
+      lp = lprior + form_model();
+      formed = true;
+      index = cache_.insert(prop_key_.data(), lp);
+    }
+    if (!(lp > -INFINITY) || !(log(random_.uniform()) < lp - cur_lp_ + log_q)) {
+      if (formed) restore_columns();
+      return;
+    }
+    if (!formed) form_model();
+    std::swap(cur_, prop_);
+    for (int32_t e : effects_) in_[static_cast<size_t>(e)] = 0;
+    for (int32_t e : prop_effects_) in_[static_cast<size_t>(e)] = 1;
+    effects_.swap(prop_effects_);
+    key_.swap(prop_key_);
+    mains_ = mains;
+    factors_ = mains;  // strong heredity: every factor of the model has its main effect in
+    cur_lp_ = lp;
+    cur_index_ = index;
+  }
+
+  // The log weight (prior included) of the current model with the effect
+  // at position `out` of effects_ removed (-1: none) and effect `add` added
+  // (-1: none): -inf for a model of zero prior, of more columns than runs
+  // or of singular X'X. From the cache, or formed in prop_ (*formed: its
+  // columns are in column_, restore_columns() undoes that). Leaves the
+  // model's effects in prop_effects_, its main effects in *mains, its key
+  // in prop_key_ and its cache index in *index.
+  double neighbour(int out, int add, uint64_t *mains, int32_t *index, bool *formed) {
+    *formed = false;
+    *index = -1;
+    const int n_in = static_cast<int>(effects_.size());
+    if (add >= 0 && out < 0 && space_.root + n_in + 1 > space_.runs) return -INFINITY;
+    prop_effects_ = effects_;
+    *mains = mains_;
+    if (out >= 0) {
+      const int e = effects_[static_cast<size_t>(out)];
+      prop_effects_.erase(prop_effects_.begin() + out);
+      if (space_.is_main(e)) *mains &= ~screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first);
+    }
+    if (add >= 0) {
+      prop_effects_.push_back(add);
+      if (space_.is_main(add)) *mains |= screened_bits(space_.effects[static_cast<size_t>(add)].mask, space_.first);
+    }
+    const double lprior = log_prior(prop_effects_, *mains);
+    if (lprior == -INFINITY) return -INFINITY;
+    prop_key_ = key_;
+    if (out >= 0) set_bit(prop_key_, effects_[static_cast<size_t>(out)]);
+    if (add >= 0) set_bit(prop_key_, add);
+    *index = cache_.find(prop_key_.data());
+    if (*index >= 0) return cache_.log_weight(*index);
+    evaluations_++;
+    const double lp = lprior + form_proposal(out, add);
+    *formed = true;
+    *index = cache_.insert(prop_key_.data(), lp);
+    return lp;
+  }
+
   // One iteration: propose, weigh and accept or refuse.
   void step() {
     proposals_++;
@@ -406,46 +582,24 @@ class Chain {
     if (random_.uniform() < 0.5) {
       const int e = static_cast<int>(random_.below(static_cast<uint32_t>(space_.ne)));
       if (in_[static_cast<size_t>(e)])
-        out = static_cast<int>(std::find(effects_.begin(), effects_.end(), e) - effects_.begin());
+        out = position(e);
       else
         add = e;
     } else {
+      // The family move takes half of the other moves where it applies.
+      if (family_moves_ && random_.uniform() < 0.5) {
+        family_step();
+        return;
+      }
       if (n_in == 0 || n_in == space_.ne) return;
       out = static_cast<int>(random_.below(static_cast<uint32_t>(n_in)));
       do add = static_cast<int>(random_.below(static_cast<uint32_t>(space_.ne)));
       while (in_[static_cast<size_t>(add)]);
     }
-    // More columns than runs make X'X singular.
-    if (add >= 0 && out < 0 && space_.root + n_in + 1 > space_.runs) return;
-
-    prop_effects_ = effects_;
-    uint64_t mains = mains_;
-    if (out >= 0) {
-      const int e = effects_[static_cast<size_t>(out)];
-      prop_effects_.erase(prop_effects_.begin() + out);
-      if (space_.is_main(e)) mains &= ~screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first);
-    }
-    if (add >= 0) {
-      prop_effects_.push_back(add);
-      if (space_.is_main(add)) mains |= screened_bits(space_.effects[static_cast<size_t>(add)].mask, space_.first);
-    }
-    const double lprior = log_prior(prop_effects_, mains);
-    if (lprior == -INFINITY) return;
-
-    prop_key_ = key_;
-    if (out >= 0) set_bit(prop_key_, effects_[static_cast<size_t>(out)]);
-    if (add >= 0) set_bit(prop_key_, add);
-    int32_t index = cache_.find(prop_key_.data());
+    uint64_t mains = 0;
+    int32_t index = -1;
     bool formed = false;
-    double lp;
-    if (index >= 0) {
-      lp = cache_.log_weight(index);
-    } else {
-      evaluations_++;
-      lp = lprior + form_proposal(out, add);
-      formed = true;
-      index = cache_.insert(prop_key_.data(), lp);
-    }
+    const double lp = neighbour(out, add, &mains, &index, &formed);
     if (!(lp > -INFINITY) || !(log(random_.uniform()) < lp - cur_lp_)) {
       if (formed) restore_columns();
       return;
@@ -465,14 +619,60 @@ class Chain {
     cur_index_ = index;
   }
 
-  // Counts the current model in the kept iterations.
+  int position(int e) const {
+    return static_cast<int>(std::find(effects_.begin(), effects_.end(), e) - effects_.begin());
+  }
+
+  // The conditional probabilities of the current model's neighbours: for
+  // each effect e, P(e in M | the rest of M) = w(M + e) / (w(M + e) + w(M - e))
+  // (Rao-Blackwellised estimates: Guan and Stephens 2011), whose average
+  // over the chain estimates P(e in M) with less variance than the visits.
+  // A factor is active surely when an interaction holding it is in, else
+  // with its main effect's conditional probability; the empty model's share
+  // is (1/ne) sum over e of [M - e empty] (1 - q_e).
+  void sample_conditionals() {
+    uint64_t mains = 0;
+    int32_t index = -1;
+    bool formed = false;
+    for (int e = 0; e < space_.ne; e++) {
+      double in_w, out_w;
+      if (in_[static_cast<size_t>(e)]) {
+        in_w = cur_lp_;
+        out_w = neighbour(position(e), -1, &mains, &index, &formed);
+      } else {
+        out_w = cur_lp_;
+        in_w = neighbour(-1, e, &mains, &index, &formed);
+      }
+      if (formed) restore_columns();
+      q_[static_cast<size_t>(e)] = !(in_w > -INFINITY) ? 0.0 : !(out_w > -INFINITY) ? 1.0 : 1 / (1 + exp(out_w - in_w));
+    }
+    double *c = conditional_.current.data();
+    const size_t ne = static_cast<size_t>(space_.ne);
+    for (size_t e = 0; e < ne; e++) c[e] += q_[e];
+    uint64_t covered = 0;  // factors of the interactions in the model
+    for (int32_t e : effects_)
+      if (!space_.is_main(e)) covered |= screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first);
+    for (int f = 0; f < space_.p; f++)
+      c[ne + static_cast<size_t>(f)] += (covered >> f & 1) ? 1.0 : q_[static_cast<size_t>(f)];
+    double none = 0;
+    if (effects_.empty())
+      for (size_t e = 0; e < ne; e++) none += 1 - q_[e];
+    else if (effects_.size() == 1)
+      none = 1 - q_[static_cast<size_t>(effects_.front())];
+    c[ne + static_cast<size_t>(space_.p)] += none / static_cast<double>(ne);
+    conditional_.end_sample();
+  }
+
+  // Counts the current model in the kept iterations, and every thin-th one
+  // samples the conditional probabilities.
   void tally() {
-    uint32_t *c = counts_.current.data();
+    double *c = visits_.current.data();
     for (int32_t e : effects_) c[e]++;
     for (uint64_t bits = factors_; bits != 0; bits &= bits - 1) c[space_.ne + __builtin_ctzll(bits)]++;
     if (effects_.empty()) c[space_.ne + space_.p]++;
     if (cur_index_ >= 0) cache_.visit(cur_index_);
-    counts_.end_iteration();
+    if (visits_.kept % thin_ == 0) sample_conditionals();
+    visits_.end_sample();
   }
 
   const EffectColumns &space_;
@@ -492,7 +692,11 @@ class Chain {
   double cur_lp_ = 0;
   int32_t cur_index_ = -1;
   uint64_t proposals_ = 0, evaluations_ = 0;
-  Counts counts_;
+  uint64_t thin_;          // kept iterations per sample of the conditionals
+  std::vector<double> q_;  // the conditional probabilities of the last sample
+  std::vector<std::vector<int32_t>> holding_;  // per screened factor: the interactions holding it
+  bool family_moves_ = false;                  // strong heredity with interactions
+  Counts visits_, conditional_;
 };
 
 // The figures of the chains' counts: pooled frequencies, batch-means
@@ -502,24 +706,24 @@ struct Estimates {
   double largest_se = 0, chain_difference = 0;
 };
 
-Estimates estimate(const std::vector<Chain> &chains) {
-  const Counts &first = chains.front().counts();
+Estimates estimate(const std::vector<const Counts *> &chains) {
+  const Counts &first = *chains.front();
   const size_t width = first.width();
   Estimates out;
   out.frequency.assign(width, 0.0);
   out.se.assign(width, 0.0);
   uint64_t kept = 0;
-  for (const Chain &c : chains) {
-    kept += c.counts().kept;
-    for (size_t j = 0; j < width; j++) out.frequency[j] += static_cast<double>(c.counts().count(j));
+  for (const Counts *c : chains) {
+    kept += c->kept;
+    for (size_t j = 0; j < width; j++) out.frequency[j] += c->sum(j);
   }
   for (double &f : out.frequency) f /= static_cast<double>(kept);
 
   // Batch means: each chain's full batches in g = floor(sqrt(m)) groups of
   // s = m / g batches, the earliest m - g s batches left out.
   std::vector<std::vector<double>> groups;  // per group, its means
-  for (const Chain &c : chains) {
-    const Counts &k = c.counts();
+  for (const Counts *c : chains) {
+    const Counts &k = *c;
     const size_t m = k.full_batches();
     const size_t g = static_cast<size_t>(std::floor(std::sqrt(static_cast<double>(m))));
     if (g == 0) continue;
@@ -546,15 +750,56 @@ Estimates estimate(const std::vector<Chain> &chains) {
     out.se[j] = std::sqrt(ss / static_cast<double>(ng - 1) / static_cast<double>(ng));
   }
   for (size_t j = 0; j < width; j++) {
+    out.se[j] = std::max(out.se[j], kResolution);
     out.largest_se = std::max(out.largest_se, out.se[j]);
     double lo = INFINITY, hi = -INFINITY;
-    for (const Chain &c : chains) {
-      const double f = static_cast<double>(c.counts().count(j)) / static_cast<double>(c.counts().kept);
+    for (const Counts *c : chains) {
+      const double f = c->sum(j) / static_cast<double>(c->kept);
       lo = std::min(lo, f);
       hi = std::max(hi, f);
     }
     out.chain_difference = std::max(out.chain_difference, hi - lo);
   }
+  return out;
+}
+
+// The weights of the models of a cache normalised over them: per effect,
+// per factor and for the empty model, the share of the models holding it.
+struct Renormalised {
+  std::vector<double> share;
+  double log_total = -INFINITY;  // log of the sum of the weights
+  uint64_t weighed = 0;          // models with a weight
+};
+
+Renormalised renormalise(const ModelCache &cache, const EffectColumns &space) {
+  const size_t ne = static_cast<size_t>(space.ne), p = static_cast<size_t>(space.p);
+  Renormalised out;
+  out.share.assign(ne + p + 1, 0.0);
+  double top = -INFINITY;
+  for (int32_t i = 0; i < static_cast<int32_t>(cache.size()); i++) top = std::max(top, cache.log_weight(i));
+  if (!(top > -INFINITY)) return out;
+  double total = 0;
+  for (int32_t i = 0; i < static_cast<int32_t>(cache.size()); i++) {
+    const double lw = cache.log_weight(i);
+    if (!(lw > -INFINITY)) continue;
+    out.weighed++;
+    const double w = exp(lw - top);
+    total += w;
+    const uint64_t *key = cache.key(i);
+    uint64_t factors = 0;
+    bool empty = true;
+    for (size_t word = 0; word * 64 < ne; word++)
+      for (uint64_t bits = key[word]; bits != 0; bits &= bits - 1) {
+        const size_t e = word * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+        out.share[e] += w;
+        factors |= screened_bits(space.effects[e].mask, space.first);
+        empty = false;
+      }
+    for (uint64_t bits = factors; bits != 0; bits &= bits - 1) out.share[ne + static_cast<size_t>(__builtin_ctzll(bits))] += w;
+    if (empty) out.share[ne + p] += w;
+  }
+  for (double &v : out.share) v /= total;
+  out.log_total = top + log(total);
   return out;
 }
 
@@ -618,6 +863,11 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
   uint64_t done = 0;
   Estimates est;
   bool first_round = true;
+  auto conditionals = [](const std::vector<Chain> &list) {
+    std::vector<const Counts *> out;
+    for (const Chain &c : list) out.push_back(&c.conditional());
+    return out;
+  };
   while (done < goal) {
     uint64_t round = done == 0 ? std::min(goal, fixed ? std::max<uint64_t>(kFirstRound, goal / 16) : kFirstRound)
                                : std::min(goal - done, fixed ? std::max<uint64_t>(kFirstRound, goal / 16) : done);
@@ -628,18 +878,19 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
     });
     first_round = false;
     done += round;
-    est = estimate(chains);
-    const bool met = !fixed && est.largest_se <= search.target_se;
+    est = estimate(conditionals(chains));
+    const double largest = est.largest_se;
+    const bool met = !fixed && largest <= search.target_se;
     SearchProgress now;
     now.iterations = done * static_cast<uint64_t>(nchains);
     for (const Chain &c : chains) now.distinct += c.cache().size();
-    now.largest_se = est.largest_se;
+    now.largest_se = largest;
     now.chain_difference = est.chain_difference;
     now.seconds = elapsed();
     if (!met && done < goal) {
       uint64_t more = goal - done;
-      if (!fixed && std::isfinite(est.largest_se) && est.largest_se > 0) {
-        const double need = static_cast<double>(done) * ((est.largest_se / search.target_se) * (est.largest_se / search.target_se) - 1);
+      if (!fixed && std::isfinite(largest) && largest > 0) {
+        const double need = static_cast<double>(done) * ((largest / search.target_se) * (largest / search.target_se) - 1);
         more = std::min(more, static_cast<uint64_t>(std::max(0.0, need)));
       }
       now.seconds_left = now.seconds * static_cast<double>(more) / static_cast<double>(done);
@@ -648,8 +899,12 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
     if (met) break;
   }
 
-  // The results: frequencies as the estimates, with their errors; the
-  // renormalised estimates and the best models from the distinct models.
+  // The results: the conditional probabilities averaged as the estimates,
+  // with their batch-means errors; the visit frequencies with theirs, and
+  // the weights of the distinct models weighed, renormalised, beside them.
+  std::vector<const Counts *> visit_counts;
+  for (const Chain &c : chains) visit_counts.push_back(&c.visits());
+  const Estimates visits = estimate(visit_counts);
   EffectsResults results;
   results.effects = space.effects;
   results.first_factor = space.first;
@@ -657,9 +912,11 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
   for (const BoxMeyerPrior &g : space.gammas) results.gammas.push_back(g.gam);
   results.candidates = count_effect_models(design, settings);
   const size_t ne = static_cast<size_t>(space.ne), p = static_cast<size_t>(space.p);
-  results.effect_probability.assign(est.frequency.begin(), est.frequency.begin() + static_cast<long>(ne));
-  results.factor_probability.assign(est.frequency.begin() + static_cast<long>(ne),
-                                    est.frequency.begin() + static_cast<long>(ne + p));
+  auto part = [&](const std::vector<double> &v, size_t from, size_t to) {
+    return std::vector<double>(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(to));
+  };
+  results.effect_probability = part(est.frequency, 0, ne);
+  results.factor_probability = part(est.frequency, ne, ne + p);
   results.none_active = est.frequency[ne + p];
 
   SearchSummary s;
@@ -668,100 +925,74 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
   s.burn_in = static_cast<uint64_t>(std::max<int64_t>(0, search.burn_in));
   s.iterations = done;
   s.target_se = fixed ? 0 : search.target_se;
-  s.reached_target = fixed || est.largest_se <= search.target_se;
   s.largest_se = est.largest_se;
+  s.reached_target = fixed || est.largest_se <= search.target_se;
   s.chain_difference = est.chain_difference;
-  s.effect_se.assign(est.se.begin(), est.se.begin() + static_cast<long>(ne));
-  s.factor_se.assign(est.se.begin() + static_cast<long>(ne), est.se.begin() + static_cast<long>(ne + p));
+  s.effect_se = part(est.se, 0, ne);
+  s.factor_se = part(est.se, ne, ne + p);
   s.none_se = est.se[ne + p];
+  s.effect_frequency = part(visits.frequency, 0, ne);
+  s.factor_frequency = part(visits.frequency, ne, ne + p);
+  s.none_frequency = visits.frequency[ne + p];
+  s.effect_frequency_se = part(visits.se, 0, ne);
+  s.factor_frequency_se = part(visits.se, ne, ne + p);
+  s.none_frequency_se = visits.se[ne + p];
 
-  // The distinct models of all chains, each once, in chain order and then
-  // in the order each chain met them.
-  struct Distinct {
-    size_t chain;
-    int32_t index;
-    std::vector<uint64_t> visits;  // per chain
-  };
-  std::vector<Distinct> distinct;
-  ModelCache seen(chains.front().words());
-  double top = -INFINITY;
+  // Every distinct model once (in chain order, then in the order each
+  // chain met them), and the renormalised estimates over them.
+  ModelCache all(chains.front().words());
+  std::vector<std::vector<uint64_t>> model_visits;  // per distinct model, per chain
   for (size_t c = 0; c < chains.size(); c++) {
-    const Chain &chain = chains[c];
-    s.proposals += chain.proposals();
-    s.evaluations += chain.evaluations();
-    const ModelCache &cache = chain.cache();
+    const ModelCache &cache = chains[c].cache();
+    s.proposals += chains[c].proposals();
+    s.evaluations += chains[c].evaluations();
     for (int32_t i = 0; i < static_cast<int32_t>(cache.size()); i++) {
-      int32_t at = seen.find(cache.key(i));
+      int32_t at = all.find(cache.key(i));
       if (at < 0) {
-        at = seen.insert(cache.key(i), cache.log_weight(i));
+        at = all.insert(cache.key(i), cache.log_weight(i));
         if (at < 0) continue;  // more distinct models than are kept
-        distinct.push_back({c, i, std::vector<uint64_t>(chains.size(), 0)});
-        top = std::max(top, cache.log_weight(i));
+        model_visits.emplace_back(chains.size(), 0);
       }
-      distinct[static_cast<size_t>(at)].visits[c] += cache.visits(i);
+      model_visits[static_cast<size_t>(at)][c] += cache.visits(i);
     }
   }
-  s.distinct = distinct.size();
-  if (!(top > -INFINITY)) throw Error("\nNO MODEL HAS A WEIGHT: every model of the effects space is singular !\n");
-  std::vector<double> renorm(ne + p + 1, 0.0);
-  double total = 0;
-  std::vector<int32_t> effects_of;
-  auto model_effects = [&](const Distinct &d) {
-    const uint64_t *key = chains[d.chain].cache().key(d.index);
-    std::vector<int32_t> list;
-    for (size_t e = 0; e < ne; e++)
-      if ((key[e / 64] >> (e % 64)) & 1) list.push_back(static_cast<int32_t>(e));
-    return list;
-  };
-  for (const Distinct &d : distinct) {
-    const double lw = chains[d.chain].cache().log_weight(d.index);
-    if (!(lw > -INFINITY)) continue;
-    const double w = exp(lw - top);
-    total += w;
-    uint64_t factors = 0;
-    effects_of = model_effects(d);
-    for (int32_t e : effects_of) {
-      renorm[static_cast<size_t>(e)] += w;
-      factors |= screened_bits(space.effects[static_cast<size_t>(e)].mask, space.first);
-    }
-    for (uint64_t bits = factors; bits != 0; bits &= bits - 1) renorm[ne + static_cast<size_t>(__builtin_ctzll(bits))] += w;
-    if (effects_of.empty()) renorm[ne + p] += w;
-  }
-  for (double &v : renorm) v /= total;
-  s.effect_renormalised.assign(renorm.begin(), renorm.begin() + static_cast<long>(ne));
-  s.factor_renormalised.assign(renorm.begin() + static_cast<long>(ne), renorm.begin() + static_cast<long>(ne + p));
-  s.none_renormalised = renorm[ne + p];
-  results.log_total = top + log(total);
+  s.distinct = all.size();
+  const Renormalised pooled = renormalise(all, space);
+  if (!std::isfinite(pooled.log_total))
+    throw Error("\nNO MODEL HAS A WEIGHT: every model of the effects space is singular !\n");
+  s.effect_renormalised = part(pooled.share, 0, ne);
+  s.factor_renormalised = part(pooled.share, ne, ne + p);
+  s.none_renormalised = pooled.share[ne + p];
+  results.log_total = pooled.log_total;
   results.visited = s.distinct;
-  results.weighed = 0;
-  for (const Distinct &d : distinct)
-    if (chains[d.chain].cache().log_weight(d.index) > -INFINITY) results.weighed++;
+  results.weighed = pooled.weighed;
 
-  // The best models by weight, with their visit frequencies.
-  std::vector<size_t> order(distinct.size());
-  for (size_t i = 0; i < order.size(); i++) order[i] = i;
-  auto lw_of = [&](size_t i) { return chains[distinct[i].chain].cache().log_weight(distinct[i].index); };
+  // The best models by weight: their visit frequencies, with the spread of
+  // the chains' own as the error, and their renormalised weights.
+  std::vector<int32_t> order(all.size());
+  for (size_t i = 0; i < order.size(); i++) order[i] = static_cast<int32_t>(i);
   const size_t keep = std::min(order.size(), static_cast<size_t>(std::max(0, settings.effects.top_models)));
-  std::partial_sort(order.begin(), order.begin() + static_cast<long>(keep), order.end(),
-                    [&](size_t x, size_t y) { return lw_of(x) > lw_of(y) || (lw_of(x) == lw_of(y) && x < y); });
+  std::partial_sort(order.begin(), order.begin() + static_cast<long>(keep), order.end(), [&](int32_t x, int32_t y) {
+    return all.log_weight(x) > all.log_weight(y) || (all.log_weight(x) == all.log_weight(y) && x < y);
+  });
+  const double nc = static_cast<double>(nchains);
   for (size_t r = 0; r < keep; r++) {
-    const Distinct &d = distinct[order[r]];
+    const int32_t at = order[r];
     EffectModel m;
-    m.effects = model_effects(d);
-    m.log_weight = lw_of(order[r]);
-    m.renormalised = exp(m.log_weight - results.log_total);
-    // Frequency over all chains; its standard error from the chains' own.
+    const uint64_t *key = all.key(at);
+    for (size_t e = 0; e < ne; e++)
+      if ((key[e / 64] >> (e % 64)) & 1) m.effects.push_back(static_cast<int32_t>(e));
+    m.log_weight = all.log_weight(at);
+    m.renormalised = exp(m.log_weight - pooled.log_total);
     double sum = 0, sumsq = 0;
-    uint64_t visits = 0;
     for (size_t c = 0; c < chains.size(); c++) {
-      const double f = static_cast<double>(d.visits[c]) / static_cast<double>(chains[c].counts().kept);
+      const double f = static_cast<double>(model_visits[static_cast<size_t>(at)][c]) /
+                       static_cast<double>(chains[c].visits().kept);
       sum += f;
       sumsq += f * f;
-      visits += d.visits[c];
     }
-    const double nc = static_cast<double>(chains.size());
-    m.probability = static_cast<double>(visits) / (nc * static_cast<double>(done));
-    m.se = nc > 1 ? std::sqrt(std::max(0.0, (sumsq - sum * sum / nc) / (nc - 1)) / nc) : INFINITY;
+    m.probability = sum / nc;
+    m.se = nchains > 1 ? std::sqrt(std::max(0.0, (sumsq - sum * sum / nc) / (nc - 1)) / nc) : NAN;
     results.top.push_back(std::move(m));
   }
   results.aliases = effect_alias_groups(design, space.effects);

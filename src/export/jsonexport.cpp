@@ -161,13 +161,15 @@ Json factor_weights_section(const ExportInput &in) {
       row[weighting_key(w)] = {{"sum", computed ? number_or_null(tables.by[w].sums[f]) : Json()},
                                {"share", computed ? number_or_null(tables.by[w].shares[f]) : Json()}};
     }
-    // A search's estimate carries its standard error and the renormalised
-    // estimate beside it.
+    // A search's estimate carries its standard error, the visit frequency
+    // and the renormalised estimate beside it.
     const EffectsResults *space = in.results.effects_space ? &*in.results.effects_space : nullptr;
     if (space != nullptr && space->search && c >= space->first_factor && c < space->first_factor + space->nfactors) {
       const size_t i = static_cast<size_t>(c - space->first_factor);
       Json &post = row[weighting_key(static_cast<int>(Weighting::PostProb))];
       post["se"] = number_or_null(space->search->factor_se[i]);
+      post["frequency"] = number_or_null(space->search->factor_frequency[i]);
+      post["frequency_se"] = number_or_null(space->search->factor_frequency_se[i]);
       post["renormalised"] = number_or_null(space->search->factor_renormalised[i]);
     }
     factors.push_back(row);
@@ -349,6 +351,8 @@ Json effects_space_section(const ExportInput &in) {
                        {"probability", number_or_null(r.effect_probability[e])}});
     if (r.search) {
       effects.back()["se"] = number_or_null(r.search->effect_se[e]);
+      effects.back()["frequency"] = number_or_null(r.search->effect_frequency[e]);
+      effects.back()["frequency_se"] = number_or_null(r.search->effect_frequency_se[e]);
       effects.back()["renormalised"] = number_or_null(r.search->effect_renormalised[e]);
     }
   }
@@ -385,6 +389,8 @@ Json effects_space_section(const ExportInput &in) {
                   {"largest_se", number_or_null(s.largest_se)},
                   {"chain_difference", number_or_null(s.chain_difference)},
                   {"no_effect_active_se", number_or_null(s.none_se)},
+                  {"no_effect_active_frequency", number_or_null(s.none_frequency)},
+                  {"no_effect_active_frequency_se", number_or_null(s.none_frequency_se)},
                   {"no_effect_active_renormalised", number_or_null(s.none_renormalised)},
                   {"models_in_space", r.candidates}};
   }

@@ -646,12 +646,14 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
       bprintf("  The space holds %s%s models of nonzero prior, more than --max-models: searched.\n",
               r.candidates == UINT64_MAX ? "at least " : "", grouped_count(r.candidates).c_str());
     bprintf("  Markov chain Monte Carlo search: %d chain%s of %s kept iterations each after a\n"
-            "    burn-in of %s; %s distinct models visited, %s weighed, in %.1f s.\n",
+            "    burn-in of %s; %s distinct models weighed (%s marginal likelihoods), in %.1f s.\n",
             search->chains, plural(search->chains), grouped_count(search->iterations).c_str(),
             grouped_count(search->burn_in).c_str(), grouped_count(search->distinct).c_str(),
             grouped_count(search->evaluations).c_str(), search->seconds);
-    bprintf("  Probabilities are visit frequencies +- their Monte Carlo standard error\n"
-            "    (batch means); Renorm: the weights of the distinct models visited, normalised.\n");
+    bprintf("  PostProb: the average of its probability given the rest of each model the\n"
+            "    chains visit, +- its Monte Carlo standard error (batch means); Visits: the\n"
+            "    share of the iterations in models holding it; Renorm: the weights of the\n"
+            "    distinct models weighed, normalised over them.\n");
     bprintf("  Largest standard error %.4f%s; largest difference between chains %.4f.\n", search->largest_se,
             search->target_se > 0 ? (search->reached_target ? " (target reached)" : " (target NOT reached)") : "",
             search->chain_difference);
@@ -670,7 +672,7 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
   if (search == nullptr)
     bprintf("  %-*s  %-*s  PostProb\n", static_cast<int>(width), "Effect", static_cast<int>(label_width), "Label");
   else
-    bprintf("  %-*s  %-*s  PostProb      +-   Renorm\n", static_cast<int>(width), "Effect",
+    bprintf("  %-*s  %-*s  PostProb      +-   Visits   Renorm\n", static_cast<int>(width), "Effect",
             static_cast<int>(label_width), "Label");
   for (size_t e = 0; e < r.effects.size(); e++) {
     const double p = r.effect_probability[e];
@@ -678,9 +680,9 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
       bprintf("  %-*s  %-*s  %8.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
               static_cast<int>(label_width), labels[e].c_str(), p, stars_of(stars, p));
     else
-      bprintf("  %-*s  %-*s  %8.5f  %6.4f  %7.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
+      bprintf("  %-*s  %-*s  %8.5f  %6.4f  %7.5f  %7.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
               static_cast<int>(label_width), labels[e].c_str(), p, search->effect_se[e],
-              search->effect_renormalised[e], stars_of(stars, p));
+              search->effect_frequency[e], search->effect_renormalised[e], stars_of(stars, p));
   }
   bprintf("\nPosterior probabilities that factors are active (in some effect of the model):\n");
   for (int f = 0; f < r.nfactors; f++) {
@@ -688,23 +690,24 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
     if (search == nullptr)
       bprintf("  %c:  %7.5f  %s\n", design.letters[static_cast<size_t>(r.first_factor + f)], p, stars_of(stars, p));
     else
-      bprintf("  %c:  %7.5f +- %6.4f  (Renorm %7.5f)  %s\n", design.letters[static_cast<size_t>(r.first_factor + f)],
-              p, search->factor_se[static_cast<size_t>(f)], search->factor_renormalised[static_cast<size_t>(f)],
+      bprintf("  %c:  %7.5f +- %6.4f  (Visits %7.5f, Renorm %7.5f)  %s\n",
+              design.letters[static_cast<size_t>(r.first_factor + f)], p, search->factor_se[static_cast<size_t>(f)],
+              search->factor_frequency[static_cast<size_t>(f)], search->factor_renormalised[static_cast<size_t>(f)],
               stars_of(stars, p));
   }
   if (search == nullptr)
     bprintf("  No effect active:  %7.5f  %s\n", r.none_active, stars_of(stars, r.none_active));
   else
-    bprintf("  No effect active:  %7.5f +- %6.4f  (Renorm %7.5f)  %s\n", r.none_active, search->none_se,
-            search->none_renormalised, stars_of(stars, r.none_active));
+    bprintf("  No effect active:  %7.5f +- %6.4f  (Visits %7.5f, Renorm %7.5f)  %s\n", r.none_active,
+            search->none_se, search->none_frequency, search->none_renormalised, stars_of(stars, r.none_active));
 
   if (search == nullptr) {
     bprintf("\nBest %zu models by posterior probability:\n", r.top.size());
     for (size_t i = 0; i < r.top.size(); i++)
       bprintf("  %2zu.  %8.5f  %s\n", i + 1, r.top[i].probability, effect_names(r, r.top[i].effects).c_str());
   } else {
-    bprintf("\nBest %zu models by weight among those visited (visit frequency +- standard\n"
-            "  error between chains, and renormalised):\n", r.top.size());
+    bprintf("\nBest %zu models among those weighed (visit frequency +- standard error\n"
+            "  between chains, and renormalised weight):\n", r.top.size());
     for (size_t i = 0; i < r.top.size(); i++)
       bprintf("  %2zu.  %8.5f +- %6.4f  %8.5f  %s\n", i + 1, r.top[i].probability, r.top[i].se,
               r.top[i].renormalised, effect_names(r, r.top[i].effects).c_str());
