@@ -50,6 +50,7 @@ test-tsan: deps
 BENCH_REPS ?= 7
 bench: build
 	./$(BUILD)/bayescreen_bench ./$(BUILD)/bayescreen $(BENCH_REPS)
+	./$(BUILD)/search_bench 2
 	@if [ -x ./$(BUILD)/fit_benchmark ]; then ./$(BUILD)/fit_benchmark; fi
 	@if [ -d ./$(BUILD)/python/bayescreen ]; then $(PYTHON) python/bench_overhead.py $(BUILD) .; fi
 
