@@ -246,3 +246,46 @@ TEST(ModelSearch, AutoSearchesOnlyPastTheLimit) {
 
 }  // namespace
 }  // namespace bayescreen
+
+namespace bayescreen {
+namespace {
+
+// The search's options at the command line: refusals name the word and
+// end with status 1; a search reports its figures, puts its standard
+// errors in the JSON and CSV, and draws no progress line when standard
+// error is not a terminal.
+TEST(ModelSearch, CommandLineChecksItsOptionsAndReportsTheSearch) {
+  struct Case {
+    std::vector<std::string> words;
+    int status;
+    const char *expected;
+  };
+  const Case cases[] = {
+      {{"--search=mcmc"}, 1, "the search covers the effects space, so it needs --model-space=effects"},
+      {{"--model-space=effects", "--chains=2"}, 1, "it shapes the search, so it needs --search=mcmc or --search=auto"},
+      {{"--model-space=effects", "--search=fast"}, 1, "the search is auto, mcmc or exact"},
+      {{"--model-space=effects", "--search=mcmc", "--keep-aliased"}, 1, "weighs only models whose X'X is regular"},
+      {{"--model-space=effects", "--search=mcmc", "--chains=0"}, 1, "`--chains=0'"},
+      {{"--random-seed=3"}, 1, "--follow-up=N or --search=mcmc|auto"},
+      {{"--model-space=effects", "--max-models=100"}, 1, "or search the space with --search=mcmc"},
+      {{"--recommended", "--max-models=100", "--iterations=3000", "--json", "--csv-files"}, 0,
+       "more than --max-models: searched.\n  Markov chain Monte Carlo search: 4 chains of 3,000 kept iterations each"},
+  };
+  for (const Case &c : cases) {
+    testutil::TempDir dir;
+    const auto r = testutil::run_example("castfatigue12", c.words, dir);
+    EXPECT_EQ(r.status, c.status) << c.words.back();
+    EXPECT_TRUE(testutil::contains(r.out, c.expected)) << c.words.back() << "\n"
+                                                      << r.out.substr(r.out.size() > 600 ? r.out.size() - 600 : 0);
+    if (c.status != 0) continue;
+    EXPECT_EQ(r.err, "");
+    const std::string json = testutil::read_file(dir.file("castfatigue12.json"));
+    for (const char *key : {"\"search\": {", "\"chain_difference\": ", "\"frequency_se\": ", "\"renormalised\": "})
+      EXPECT_TRUE(testutil::contains(json, key)) << key;
+    EXPECT_TRUE(testutil::contains(testutil::read_file(dir.file("castfatigue12.factors.csv")),
+                                   "postprob_se,postprob_frequency,postprob_frequency_se,postprob_renormalised"));
+  }
+}
+
+}  // namespace
+}  // namespace bayescreen

@@ -156,7 +156,7 @@ LongOption xopts[] = {
      .help = "effects space: average over N gammas from LO to HI, in place of -G"},
     {.name = "recommended", .kind = LongKind::Flag, .target = &recommended,
      .help = "the recommended analysis (see below): --null --model-space=effects --order=2 "
-     "--heredity=strong --pi-prior=beta:1:1 --gamma-prior=0.5:5:10"},
+     "--heredity=strong --pi-prior=beta:1:1 --gamma-prior=0.5:5:10 --search=auto"},
     {.name = "search", .kind = LongKind::Text, .target = &search_text, .value_name = "MODE",
      .help = "effects space: exact (enumerate; default), mcmc (Markov chain search) or auto (search "
      "past --max-models; the default of --recommended)"},
@@ -532,13 +532,16 @@ static int run_program(int argc, char **argv) {
            "  times a prior that is a product over the effects: main effects with\n"
            "  probability pi (-P, or Beta-distributed with --pi-prior), interactions by\n"
            "  heredity (--heredity, --heredity-probs), gamma fixed (-G) or averaged\n"
-           "  (--gamma-prior). Every model of nonzero prior is enumerated.\n");
+           "  (--gamma-prior). Every model of nonzero prior is enumerated, or with\n"
+           "  --search=mcmc searched by Markov chain Monte Carlo (--chains, --iterations,\n"
+           "  --burn-in, --random-seed): each probability then has its standard error.\n");
     printf("Recommended analysis: --recommended sets the null model, the effects space\n"
            "  with interactions to order 2 under strong heredity (an interaction only with\n"
            "  both of its main effects: Chipman, Hamada & Wu 1997), pi ~ Beta(1,1) (the\n"
            "  prior corrects for the number of factors: Scott & Berger 2010) and gamma\n"
            "  averaged over 0.5 to 5 (no single effect size assumed). It finds main\n"
-           "  effects and interactions with few false alarms when nothing is active.\n");
+           "  effects and interactions with few false alarms when nothing is active.\n"
+           "  Spaces past --max-models are searched (--search=auto).\n");
     printf("Prior grids: --gamma-grid=0.5:5:10 adds, after the factor tables, each factor's\n"
            "  posterior probability at gamma = 0.5, 1, 1.5, ... 5, and a Support row:\n"
            "  p(y | gamma, pi) normalised over the grid, largest at the value the data\n"
