@@ -223,6 +223,8 @@ Settings settings_of(const Options &o, RunDescription &run) {
     prior.gamma_prior = GridSpec{0.5, 5, 10};
     space.with_null = 1;
     s.search.mode = SearchMode::Auto;
+    // Past a million models the search is the faster way to the answer.
+    if (o.max_models == ModelSpace().max_models) space.max_models = kRecommendedMaxModels;
   }
   text_option("model-space", o.model_space, [&](const char *t) { return parse_model_space(t, &prior); });
   text_option("heredity", o.heredity, [&](const char *t) { return parse_heredity(t, &prior); });

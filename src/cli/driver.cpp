@@ -156,7 +156,7 @@ LongOption xopts[] = {
      .help = "effects space: average over N gammas from LO to HI, in place of -G"},
     {.name = "recommended", .kind = LongKind::Flag, .target = &recommended,
      .help = "the recommended analysis (see below): --null --model-space=effects --order=2 "
-     "--heredity=strong --pi-prior=beta:1:1 --gamma-prior=0.5:5:10 --search=auto"},
+     "--heredity=strong --pi-prior=beta:1:1 --gamma-prior=0.5:5:10 --search=auto --max-models=1000000"},
     {.name = "search", .kind = LongKind::Text, .target = &search_text, .value_name = "MODE",
      .help = "effects space: exact (enumerate; default), mcmc (Markov chain search) or auto (search "
      "past --max-models; the default of --recommended)"},
@@ -278,6 +278,8 @@ static void read_effects_options() {
     prior.gamma_prior = GridSpec{0.5, 5, 10};
     settings.model_space.with_null = 1;
     settings.search.mode = SearchMode::Auto;
+    // Past a million models the search is the faster way to the answer.
+    if (!find_long_option(xopts, "max-models")->given) settings.model_space.max_models = kRecommendedMaxModels;
   }
   const char *why = nullptr;
   if (model_space_text != nullptr && (why = parse_model_space(model_space_text, &prior)) != nullptr)

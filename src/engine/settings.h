@@ -82,6 +82,10 @@ struct SearchSettings {
   int64_t max_iterations = 4194304;  // per chain, when the rounds run to the target
 };
 
+// The enumeration limit of the recommended analysis (--max-models unless
+// given): its search is faster than enumerating a larger space.
+constexpr int32_t kRecommendedMaxModels = 1000000;
+
 // The values that both the command line and the design file's parameter
 // line may set: a value given on the command line stands.
 enum ParmRow : int { PARM_NROWS = 0, PARM_NCOLS, PARM_NVARS, PARM_PI, PARM_GAMMA, PARM_ALPHA };
