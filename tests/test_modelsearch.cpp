@@ -2,7 +2,11 @@
 // its estimates against the exact enumeration (itself checked against the
 // numpy reference) on three spaces small enough to enumerate, and its
 // repeatability whatever the number of threads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -285,6 +289,60 @@ TEST(ModelSearch, CommandLineChecksItsOptionsAndReportsTheSearch) {
     EXPECT_TRUE(testutil::contains(testutil::read_file(dir.file("castfatigue12.factors.csv")),
                                    "postprob_se,postprob_frequency,postprob_frequency_se,postprob_renormalised"));
   }
+}
+
+}  // namespace
+}  // namespace bayescreen
+
+namespace bayescreen {
+namespace {
+
+// Runs the program in dir with the arguments, its standard error (and
+// input) a terminal, its standard output discarded; returns what the
+// terminal received and the exit status.
+std::pair<std::string, int> run_on_terminal(const std::vector<std::string> &args, const std::string &dir) {
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    std::vector<char *> argv{const_cast<char *>(BAYESCREEN_BIN)};
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(BAYESCREEN_BIN, argv.data());
+    _exit(127);
+  }
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;  // EIO once the child has closed the terminal
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(master);
+  return {text, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// A search of more than a second draws its progress line on a terminal,
+// rewritten in place and wiped before the report; --quiet draws none.
+TEST(ModelSearch, ProgressLineOnATerminalOnly) {
+  testutil::TempDir dir;
+  dir.write("castfatigue12.txt", testutil::read_file(testutil::source_path("examples/castfatigue12.txt")));
+  const std::vector<std::string> words = {"castfatigue12", "--model-space=effects", "--search=mcmc", "--chains=1",
+                                          "--threads=1", "--iterations=12000000"};
+  const auto [shown, status] = run_on_terminal(words, dir.path());
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(testutil::contains(shown, "\rSearch: ")) << shown;
+  EXPECT_TRUE(testutil::contains(shown, " iterations, ")) << shown;
+  EXPECT_TRUE(testutil::contains(shown, "\r\033[K")) << shown;
+  std::vector<std::string> quiet = words;
+  quiet.push_back("--quiet");
+  const auto [nothing, quiet_status] = run_on_terminal(quiet, dir.path());
+  EXPECT_EQ(quiet_status, 0);
+  EXPECT_FALSE(testutil::contains(nothing, "Search: ")) << nothing;
 }
 
 }  // namespace
