@@ -42,7 +42,7 @@ test-sanitize: deps
 test-tsan: deps
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DBAYESCREEN_TSAN=ON
 	cmake --build $(TSANBUILD) -j $(JOBS) --target unit_tests
-	ctest --test-dir $(TSANBUILD) -R '^Analysis\.|^EffectsSpace\.ResultsDoNotDepend' --output-on-failure -j $(JOBS)
+	ctest --test-dir $(TSANBUILD) -R '^Analysis\.|^EffectsSpace\.ResultsDoNotDepend|^ModelSearch\.ResultsRepeat' --output-on-failure -j $(JOBS)
 
 # Whole-program timings on generated designs, the micro-benchmarks of the
 # fitting step when Google Benchmark is installed, then the Python module's
