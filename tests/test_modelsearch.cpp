@@ -265,7 +265,8 @@ TEST(ModelSearch, CommandLineChecksItsOptionsAndReportsTheSearch) {
     const char *expected;
   };
   const Case cases[] = {
-      {{"--search=mcmc"}, 1, "the search covers the effects space, so it needs --model-space=effects"},
+      {{"--search=mcmc", "--follow-up=2"}, 1, "the factors space is searched, not enumerated"},
+      {{"--search=mcmc", "-S"}, 1, "a search has no fits to step through"},
       {{"--model-space=effects", "--chains=2"}, 1, "it shapes the search, so it needs --search=mcmc or --search=auto"},
       {{"--model-space=effects", "--search=fast"}, 1, "the search is auto, mcmc or exact"},
       {{"--model-space=effects", "--search=mcmc", "--keep-aliased"}, 1, "weighs only models whose X'X is regular"},
@@ -343,6 +344,47 @@ TEST(ModelSearch, ProgressLineOnATerminalOnly) {
   const auto [nothing, quiet_status] = run_on_terminal(quiet, dir.path());
   EXPECT_EQ(quiet_status, 0);
   EXPECT_FALSE(testutil::contains(nothing, "Search: ")) << nothing;
+}
+
+}  // namespace
+}  // namespace bayescreen
+
+namespace bayescreen {
+namespace {
+
+// The factors space searched agrees with its enumeration: the default model
+// set of the cast-fatigue experiment (1 to 3 factors, full factorials) and
+// main effects of the 20-run design (every set of its 19 factors).
+TEST(ModelSearch, FactorsSpaceAgreesWithItsEnumeration) {
+  struct Case {
+    const char *name;
+    Design design;
+    int max_factors, order, with_null;
+  };
+  const Case cases[] = {{"cast fatigue, default model set", cast_fatigue(), 3, 3, 0},
+                        {"20 runs, every set of main effects", plackett_burman20(), 19, 1, 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Settings s;
+    s.model_space.max_factors = c.max_factors;
+    s.model_space.order = c.order;
+    s.model_space.with_null = c.with_null;
+    const Results exact = analyse(c.design, s);
+    s.search.mode = SearchMode::Mcmc;
+    const Results searched = analyse(c.design, s);
+    ASSERT_TRUE(searched.effects_space && searched.effects_space->search);
+    const EffectsResults &r = *searched.effects_space;
+    EXPECT_TRUE(r.search->reached_target);
+    const std::vector<double> &shares = exact.weights[Weighting::PostProb].shares;
+    for (size_t f = 0; f < r.factor_probability.size(); f++) {
+      const double truth = shares[f], estimate = r.factor_probability[f], error = r.search->factor_se[f];
+      EXPECT_LE(std::fabs(estimate - truth), 0.02) << f;
+      EXPECT_LE(std::fabs(estimate - truth), 3 * error) << f << ": " << estimate << " +- " << error << " exact " << truth;
+    }
+    if (c.with_null) {
+      EXPECT_NEAR(r.none_active, exact.weights.none_active, 0.02);
+    }
+  }
 }
 
 }  // namespace

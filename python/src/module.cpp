@@ -246,15 +246,12 @@ Settings settings_of(const Options &o, RunDescription &run) {
     given("burn-in", int64_t{s.search.burn_in}, int_word("burn-in", *o.burn_in));
   }
   const bool effects = prior.kind == SpaceKind::Effects;
-  const bool searching = effects && s.search.mode != SearchMode::Exact;
-  if (o.search && !effects)
-    refuse_option("--search=" + *o.search, "the search covers the effects space, so it needs --model-space=effects");
+  const bool searching = s.search.mode != SearchMode::Exact;
   const std::pair<const char *, const std::optional<long long> *> search_options[] = {
       {"chains", &o.chains}, {"iterations", &o.iterations}, {"burn-in", &o.burn_in}};
   for (const auto &[name, value] : search_options)
     if (*value && !searching)
-      refuse_option(int_word(name, **value), effects ? "it shapes the search, so it needs --search=mcmc or --search=auto"
-                                                     : "the search covers the effects space, so it needs --model-space=effects");
+      refuse_option(int_word(name, **value), "it shapes the search, so it needs --search=mcmc or --search=auto");
   if (o.random_seed && !searching)
     refuse_option(int_word("random-seed", *o.random_seed),
                   "it seeds the model search here, so it needs --search=mcmc|auto");
@@ -289,8 +286,12 @@ void check_model_space(const Design &design, const Settings &settings) {
     refuse_option(int_word("max-factors", space.max_factors),
                   "only " + std::to_string(k) + (k == 1 ? " factor is left" : " factors are left") +
                       " to screen");
-  if (space.keep_aliased && effects_space_searched(design, settings))
-    refuse_option("--keep-aliased", "the model search weighs only models whose X'X is regular");
+  if (effects_space_searched(design, settings)) {
+    if (space.keep_aliased) refuse_option("--keep-aliased", "the model search weighs only models whose X'X is regular");
+    if (settings.effects.kind == SpaceKind::Factors && (settings.gamma_grid.n > 0 || settings.pi_grid.n > 0))
+      refuse_option(settings.gamma_grid.n > 0 ? "--gamma-grid" : "--pi-grid",
+                    "the factors space is searched, not enumerated, so there is no model table for it");
+  }
   check_model_set_size(design, settings);
 }
 

@@ -94,7 +94,7 @@ REFUSALS = [
     (["--model-space=both"], dict(model_space="both")),
     (["--recommended", "--pi-prior=beta:0:1"], dict(recommended=True, pi_prior="beta:0:1")),
     (["--model-space=effects", "--chains=2"], dict(model_space="effects", chains=2)),
-    (["--search=mcmc"], dict(search="mcmc")),
+    (["--chains=2"], dict(chains=2)),
     (["--model-space=effects", "--search=mcmc", "--keep-aliased"],
      dict(model_space="effects", search="mcmc", keep_aliased=True)),
 ]

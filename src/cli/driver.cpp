@@ -158,7 +158,7 @@ LongOption xopts[] = {
      .help = "the recommended analysis (see below): --null --model-space=effects --order=2 "
      "--heredity=strong --pi-prior=beta:1:1 --gamma-prior=0.5:5:10 --search=auto --max-models=1000000"},
     {.name = "search", .kind = LongKind::Text, .target = &search_text, .value_name = "MODE",
-     .help = "effects space: exact (enumerate; default), mcmc (Markov chain search) or auto (search "
+     .help = "exact (enumerate; default), mcmc (Markov chain search of the model space) or auto (search "
      "past --max-models; the default of --recommended)"},
     {.name = "chains", .kind = LongKind::Int, .target = &settings.search.chains, .value_name = "C",
      .help = "search: chains from different random starts (default 4)", .min = 1, .max = 256},
@@ -219,8 +219,16 @@ static void check_model_space(const Design &design) {
     snprintf(why, sizeof why, "only %d factor%s to screen", k, k == 1 ? " is left" : "s are left");
     bad_extension("max-factors", why);
   }
-  if (space.keep_aliased && effects_space_searched(design, settings))
-    bad_extension("keep-aliased", "the model search weighs only models whose X'X is regular");
+  if (effects_space_searched(design, settings)) {
+    if (space.keep_aliased) bad_extension("keep-aliased", "the model search weighs only models whose X'X is regular");
+    if (settings.step) bad_extension("search", "a search has no fits to step through (-S, -V)");
+    // The factors space searched has no model table: what is made from
+    // every model's fit is not offered.
+    if (settings.effects.kind == SpaceKind::Factors)
+      for (const char *name : {"follow-up", "gamma-grid", "pi-grid", "effects"})
+        if (find_long_option(xopts, name)->given)
+          bad_extension(name, "the factors space is searched, not enumerated, so there is no model table for it");
+  }
   check_model_set_size(design, settings);
 }
 
@@ -233,8 +241,7 @@ static CandidateRuns check_follow_up(const Design &design) {
   for (const char *name : {"candidates", "md-models", "starts", "top", "max-seconds"})
     if (find_long_option(xopts, name)->given && !wanted)
       bad_extension(name, "it shapes the follow-up runs, so it needs --follow-up=N");
-  if (find_long_option(xopts, "random-seed")->given && !wanted &&
-      !(settings.effects.kind == SpaceKind::Effects && settings.search.mode != SearchMode::Exact))
+  if (find_long_option(xopts, "random-seed")->given && !wanted && settings.search.mode == SearchMode::Exact)
     bad_extension("random-seed", "it seeds the follow-up runs' exchange or the model search, so it needs "
                   "--follow-up=N or --search=mcmc|auto");
   if (!wanted) return {};
@@ -297,10 +304,7 @@ static void read_effects_options() {
   if (find_long_option(xopts, "iterations")->given) settings.search.iterations = search_iterations;
   if (find_long_option(xopts, "burn-in")->given) settings.search.burn_in = search_burn_in;
   const bool effects = prior.kind == SpaceKind::Effects;
-  for (const char *name : {"search", "chains", "iterations", "burn-in"})
-    if (find_long_option(xopts, name)->given && !effects)
-      bad_extension(name, "the search covers the effects space, so it needs --model-space=effects");
-  if (effects && settings.search.mode == SearchMode::Exact)
+  if (settings.search.mode == SearchMode::Exact)
     for (const char *name : {"chains", "iterations", "burn-in"})
       if (find_long_option(xopts, name)->given)
         bad_extension(name, "it shapes the search, so it needs --search=mcmc or --search=auto");

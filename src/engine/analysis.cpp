@@ -35,6 +35,10 @@ void check_model_set_size(const Design &design, const Settings &settings) {
       check_effect_space_size(design, settings);
     return;
   }
+  if (effects_space_searched(design, settings)) {
+    check_factor_search_size(design, settings);
+    return;
+  }
   const ModelSpace &space = settings.model_space;
   char text[300];
   const uint64_t count = count_models(design, space);
@@ -69,6 +73,16 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
     } else {
       results.effects_space = analyse_effects(design, settings);
     }
+    results.weights = effect_factor_tables(design, *results.effects_space);
+    report.effects_done(results);
+    return results;
+  }
+  if (effects_space_searched(design, settings)) {
+    // The factors space beyond enumeration: its search, reported as the
+    // effects space's is (no model table, rankings or fits).
+    const bool automatic = settings.search.mode == SearchMode::Auto;
+    auto progress = [&](const SearchProgress &now) { report.search_progress(now); };
+    results.effects_space = search_factors(design, settings, automatic, progress);
     results.weights = effect_factor_tables(design, *results.effects_space);
     report.effects_done(results);
     return results;

@@ -103,6 +103,7 @@ struct EffectModel {
 // What a search adds to the results (modelsearch.h states the estimates).
 struct SearchSummary {
   bool automatic = false;        // the space exceeded --max-models and --search=auto searched it
+  bool factors_space = false;    // the factors space was searched: the effects are its factors
   int chains = 0;
   uint64_t burn_in = 0;          // iterations per chain before any was kept
   uint64_t iterations = 0;       // kept iterations per chain

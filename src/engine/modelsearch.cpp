@@ -12,6 +12,7 @@
 #include "support/error.h"
 #include "support/parallel.h"
 #include "support/showplaces.h"
+#include "support/textbuf.h"
 
 namespace bayescreen {
 
@@ -771,8 +772,8 @@ struct Renormalised {
   uint64_t weighed = 0;          // models with a weight
 };
 
-Renormalised renormalise(const ModelCache &cache, const EffectColumns &space) {
-  const size_t ne = static_cast<size_t>(space.ne), p = static_cast<size_t>(space.p);
+Renormalised renormalise(const ModelCache &cache, const EffectColumns &space, size_t ne) {
+  const size_t p = static_cast<size_t>(space.p);
   Renormalised out;
   out.share.assign(ne + p + 1, 0.0);
   double top = -INFINITY;
@@ -810,6 +811,197 @@ uint64_t batch_length(const EffectColumns &space) {
   return 256 * std::max<uint64_t>(1, (width + 255) / 256);
 }
 
+// One Markov chain over the factors space: each model the full factorial,
+// to the model-space order, of a set S of the screened factors (1 to
+// --max-factors of them, or none with --null), weighed as the enumeration
+// weighs it (box_meyer_log_weight with the factor term (pi/(1-pi))^|S|).
+// The moves add or delete a factor drawn uniformly, or swap a factor of S
+// for one outside it (probability 1/2 each; both symmetric). A model's
+// factors are formed afresh from the cross products of its columns.
+// The conditional probability of factor f is w(S + f) / (w(S + f) + w(S - f)).
+class FactorChain {
+ public:
+  FactorChain(const EffectColumns &space, int64_t seed, int number, uint64_t batch)
+      : space_(space), random_(seed, number), cache_(1), p_(space.p) {
+    ld_ = std::min(space.ncols, space.runs + 1);
+    l_.assign(static_cast<size_t>(ld_ * ld_), 0.0);
+    lg_.assign(static_cast<size_t>(ld_ * ld_), 0.0);
+    z_.assign(static_cast<size_t>(ld_), 0.0);
+    a_.assign(static_cast<size_t>(ld_), 0.0);
+    columns_.reserve(static_cast<size_t>(ld_));
+    visits_.start(p_, p_, batch);
+    conditional_.start(p_, p_, std::max<uint64_t>(8, batch / thin()));
+    q_.assign(static_cast<size_t>(p_), 0.0);
+    // A random start: each factor with probability 1/2, within the size
+    // limits, until its weight is positive.
+    for (int tries = 0; tries < 100 && !(current_ > -INFINITY); tries++) {
+      set_ = 0;
+      for (int f = 0; f < p_; f++)
+        if (random_.uniform() < 0.5 && __builtin_popcountll(set_) < space_.model_space.max_factors)
+          set_ |= uint64_t{1} << f;
+      current_ = weight(set_, &index_);
+    }
+    for (int f = 0; f < p_ && !(current_ > -INFINITY); f++) {  // a single factor, else the null model
+      set_ = uint64_t{1} << f;
+      current_ = weight(set_, &index_);
+    }
+    if (!(current_ > -INFINITY) && space_.model_space.with_null) current_ = weight(set_ = 0, &index_);
+    if (!(current_ > -INFINITY))
+      throw Error("\nNO MODEL HAS A WEIGHT: every model the search tried is singular !\n");
+  }
+
+  void run(uint64_t n, bool keep) {
+    for (uint64_t i = 0; i < n; i++) {
+      step();
+      if (keep) tally();
+    }
+  }
+  const Counts &visits() const { return visits_; }
+  const Counts &conditional() const { return conditional_; }
+  const ModelCache &cache() const { return cache_; }
+  int words() const { return 1; }
+  uint64_t proposals() const { return proposals_; }
+  uint64_t evaluations() const { return evaluations_; }
+
+ private:
+  uint64_t thin() const { return static_cast<uint64_t>(std::max(1, p_ / 2)); }
+
+  // The log weight of the model of the factors in s (bit f: screened
+  // factor f): -inf outside the model set or for a singular X'X.
+  double weight(uint64_t s, int32_t *index) {
+    *index = cache_.find(&s);
+    if (*index >= 0) return cache_.log_weight(*index);
+    evaluations_++;
+    const double lw = form(s);
+    *index = cache_.insert(&s, lw);
+    return lw;
+  }
+
+  double form(uint64_t s) {
+    const int nf = __builtin_popcountll(s);
+    if (nf > space_.model_space.max_factors || (nf == 0 && !space_.model_space.with_null)) return -INFINITY;
+    // The columns: intercept, blocks, then every candidate effect whose
+    // factors all lie in s.
+    columns_.clear();
+    for (int c = 0; c < space_.root; c++) columns_.push_back(c);
+    int n_int = 0;
+    for (int e = 0; e < space_.ne; e++) {
+      const uint64_t bits = screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first);
+      if ((bits & ~s) != 0) continue;
+      if (static_cast<int>(columns_.size()) >= space_.runs) return -INFINITY;  // more columns than runs
+      columns_.push_back(space_.column(e));
+      if (!space_.is_main(e)) n_int++;
+    }
+    const size_t n = static_cast<size_t>(space_.ncols);
+    const BoxMeyerPrior &prior = space_.gammas.front();
+    const double precision_main = space_.main_precision.front(), precision_int = space_.interaction_precision.front();
+    double logdet = 0, wsq = 0;
+    for (size_t j = 0; j < columns_.size(); j++) {
+      const size_t c = static_cast<size_t>(columns_[j]);
+      for (size_t i = 0; i <= j; i++) a_[i] = space_.gram[c * n + static_cast<size_t>(columns_[i])];
+      const double length = a_[j];
+      const double d = cholesky_append_row(l_.data(), ld_, static_cast<int>(j), a_.data());
+      if (!(d > kClearPivot * length) && (!(d > 0) || singular(static_cast<int>(j) + 1))) return -INFINITY;
+      if (j > 0)
+        a_[j] = length + (interaction_column(space_.model_space, space_.masks[c]) ? precision_int : precision_main);
+      const double dg = cholesky_append_row(lg_.data(), ld_, static_cast<int>(j), a_.data());
+      if (!(dg > 0)) cannot_invert_xtxg(static_cast<int>(j) + 1);
+      z_[j] = cholesky_forward_step(lg_.data(), ld_, static_cast<int>(j), z_.data(), space_.gram_y[c]);
+      logdet += log(dg);
+      wsq += z_[j] * z_[j];
+    }
+    BoxMeyerTerms terms;
+    terms.runs = space_.runs;
+    terms.nf = nf;
+    terms.n_main = space_.blocks + nf;
+    terms.n_int = n_int;
+    terms.logdet = logdet;
+    terms.qqc = space_.sst > wsq ? space_.sst - wsq : 0.0;
+    return box_meyer_log_weight(terms, prior);
+  }
+
+  // The exact test of the first m columns.
+  bool singular(int m) const {
+    const size_t n = static_cast<size_t>(space_.ncols), k = static_cast<size_t>(m);
+    std::vector<double> xtx(k * k);
+    std::vector<uint64_t> masks(k);
+    for (size_t r = 0; r < k; r++) {
+      masks[r] = space_.masks[static_cast<size_t>(columns_[r])];
+      for (size_t s = 0; s < k; s++)
+        xtx[r * k + s] = space_.gram[static_cast<size_t>(columns_[r]) * n + static_cast<size_t>(columns_[s])];
+    }
+    return xtx_exactly_singular(space_.design, xtx.data(), m, masks.data(), m);
+  }
+
+  void step() {
+    proposals_++;
+    uint64_t proposal = set_;
+    if (random_.uniform() < 0.5) {
+      proposal ^= uint64_t{1} << random_.below(static_cast<uint32_t>(p_));
+    } else {
+      const int in = __builtin_popcountll(set_);
+      if (in == 0 || in == p_) return;
+      uint32_t pick = random_.below(static_cast<uint32_t>(in));
+      uint64_t bits = set_;
+      while (pick-- > 0) bits &= bits - 1;
+      int out;
+      do out = static_cast<int>(random_.below(static_cast<uint32_t>(p_)));
+      while (set_ >> out & 1);
+      proposal ^= (bits & (~bits + 1)) | (uint64_t{1} << out);
+    }
+    int32_t index = -1;
+    const double lw = weight(proposal, &index);
+    if (!(lw > -INFINITY) || !(log(random_.uniform()) < lw - current_)) return;
+    set_ = proposal;
+    current_ = lw;
+    index_ = index;
+  }
+
+  void tally() {
+    double *c = visits_.current.data();
+    for (uint64_t bits = set_; bits != 0; bits &= bits - 1) {
+      c[__builtin_ctzll(bits)]++;
+      c[p_ + __builtin_ctzll(bits)]++;
+    }
+    if (set_ == 0) c[2 * p_]++;
+    if (index_ >= 0) cache_.visit(index_);
+    if (visits_.kept % thin() == 0) sample_conditionals();
+    visits_.end_sample();
+  }
+
+  void sample_conditionals() {
+    int32_t index = -1;
+    for (int f = 0; f < p_; f++) {
+      const uint64_t bit = uint64_t{1} << f;
+      const double in_w = (set_ & bit) ? current_ : weight(set_ | bit, &index);
+      const double out_w = (set_ & bit) ? weight(set_ & ~bit, &index) : current_;
+      q_[static_cast<size_t>(f)] = !(in_w > -INFINITY) ? 0.0 : !(out_w > -INFINITY) ? 1.0 : 1 / (1 + exp(out_w - in_w));
+    }
+    double *c = conditional_.current.data();
+    double none = 0;
+    for (int f = 0; f < p_; f++) {
+      c[f] += q_[static_cast<size_t>(f)];
+      c[p_ + f] += q_[static_cast<size_t>(f)];
+      if ((set_ & ~(uint64_t{1} << f)) == 0) none += 1 - q_[static_cast<size_t>(f)];
+    }
+    c[2 * p_] += none / p_;
+    conditional_.end_sample();
+  }
+
+  const EffectColumns &space_;
+  Random random_;
+  ModelCache cache_;
+  int p_, ld_ = 0;
+  std::vector<double> l_, lg_, z_, a_;
+  std::vector<int> columns_;
+  uint64_t set_ = 0;
+  double current_ = -INFINITY;
+  int32_t index_ = -1;
+  uint64_t proposals_ = 0, evaluations_ = 0;
+  std::vector<double> q_;
+  Counts visits_, conditional_;
+};
+
 }  // namespace
 
 const char *parse_search_mode(const char *text, SearchSettings *search) {
@@ -826,34 +1018,40 @@ const char *parse_search_mode(const char *text, SearchSettings *search) {
 }
 
 bool effects_space_searched(const Design &design, const Settings &settings) {
-  if (settings.effects.kind != SpaceKind::Effects) return false;
   switch (settings.search.mode) {
     case SearchMode::Mcmc: return true;
     case SearchMode::Exact: return false;
-    case SearchMode::Auto:
-      return count_effect_models(design, settings) > static_cast<uint64_t>(settings.model_space.max_models);
+    case SearchMode::Auto: {
+      const uint64_t count = settings.effects.kind == SpaceKind::Effects ? count_effect_models(design, settings)
+                                                                        : count_models(design, settings.model_space);
+      return count > static_cast<uint64_t>(settings.model_space.max_models);
+    }
   }
   return false;
 }
 
-EffectsResults search_effects(const Design &design, const Settings &settings, bool automatic,
-                              SearchProgressHook progress) {
-  PlaceGuard place("Search_Effects");
-  const auto began = std::chrono::steady_clock::now();
+void check_factor_search_size(const Design &design, const Settings &settings) {
+  const int p = screened_factors(design, settings.model_space);
+  if (p > 63)
+    throw Error(string_printf("\nTOO MANY FACTORS: the search of the factors space takes at most 63 factors, "
+                              "not %d !\n", p));
+  check_effect_count(design, settings);
+}
+
+namespace {
+
+// The rounds of the chains and the results from them, for either space:
+// `items` is the number of candidates the chains count (the effects, or
+// in the factors space the factors), the first `items` of space.effects.
+template <class ChainT>
+EffectsResults run_chains(const Design &design, const Settings &settings, const EffectColumns &space,
+                          std::vector<ChainT> &chains, size_t items, bool automatic, SearchProgressHook progress,
+                          std::chrono::steady_clock::time_point began) {
   auto elapsed = [&]() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   };
-  check_effect_count(design, settings);
-  EffectColumns space(design, settings);
-  prepare_effect_columns(space);
-  const PriorTerms prior = prior_terms(space);
   const SearchSettings &search = settings.search;
-  const int nchains = std::max(1, search.chains);
-  const uint64_t batch = batch_length(space);
-
-  std::vector<Chain> chains;
-  chains.reserve(static_cast<size_t>(nchains));
-  for (int c = 0; c < nchains; c++) chains.emplace_back(space, prior, settings.follow_up.seed, c, batch);
+  const int nchains = static_cast<int>(chains.size());
   const int threads = std::max(1, std::min(thread_count(settings.threads), nchains));
 
   // The rounds: burn-in with the first, then kept iterations until the
@@ -863,9 +1061,9 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
   uint64_t done = 0;
   Estimates est;
   bool first_round = true;
-  auto conditionals = [](const std::vector<Chain> &list) {
+  auto conditionals = [](const std::vector<ChainT> &list) {
     std::vector<const Counts *> out;
-    for (const Chain &c : list) out.push_back(&c.conditional());
+    for (const ChainT &c : list) out.push_back(&c.conditional());
     return out;
   };
   while (done < goal) {
@@ -883,7 +1081,7 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
     const bool met = !fixed && largest <= search.target_se;
     SearchProgress now;
     now.iterations = done * static_cast<uint64_t>(nchains);
-    for (const Chain &c : chains) now.distinct += c.cache().size();
+    for (const ChainT &c : chains) now.distinct += c.cache().size();
     now.largest_se = largest;
     now.chain_difference = est.chain_difference;
     now.seconds = elapsed();
@@ -903,15 +1101,16 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
   // with their batch-means errors; the visit frequencies with theirs, and
   // the weights of the distinct models weighed, renormalised, beside them.
   std::vector<const Counts *> visit_counts;
-  for (const Chain &c : chains) visit_counts.push_back(&c.visits());
+  for (const ChainT &c : chains) visit_counts.push_back(&c.visits());
   const Estimates visits = estimate(visit_counts);
   EffectsResults results;
-  results.effects = space.effects;
+  results.effects.assign(space.effects.begin(), space.effects.begin() + static_cast<long>(items));
   results.first_factor = space.first;
   results.nfactors = space.p;
   for (const BoxMeyerPrior &g : space.gammas) results.gammas.push_back(g.gam);
-  results.candidates = count_effect_models(design, settings);
-  const size_t ne = static_cast<size_t>(space.ne), p = static_cast<size_t>(space.p);
+  results.candidates = settings.effects.kind == SpaceKind::Effects ? count_effect_models(design, settings)
+                                                                    : count_models(design, settings.model_space);
+  const size_t ne = items, p = static_cast<size_t>(space.p);
   auto part = [&](const std::vector<double> &v, size_t from, size_t to) {
     return std::vector<double>(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(to));
   };
@@ -957,7 +1156,7 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
     }
   }
   s.distinct = all.size();
-  const Renormalised pooled = renormalise(all, space);
+  const Renormalised pooled = renormalise(all, space, ne);
   if (!std::isfinite(pooled.log_total))
     throw Error("\nNO MODEL HAS A WEIGHT: every model of the effects space is singular !\n");
   s.effect_renormalised = part(pooled.share, 0, ne);
@@ -995,9 +1194,45 @@ EffectsResults search_effects(const Design &design, const Settings &settings, bo
     m.se = nchains > 1 ? std::sqrt(std::max(0.0, (sumsq - sum * sum / nc) / (nc - 1)) / nc) : NAN;
     results.top.push_back(std::move(m));
   }
-  results.aliases = effect_alias_groups(design, space.effects);
+  results.aliases = effect_alias_groups(design, results.effects);
   s.seconds = elapsed();
   results.search = std::move(s);
+  return results;
+}
+
+}  // namespace
+
+EffectsResults search_effects(const Design &design, const Settings &settings, bool automatic,
+                              SearchProgressHook progress) {
+  PlaceGuard place("Search_Effects");
+  const auto began = std::chrono::steady_clock::now();
+  check_effect_count(design, settings);
+  EffectColumns space(design, settings);
+  prepare_effect_columns(space);
+  const PriorTerms prior = prior_terms(space);
+  const uint64_t batch = batch_length(space);
+  const int nchains = std::max(1, settings.search.chains);
+  std::vector<Chain> chains;
+  chains.reserve(static_cast<size_t>(nchains));
+  for (int c = 0; c < nchains; c++) chains.emplace_back(space, prior, settings.follow_up.seed, c, batch);
+  return run_chains(design, settings, space, chains, static_cast<size_t>(space.ne), automatic, progress, began);
+}
+
+EffectsResults search_factors(const Design &design, const Settings &settings, bool automatic,
+                              SearchProgressHook progress) {
+  PlaceGuard place("Search_Factors");
+  const auto began = std::chrono::steady_clock::now();
+  check_factor_search_size(design, settings);
+  EffectColumns space(design, settings);
+  prepare_effect_columns(space);
+  const size_t p = static_cast<size_t>(space.p);
+  const uint64_t batch = 256 * std::max<uint64_t>(1, (2 * p + 1 + 255) / 256);
+  const int nchains = std::max(1, settings.search.chains);
+  std::vector<FactorChain> chains;
+  chains.reserve(static_cast<size_t>(nchains));
+  for (int c = 0; c < nchains; c++) chains.emplace_back(space, settings.follow_up.seed, c, batch);
+  EffectsResults results = run_chains(design, settings, space, chains, p, automatic, progress, began);
+  results.search->factors_space = true;
   return results;
 }
 

@@ -68,8 +68,23 @@ using SearchProgressHook = FunctionRef<void(const SearchProgress &)>;
 EffectsResults search_effects(const Design &design, const Settings &settings, bool automatic,
                               SearchProgressHook progress);
 
-// Whether the analysis of the settings searches rather than enumerates the
-// effects space: on request, or with --search=auto past --max-models.
+// The search of the factors space (each model the full factorial, to the
+// model-space order, of 1 to --max-factors of the screened factors, or none
+// with --null), with the same estimates: the results' effects are the main
+// effects, each standing for its factor. Moves add, delete or swap a
+// factor; a model's factors are formed afresh from the cross products of
+// its columns (every column of the space up to the order is kept, so the
+// space's candidate columns are limited as the effects space's are).
+EffectsResults search_factors(const Design &design, const Settings &settings, bool automatic,
+                              SearchProgressHook progress);
+
+// Throws when the factors space is beyond what its search can take (more
+// than 63 screened factors, or more candidate columns than the effects
+// space allows).
+void check_factor_search_size(const Design &design, const Settings &settings);
+
+// Whether the analysis of the settings searches rather than enumerates its
+// model space: on request, or with --search=auto past --max-models.
 bool effects_space_searched(const Design &design, const Settings &settings);
 
 // Reader of --search: "auto", "mcmc" or "exact"; null, or the reason the

@@ -376,6 +376,7 @@ Json effects_space_section(const ExportInput &in) {
   if (r.search) {
     const SearchSummary &s = *r.search;
     search = Json{{"method", "mcmc"},
+                  {"space", s.factors_space ? "factors" : "effects"},
                   {"automatic", s.automatic},
                   {"chains", s.chains},
                   {"burn_in", s.burn_in},

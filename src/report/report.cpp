@@ -627,7 +627,13 @@ std::string effect_names(const EffectsResults &r, const std::vector<int32_t> &ef
 void show_effects(const Design &design, const Settings &settings, const EffectsResults &r) {
   PlaceGuard place("Show_Effects");
   const int order = settings.model_space.order < r.nfactors ? settings.model_space.order : r.nfactors;
-  if (order > 1)
+  const bool factors_space = r.search && r.search->factors_space;
+  if (factors_space) {
+    const int most = std::min(settings.model_space.max_factors, r.nfactors);
+    bprintf("\nFactors space: the full factorial (interactions to order %d) of every set of 1 to %d\n"
+            "  of the %d factors%s\n", order, most, r.nfactors, settings.model_space.with_null ? ", and the null model" : "");
+    bprintf("  Each factor active with probability pi=%g; gamma %g.\n", settings.pi, settings.gamma);
+  } else if (order > 1)
     bprintf("\nEffects space: every set of the %zu candidate effects (main effects and interactions\n"
             "  to order %d of the %d factors)\n", r.effects.size(), order, r.nfactors);
   else
@@ -636,7 +642,7 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
   if (settings.model_space.blocks > 0)
     bprintf("  with the %d block column%s in every model.\n", settings.model_space.blocks,
             plural(settings.model_space.blocks));
-  show_effects_prior(settings, r);
+  if (!factors_space) show_effects_prior(settings, r);
   const SearchSummary *search = r.search ? &*r.search : nullptr;
   if (search == nullptr) {
     bprintf("  Models of nonzero prior enumerated: %s (%s with a regular X'X).\n", commnum(static_cast<double>(r.visited)),
@@ -668,23 +674,28 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
   size_t label_width = 5;
   for (const std::string &l : labels) label_width = std::max(label_width, l.size());
   char stars[kMaxStars + 1];
-  bprintf("\nPosterior probabilities that effects are active:\n");
-  if (search == nullptr)
-    bprintf("  %-*s  %-*s  PostProb\n", static_cast<int>(width), "Effect", static_cast<int>(label_width), "Label");
-  else
-    bprintf("  %-*s  %-*s  PostProb      +-   Visits   Renorm\n", static_cast<int>(width), "Effect",
-            static_cast<int>(label_width), "Label");
-  for (size_t e = 0; e < r.effects.size(); e++) {
-    const double p = r.effect_probability[e];
+  if (!factors_space) {
+    bprintf("\nPosterior probabilities that effects are active:\n");
     if (search == nullptr)
-      bprintf("  %-*s  %-*s  %8.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
-              static_cast<int>(label_width), labels[e].c_str(), p, stars_of(stars, p));
+      bprintf("  %-*s  %-*s  PostProb\n", static_cast<int>(width), "Effect", static_cast<int>(label_width), "Label");
     else
-      bprintf("  %-*s  %-*s  %8.5f  %6.4f  %7.5f  %7.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
-              static_cast<int>(label_width), labels[e].c_str(), p, search->effect_se[e],
-              search->effect_frequency[e], search->effect_renormalised[e], stars_of(stars, p));
+      bprintf("  %-*s  %-*s  PostProb      +-   Visits   Renorm\n", static_cast<int>(width), "Effect",
+              static_cast<int>(label_width), "Label");
+    for (size_t e = 0; e < r.effects.size(); e++) {
+      const double p = r.effect_probability[e];
+      if (search == nullptr)
+        bprintf("  %-*s  %-*s  %8.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
+                static_cast<int>(label_width), labels[e].c_str(), p, stars_of(stars, p));
+      else
+        bprintf("  %-*s  %-*s  %8.5f  %6.4f  %7.5f  %7.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
+                static_cast<int>(label_width), labels[e].c_str(), p, search->effect_se[e],
+                search->effect_frequency[e], search->effect_renormalised[e], stars_of(stars, p));
+    }
   }
-  bprintf("\nPosterior probabilities that factors are active (in some effect of the model):\n");
+  if (factors_space)
+    bprintf("\nPosterior probabilities that factors are active:\n");
+  else
+    bprintf("\nPosterior probabilities that factors are active (in some effect of the model):\n");
   for (int f = 0; f < r.nfactors; f++) {
     const double p = r.factor_probability[static_cast<size_t>(f)];
     if (search == nullptr)
@@ -697,6 +708,11 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
   }
   if (search == nullptr)
     bprintf("  No effect active:  %7.5f  %s\n", r.none_active, stars_of(stars, r.none_active));
+  else if (factors_space && !settings.model_space.with_null)
+    ;  // the null model is not in the model set
+  else if (factors_space)
+    bprintf("  No factor active:  %7.5f +- %6.4f  (Visits %7.5f, Renorm %7.5f)  %s\n", r.none_active,
+            search->none_se, search->none_frequency, search->none_renormalised, stars_of(stars, r.none_active));
   else
     bprintf("  No effect active:  %7.5f +- %6.4f  (Visits %7.5f, Renorm %7.5f)  %s\n", r.none_active,
             search->none_se, search->none_frequency, search->none_renormalised, stars_of(stars, r.none_active));
