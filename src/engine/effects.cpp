@@ -81,26 +81,31 @@ struct Sums {
   double mean = 0, second = 0, positive = 0, mass = 0;
 };
 
-// Above this many columns in the model space (intercept and blocks
-// included) the cross products are formed model by model from the
-// patterns rather than once for all columns.
-constexpr size_t kMaxGramColumns = 160;
-
 // What every model's fit shares: the columns of the space (the intercept,
-// the blocks, then the effect columns in order), and with few enough of
-// them their cross products, all with the response centred at its mean
-// (which changes only the intercept's coefficient, whose prior is flat,
-// and leaves Q as it is while sparing it a difference of large sums).
+// the blocks, then the effect columns in the order of
+// space_effect_columns), the response centred at its mean (which changes
+// only the intercept's coefficient, whose prior is flat, and leaves Q as it
+// is while sparing it a difference of large sums), and the cross products
+// of the columns, each formed from the patterns the first time a model
+// needs it and kept for the models after: the models averaged share most
+// of their columns, so the pairs formed are few against the models times
+// their columns squared, and a column that no model averaged holds costs
+// nothing. The cross products are sums of products of integers, exact in
+// doubles, so whichever model forms one first it is the same number.
 class ModelFits {
  public:
-  ModelFits(const Design &design, const Settings &settings, const Patterns &pats,
-            const std::vector<EffectEstimate> &effects)
-      : design_(design), space_(settings.model_space), prior_(prior_of(settings)), pats_(pats) {
-    masks_.push_back(0);
-    for (int c = 0; c < space_.blocks; c++) masks_.push_back(uint64_t{1} << c);
-    first_effect_ = masks_.size();
-    for (const EffectEstimate &e : effects) masks_.push_back(e.mask);
-    for (size_t k = 0; k < masks_.size(); k++) index_.emplace(masks_[k], k);
+  ModelFits(const Design &design, const Settings &settings, const Patterns &pats, size_t effect_count)
+      : design_(design), space_(settings.model_space), prior_(prior_of(settings)), pats_(pats),
+        factors_(screened_factors(design, settings.model_space)), two_level_(design.two_level()) {
+    // The index of the first column of each order: the intercept is 0, the
+    // blocks 1 .. blocks, then C(k, 1) main effects, C(k, 2) two-factor
+    // interactions, ...
+    uint64_t start = 1 + static_cast<uint64_t>(space_.blocks);
+    for (int t = 1; t < kOrders; t++) {
+      order_start_[t] = start;
+      start += binomial(factors_, t);
+    }
+    const size_t columns = 1 + static_cast<size_t>(space_.blocks) + effect_count;
     double total = 0;
     for (int q = 0; q < pats.count(); q++) total += pats.weight[static_cast<size_t>(q)] * pats.mean[static_cast<size_t>(q)];
     const double ybar = total / design.runs;
@@ -110,21 +115,8 @@ class ModelFits {
       centred_[q] = pats.mean[q] - ybar;
       yy_ += pats.weight[q] * centred_[q] * centred_[q];
     }
-    if (masks_.size() <= kMaxGramColumns) {
-      const size_t n = masks_.size();
-      gram_.assign(n * n, 0.0);
-      xty_.assign(n, 0.0);
-      std::vector<double> x(n);
-      for (int q = 0; q < pats.count(); q++) {
-        const double w = pats.weight[static_cast<size_t>(q)];
-        for (size_t j = 0; j < n; j++) x[j] = pats.value(q, masks_[j]);
-        for (size_t i = 0; i < n; i++) {
-          xty_[i] += w * centred_[static_cast<size_t>(q)] * x[i];
-          const double wx = w * x[i];
-          for (size_t j = 0; j <= i; j++) gram_[i * n + j] += wx * x[j];
-        }
-      }
-    }
+    xty_.assign(columns, 0.0);
+    have_xty_.assign(columns, 0);
   }
 
   // Adds model m (probability p) to the sums of its effect columns.
@@ -134,29 +126,13 @@ class ModelFits {
     cols_.resize(n);
     model_column_masks(space_, m, cols_.data());
     at_.resize(n);
-    for (size_t j = 0; j < n; j++) at_[j] = index_.at(cols_[j]);
+    for (size_t j = 0; j < n; j++) at_[j] = column_index(cols_[j]);
     // A = X'X + Gamma (lower triangle) and X'y.
     a_.assign(n * n, 0.0);
     r_.assign(n, 0.0);
-    if (!gram_.empty()) {
-      const size_t big = masks_.size();
-      for (size_t i = 0; i < n; i++) {
-        r_[i] = xty_[at_[i]];
-        for (size_t j = 0; j <= i; j++) {
-          const size_t u = std::max(at_[i], at_[j]), v = std::min(at_[i], at_[j]);
-          a_[i * n + j] = gram_[u * big + v];
-        }
-      }
-    } else {
-      std::vector<double> x(n);
-      for (int q = 0; q < pats_.count(); q++) {
-        const double w = pats_.weight[static_cast<size_t>(q)];
-        for (size_t j = 0; j < n; j++) x[j] = pats_.value(q, cols_[j]);
-        for (size_t i = 0; i < n; i++) {
-          r_[i] += w * centred_[static_cast<size_t>(q)] * x[i];
-          for (size_t j = 0; j <= i; j++) a_[i * n + j] += w * x[i] * x[j];
-        }
-      }
+    for (size_t i = 0; i < n; i++) {
+      r_[i] = cross_response(at_[i], cols_[i]);
+      for (size_t j = 0; j <= i; j++) a_[i * n + j] = cross(cols_[i], cols_[j]);
     }
     gam_.assign(n, 0.0);
     for (size_t i = 1; i < n; i++) {
@@ -213,8 +189,9 @@ class ModelFits {
     const int runs = design_.runs;
     const double nu = runs - 1;
     for (size_t j = 1; j < n; j++) {
-      if (at_[j] < first_effect_) continue;  // a block column
-      Sums &sum = sums[at_[j] - first_effect_];
+      const size_t first_effect = 1 + static_cast<size_t>(space_.blocks);
+      if (at_[j] < first_effect) continue;  // a block column
+      Sums &sum = sums[at_[j] - first_effect];
       const double var = runs > 3 ? q_form / (runs - 3) * diag_[j] : NAN;
       sum.mean += p * b_[j];
       sum.second += p * (var + b_[j] * b_[j]);
@@ -232,15 +209,76 @@ class ModelFits {
   }
 
  private:
+  // Orders of interaction indexed in order_start_ (the masks hold at most
+  // 64 design columns).
+  static constexpr int kOrders = 66;
+
+  // The index among the columns of the space of the column whose design
+  // columns are mask: a block is a single design column before the
+  // screened factors; an effect of t factors comes after those of fewer,
+  // at the lexicographic rank of its factors.
+  size_t column_index(uint64_t mask) const {
+    if (mask == 0) return 0;
+    if ((mask >> space_.blocks) == 0) return 1 + static_cast<size_t>(__builtin_ctzll(mask));
+    int32_t pick[64];
+    int t = 0;
+    for (uint64_t bits = mask; bits != 0; bits &= bits - 1) pick[t++] = __builtin_ctzll(bits) - space_.blocks;
+    return static_cast<size_t>(order_start_[t] + subset_rank(pick, t, factors_));
+  }
+
+  // The cross product of the columns of design columns mu and mv over the
+  // runs, sum w x_mu x_mv by patterns. As x_mu x_mv = x_(mu^mv) x_(mu&mv)^2,
+  // it is a sum over the patterns of w x_d s^2 with d = mu ^ mv and s = mu
+  // & mv, and in a design of -1 and 1 only s^2 is 1: the pairs of columns
+  // that differ in the same design columns share one sum (A with AB, B
+  // with ABC, ...), formed once.
+  double cross(uint64_t mu, uint64_t mv) {
+    const uint64_t d = mu ^ mv, s = two_level_ ? 0 : mu & mv;
+    const auto [at, added] = cross_.try_emplace(MaskPair{d, s}, 0.0);
+    if (added) {
+      double sum = 0;
+      for (int q = 0; q < pats_.count(); q++) {
+        const double square = s == 0 ? 1.0 : pats_.value(q, s) * pats_.value(q, s);
+        sum += pats_.weight[static_cast<size_t>(q)] * pats_.value(q, d) * square;
+      }
+      at->second = sum;
+    }
+    return at->second;
+  }
+
+  // The cross product of column u (design columns mu) with the centred
+  // response.
+  double cross_response(size_t u, uint64_t mu) {
+    if (!have_xty_[u]) {
+      double sum = 0;
+      for (int q = 0; q < pats_.count(); q++)
+        sum += pats_.weight[static_cast<size_t>(q)] * centred_[static_cast<size_t>(q)] * pats_.value(q, mu);
+      xty_[u] = sum;
+      have_xty_[u] = 1;
+    }
+    return xty_[u];
+  }
+
   const Design &design_;
   const ModelSpace &space_;
   const BoxMeyerPrior prior_;
   const Patterns &pats_;
-  std::vector<uint64_t> masks_;
-  size_t first_effect_ = 0;
-  std::unordered_map<uint64_t, size_t> index_;
-  std::vector<double> centred_, gram_, xty_;
-  double yy_ = 0;
+  const int factors_;                   // factors screened
+  uint64_t order_start_[kOrders] = {};  // index of the first column of each order
+  std::vector<double> centred_;         // pattern means less the mean response
+  double yy_ = 0;                       // sum of squares of the centred response
+  // The sums of cross, by the masks d and s.
+  struct MaskPair {
+    uint64_t d, s;
+    bool operator==(const MaskPair &o) const { return d == o.d && s == o.s; }
+  };
+  struct MaskPairHash {
+    size_t operator()(const MaskPair &p) const { return std::hash<uint64_t>()(p.d * 0x9E3779B97F4A7C15ULL ^ p.s); }
+  };
+  const bool two_level_;                // every analysed entry is -1 or 1
+  std::unordered_map<MaskPair, double, MaskPairHash> cross_;
+  std::vector<double> xty_;             // cross products with the centred response ...
+  std::vector<uint8_t> have_xty_;       // ... where formed
   // Work arrays of one model.
   std::vector<uint64_t> cols_;
   std::vector<size_t> at_;
@@ -428,7 +466,7 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
   }
   lowest_used = std::max(lowest_used, top);
   std::vector<Sums> sums(out.effects.size());
-  ModelFits fits(design, settings, pats, out.effects);
+  ModelFits fits(design, settings, pats, out.effects.size());
   for (const ModelEntry &m : models) {
     if (!has_posterior(space, m) || !(m.postprob > 0) || bin_of(m.postprob) < lowest_used) continue;
     fits.add(m, m.postprob, sums);
