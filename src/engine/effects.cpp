@@ -81,26 +81,31 @@ struct Sums {
   double mean = 0, second = 0, positive = 0, mass = 0;
 };
 
-// Above this many columns in the model space (intercept and blocks
-// included) the cross products are formed model by model from the
-// patterns rather than once for all columns.
-constexpr size_t kMaxGramColumns = 160;
-
 // What every model's fit shares: the columns of the space (the intercept,
-// the blocks, then the effect columns in order), and with few enough of
-// them their cross products, all with the response centred at its mean
-// (which changes only the intercept's coefficient, whose prior is flat,
-// and leaves Q as it is while sparing it a difference of large sums).
+// the blocks, then the effect columns in the order of
+// space_effect_columns), the response centred at its mean (which changes
+// only the intercept's coefficient, whose prior is flat, and leaves Q as it
+// is while sparing it a difference of large sums), and the cross products
+// of the columns, each formed from the patterns the first time a model
+// needs it and kept for the models after: the models averaged share most
+// of their columns, so the pairs formed are few against the models times
+// their columns squared, and a column that no model averaged holds costs
+// nothing. The cross products are sums of products of integers, exact in
+// doubles, so whichever model forms one first it is the same number.
 class ModelFits {
  public:
-  ModelFits(const Design &design, const Settings &settings, const Patterns &pats,
-            const std::vector<EffectEstimate> &effects)
-      : design_(design), space_(settings.model_space), prior_(prior_of(settings)), pats_(pats) {
-    masks_.push_back(0);
-    for (int c = 0; c < space_.blocks; c++) masks_.push_back(uint64_t{1} << c);
-    first_effect_ = masks_.size();
-    for (const EffectEstimate &e : effects) masks_.push_back(e.mask);
-    for (size_t k = 0; k < masks_.size(); k++) index_.emplace(masks_[k], k);
+  ModelFits(const Design &design, const Settings &settings, const Patterns &pats, size_t effect_count)
+      : design_(design), space_(settings.model_space), prior_(prior_of(settings)), pats_(pats),
+        factors_(screened_factors(design, settings.model_space)), two_level_(design.two_level()) {
+    // The index of the first column of each order: the intercept is 0, the
+    // blocks 1 .. blocks, then C(k, 1) main effects, C(k, 2) two-factor
+    // interactions, ...
+    uint64_t start = 1 + static_cast<uint64_t>(space_.blocks);
+    for (int t = 1; t < kOrders; t++) {
+      order_start_[t] = start;
+      start += binomial(factors_, t);
+    }
+    const size_t columns = 1 + static_cast<size_t>(space_.blocks) + effect_count;
     double total = 0;
     for (int q = 0; q < pats.count(); q++) total += pats.weight[static_cast<size_t>(q)] * pats.mean[static_cast<size_t>(q)];
     const double ybar = total / design.runs;
@@ -110,21 +115,8 @@ class ModelFits {
       centred_[q] = pats.mean[q] - ybar;
       yy_ += pats.weight[q] * centred_[q] * centred_[q];
     }
-    if (masks_.size() <= kMaxGramColumns) {
-      const size_t n = masks_.size();
-      gram_.assign(n * n, 0.0);
-      xty_.assign(n, 0.0);
-      std::vector<double> x(n);
-      for (int q = 0; q < pats.count(); q++) {
-        const double w = pats.weight[static_cast<size_t>(q)];
-        for (size_t j = 0; j < n; j++) x[j] = pats.value(q, masks_[j]);
-        for (size_t i = 0; i < n; i++) {
-          xty_[i] += w * centred_[static_cast<size_t>(q)] * x[i];
-          const double wx = w * x[i];
-          for (size_t j = 0; j <= i; j++) gram_[i * n + j] += wx * x[j];
-        }
-      }
-    }
+    xty_.assign(columns, 0.0);
+    have_xty_.assign(columns, 0);
   }
 
   // Adds model m (probability p) to the sums of its effect columns.
@@ -134,29 +126,13 @@ class ModelFits {
     cols_.resize(n);
     model_column_masks(space_, m, cols_.data());
     at_.resize(n);
-    for (size_t j = 0; j < n; j++) at_[j] = index_.at(cols_[j]);
+    for (size_t j = 0; j < n; j++) at_[j] = column_index(cols_[j]);
     // A = X'X + Gamma (lower triangle) and X'y.
     a_.assign(n * n, 0.0);
     r_.assign(n, 0.0);
-    if (!gram_.empty()) {
-      const size_t big = masks_.size();
-      for (size_t i = 0; i < n; i++) {
-        r_[i] = xty_[at_[i]];
-        for (size_t j = 0; j <= i; j++) {
-          const size_t u = std::max(at_[i], at_[j]), v = std::min(at_[i], at_[j]);
-          a_[i * n + j] = gram_[u * big + v];
-        }
-      }
-    } else {
-      std::vector<double> x(n);
-      for (int q = 0; q < pats_.count(); q++) {
-        const double w = pats_.weight[static_cast<size_t>(q)];
-        for (size_t j = 0; j < n; j++) x[j] = pats_.value(q, cols_[j]);
-        for (size_t i = 0; i < n; i++) {
-          r_[i] += w * centred_[static_cast<size_t>(q)] * x[i];
-          for (size_t j = 0; j <= i; j++) a_[i * n + j] += w * x[i] * x[j];
-        }
-      }
+    for (size_t i = 0; i < n; i++) {
+      r_[i] = cross_response(at_[i], cols_[i]);
+      for (size_t j = 0; j <= i; j++) a_[i * n + j] = cross(cols_[i], cols_[j]);
     }
     gam_.assign(n, 0.0);
     for (size_t i = 1; i < n; i++) {
@@ -213,8 +189,9 @@ class ModelFits {
     const int runs = design_.runs;
     const double nu = runs - 1;
     for (size_t j = 1; j < n; j++) {
-      if (at_[j] < first_effect_) continue;  // a block column
-      Sums &sum = sums[at_[j] - first_effect_];
+      const size_t first_effect = 1 + static_cast<size_t>(space_.blocks);
+      if (at_[j] < first_effect) continue;  // a block column
+      Sums &sum = sums[at_[j] - first_effect];
       const double var = runs > 3 ? q_form / (runs - 3) * diag_[j] : NAN;
       sum.mean += p * b_[j];
       sum.second += p * (var + b_[j] * b_[j]);
@@ -232,26 +209,81 @@ class ModelFits {
   }
 
  private:
+  // Orders of interaction indexed in order_start_ (the masks hold at most
+  // 64 design columns).
+  static constexpr int kOrders = 66;
+
+  // The index among the columns of the space of the column whose design
+  // columns are mask: a block is a single design column before the
+  // screened factors; an effect of t factors comes after those of fewer,
+  // at the lexicographic rank of its factors.
+  size_t column_index(uint64_t mask) const {
+    if (mask == 0) return 0;
+    if ((mask >> space_.blocks) == 0) return 1 + static_cast<size_t>(__builtin_ctzll(mask));
+    int32_t pick[64];
+    int t = 0;
+    for (uint64_t bits = mask; bits != 0; bits &= bits - 1) pick[t++] = __builtin_ctzll(bits) - space_.blocks;
+    return static_cast<size_t>(order_start_[t] + subset_rank(pick, t, factors_));
+  }
+
+  // The cross product of the columns of design columns mu and mv over the
+  // runs, sum w x_mu x_mv by patterns. As x_mu x_mv = x_(mu^mv) x_(mu&mv)^2,
+  // it is a sum over the patterns of w x_d s^2 with d = mu ^ mv and s = mu
+  // & mv, and in a design of -1 and 1 only s^2 is 1: the pairs of columns
+  // that differ in the same design columns share one sum (A with AB, B
+  // with ABC, ...), formed once.
+  double cross(uint64_t mu, uint64_t mv) {
+    const uint64_t d = mu ^ mv, s = two_level_ ? 0 : mu & mv;
+    const auto [at, added] = cross_.try_emplace(MaskPair{d, s}, 0.0);
+    if (added) {
+      double sum = 0;
+      for (int q = 0; q < pats_.count(); q++) {
+        const double square = s == 0 ? 1.0 : pats_.value(q, s) * pats_.value(q, s);
+        sum += pats_.weight[static_cast<size_t>(q)] * pats_.value(q, d) * square;
+      }
+      at->second = sum;
+    }
+    return at->second;
+  }
+
+  // The cross product of column u (design columns mu) with the centred
+  // response.
+  double cross_response(size_t u, uint64_t mu) {
+    if (!have_xty_[u]) {
+      double sum = 0;
+      for (int q = 0; q < pats_.count(); q++)
+        sum += pats_.weight[static_cast<size_t>(q)] * centred_[static_cast<size_t>(q)] * pats_.value(q, mu);
+      xty_[u] = sum;
+      have_xty_[u] = 1;
+    }
+    return xty_[u];
+  }
+
   const Design &design_;
   const ModelSpace &space_;
   const BoxMeyerPrior prior_;
   const Patterns &pats_;
-  std::vector<uint64_t> masks_;
-  size_t first_effect_ = 0;
-  std::unordered_map<uint64_t, size_t> index_;
-  std::vector<double> centred_, gram_, xty_;
-  double yy_ = 0;
+  const int factors_;                   // factors screened
+  uint64_t order_start_[kOrders] = {};  // index of the first column of each order
+  std::vector<double> centred_;         // pattern means less the mean response
+  double yy_ = 0;                       // sum of squares of the centred response
+  // The sums of cross, by the masks d and s.
+  struct MaskPair {
+    uint64_t d, s;
+    bool operator==(const MaskPair &o) const { return d == o.d && s == o.s; }
+  };
+  struct MaskPairHash {
+    size_t operator()(const MaskPair &p) const { return std::hash<uint64_t>()(p.d * 0x9E3779B97F4A7C15ULL ^ p.s); }
+  };
+  const bool two_level_;                // every analysed entry is -1 or 1
+  std::unordered_map<MaskPair, double, MaskPairHash> cross_;
+  std::vector<double> xty_;             // cross products with the centred response ...
+  std::vector<uint8_t> have_xty_;       // ... where formed
   // Work arrays of one model.
   std::vector<uint64_t> cols_;
   std::vector<size_t> at_;
   std::vector<double> a_, r_, gam_, b_, w_, diag_;
 };
-
-// A second projection is made when the first removed more than this share
-// of the column's squared length: only then can rounding have left a
-// noticeable part along the basis (the loss of orthogonality of one
-// classical pass grows with the square of the ratio of the lengths).
-constexpr double kReorthogonalize = 1.0 / 16;
 
 // u'v with four partial sums, which the compiler can keep in vector
 // registers: a fixed order of operations, so the result is reproducible.
@@ -268,8 +300,34 @@ double dot4(const double *u, const double *v, size_t n) {
   return (s0 + s1) + (s2 + s3);
 }
 
+// The number of bits set in v, by the bitwise sums of Warren, Hacker's
+// Delight (2nd ed.), section 5-1: a few instructions where the build
+// targets processors without a population-count instruction.
+int bits_set(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ULL;
+  v = (v & 0x3333333333333333ULL) + ((v >> 2) & 0x3333333333333333ULL);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<int>((v * 0x0101010101010101ULL) >> 56);
+}
+
 // The least-squares part: the largest model the design can fit, its
 // estimates, and Lenth's figures when they apply.
+//
+// The columns are taken in order and the Cholesky factor L L' = X'WX of
+// the kept ones (W the pattern counts) grows by a row per column kept
+// (Golub and Van Loan, Matrix Computations, 4th ed., Algorithm 4.2.1, by
+// rows): the new row l solves L l = X'W x of the candidate x, and the
+// pivot d = x'Wx - l'l is its squared distance from the span of the
+// columns kept, so the column is kept when d is more than kIndependent of
+// x'Wx. The cross products are sums of products of integers, exact in
+// doubles. The coefficients solve the normal equations L L' b = X'W y,
+// followed by one step of iterative refinement on the residual formed from
+// the data (the corrected seminormal equations: A. Bjorck, Stability
+// analysis of the method of seminormal equations for linear least squares
+// problems, Linear Algebra Appl. 88/89 (1987) 31-48), which brings the
+// accuracy to that of an orthogonal factorisation. The work is about n^3/2
+// multiply-adds for the cross products and n^3/6 for the factor (n the
+// columns kept), against 2 n^3 for Gram-Schmidt with reorthogonalisation.
 void least_squares(const Design &design, const ModelSpace &space, const Patterns &pats,
                    EffectResults &out) {
   // Candidate columns: the intercept, the blocks, then the effects in order.
@@ -278,67 +336,134 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
   const size_t first_effect = candidates.size();
   for (const EffectEstimate &e : out.effects) candidates.push_back(e.mask);
 
-  // Gram-Schmidt on the columns scaled by the square roots of the pattern
-  // counts (so that plain inner products are the weighted ones), the
-  // projection repeated when it removed most of the column ("twice is
-  // enough": Giraud, Langou and Rozloznik 2005; the test of Daniel, Gragg,
-  // Kaufman and Stewart 1976 with kReorthogonalize). Q R = X of the kept
-  // columns; a column is kept when it stands clear of the span of those
-  // kept before it.
   const size_t np = static_cast<size_t>(pats.count());
-  std::vector<double> root(np), y(np);
-  for (size_t p = 0; p < np; p++) {
-    root[p] = std::sqrt(pats.weight[p]);
-    y[p] = root[p] * pats.mean[p];
-  }
-  std::vector<double> basis;                   // the kept q vectors, one after another
-  std::vector<std::vector<double>> r_columns;  // column k of R: its entries 0 .. k
+  const size_t most = std::min(np, candidates.size());  // columns that can be kept
+  // The kept columns, unweighted and weighted, one after another.
+  std::vector<double> xs, wxs;
+  xs.reserve(most * np);
+  wxs.reserve(most * np);
+  // L' by rows (row i of u is column i of L, entries i .. most-1), so that
+  // both triangular solves run along rows.
+  std::vector<double> u(most * most);
+  std::vector<double> x(np), wx(np), a(most);
   std::vector<size_t> kept;
-  std::vector<double> v(np), coef, c;
-  for (size_t k = 0; k < candidates.size() && kept.size() < np; k++) {
-    for (size_t p = 0; p < np; p++) v[p] = root[p] * pats.value(static_cast<int>(p), candidates[k]);
-    double length = 0;
-    for (double e : v) length += e * e;
-    if (length == 0) continue;
-    const size_t nb = kept.size();
-    coef.assign(nb + 1, 0.0);
-    c.resize(nb);
-    double rest = length;
-    // Classical Gram-Schmidt, each pass c = Q'v then v -= Q c.
-    for (int pass = 0; pass < 2; pass++) {
-      for (size_t b = 0; b < nb; b++) c[b] = dot4(&basis[b * np], v.data(), np);
-      for (size_t b = 0; b < nb; b++) {
-        const double *q = &basis[b * np];
-        const double cb = c[b];
-        for (size_t p = 0; p < np; p++) v[p] -= cb * q[p];
-        coef[b] += cb;
-      }
-      const double before = rest;
-      rest = 0;
-      for (double e : v) rest += e * e;
-      if (rest > kReorthogonalize * before) break;  // once is enough
+  // In a design of -1 and 1 the cross products come from the columns as
+  // bits over the runs (set where the column is -1): x'y = runs - 2 (the
+  // number of runs where they differ), a few words a product instead of a
+  // multiply-add a pattern.
+  const bool bits = design.two_level();
+  const size_t words = bits ? (static_cast<size_t>(design.runs) + 63) / 64 : 0;
+  std::vector<uint64_t> design_bits(words * static_cast<size_t>(design.analysed)), xbits(words), kept_bits;
+  for (int c = 0; bits && c < design.analysed; c++)
+    for (int r = 0; r < design.runs; r++)
+      if (design.entry(r, c) < 0)
+        design_bits[static_cast<size_t>(c) * words + static_cast<size_t>(r) / 64] |= uint64_t{1} << (r % 64);
+  if (bits) kept_bits.reserve(most * words);
+  auto fill_values = [&](uint64_t mask) {
+    for (size_t p = 0; p < np; p++) {
+      x[p] = pats.value(static_cast<int>(p), mask);
+      wx[p] = pats.weight[p] * x[p];
     }
-    if (rest <= kIndependent * length) continue;
-    const double norm = std::sqrt(rest);
-    for (double &e : v) e /= norm;
-    coef.back() = norm;
-    basis.insert(basis.end(), v.begin(), v.end());
-    r_columns.push_back(coef);
+  };
+  bool orthogonal = true;  // the kept columns are mutually orthogonal
+  for (size_t k = 0; k < candidates.size() && kept.size() < np; k++) {
+    const size_t nb = kept.size();
+    double length = design.runs;
+    if (bits) {
+      std::fill(xbits.begin(), xbits.end(), 0);
+      for (uint64_t m = candidates[k]; m != 0; m &= m - 1) {
+        const uint64_t *column = &design_bits[static_cast<size_t>(__builtin_ctzll(m)) * words];
+        for (size_t w = 0; w < words; w++) xbits[w] ^= column[w];
+      }
+      for (size_t b = 0; b < nb; b++) {
+        const uint64_t *other = &kept_bits[b * words];
+        int64_t differ = 0;
+        for (size_t w = 0; w < words; w++) differ += bits_set(xbits[w] ^ other[w]);
+        a[b] = static_cast<double>(design.runs - 2 * differ);
+      }
+    } else {
+      fill_values(candidates[k]);
+      length = dot4(wx.data(), x.data(), np);
+      if (length == 0) continue;
+      for (size_t b = 0; b < nb; b++) a[b] = dot4(&wxs[b * np], x.data(), np);
+    }
+    bool clear = true;  // orthogonal to every column kept
+    for (size_t b = 0; b < nb; b++) clear = clear && a[b] == 0;
+    // L l = a by columns of L (rows of u): each entry found is taken out of
+    // those after it, four columns at a time (each entry of l then loaded
+    // and stored once for four updates, made in the same order as one by
+    // one).
+    double dd = 0;
+    double *__restrict l = a.data();
+    size_t i = 0;
+    for (; i + 4 <= nb; i += 4) {
+      const double *__restrict r0 = &u[i * most], *__restrict r1 = r0 + most;
+      const double *__restrict r2 = r1 + most, *__restrict r3 = r2 + most;
+      const double l0 = l[i] / r0[i];
+      const double l1 = (l[i + 1] - l0 * r0[i + 1]) / r1[i + 1];
+      const double l2 = ((l[i + 2] - l0 * r0[i + 2]) - l1 * r1[i + 2]) / r2[i + 2];
+      const double l3 = (((l[i + 3] - l0 * r0[i + 3]) - l1 * r1[i + 3]) - l2 * r2[i + 3]) / r3[i + 3];
+      l[i] = l0;
+      l[i + 1] = l1;
+      l[i + 2] = l2;
+      l[i + 3] = l3;
+      for (size_t q = i + 4; q < nb; q++) l[q] = (((l[q] - l0 * r0[q]) - l1 * r1[q]) - l2 * r2[q]) - l3 * r3[q];
+      dd += l0 * l0;
+      dd += l1 * l1;
+      dd += l2 * l2;
+      dd += l3 * l3;
+    }
+    for (; i < nb; i++) {
+      const double *__restrict row = &u[i * most];
+      const double li = l[i] / row[i];
+      l[i] = li;
+      for (size_t q = i + 1; q < nb; q++) l[q] -= li * row[q];
+      dd += li * li;
+    }
+    const double d = length - dd;
+    if (!(d > kIndependent * length)) continue;
+    for (size_t i = 0; i < nb; i++) u[i * most + nb] = a[i];
+    u[nb * most + nb] = std::sqrt(d);
+    if (bits) {
+      fill_values(candidates[k]);
+      kept_bits.insert(kept_bits.end(), xbits.begin(), xbits.end());
+    }
+    xs.insert(xs.end(), x.begin(), x.end());
+    wxs.insert(wxs.end(), wx.begin(), wx.end());
     kept.push_back(k);
+    orthogonal = orthogonal && clear;
   }
 
-  // R beta = Q'y by back substitution.
+  // L L' v = v in place: L z = v along the rows of u, then L' v = z.
   const size_t n = kept.size();
-  std::vector<double> beta(n);
+  auto solve = [&](std::vector<double> &v) {
+    for (size_t i = 0; i < n; i++) {
+      const double *row = &u[i * most];
+      v[i] /= row[i];
+      for (size_t q = i + 1; q < n; q++) v[q] -= v[i] * row[q];
+    }
+    for (size_t i = n; i-- > 0;) {
+      const double *row = &u[i * most];
+      double sum = v[i];
+      for (size_t q = i + 1; q < n; q++) sum -= row[q] * v[q];
+      v[i] = sum / row[i];
+    }
+  };
+  std::vector<double> beta(n), delta(n), residual(np);
+  for (size_t i = 0; i < n; i++) beta[i] = dot4(&wxs[i * np], pats.mean.data(), np);
+  solve(beta);
+  // One step of refinement: the residual of the pattern means (the
+  // deviations within a pattern are orthogonal to every column), its cross
+  // products with the columns, the correction from the same factor.
+  residual = pats.mean;
   for (size_t i = 0; i < n; i++) {
-    double c = 0;
-    for (size_t p = 0; p < np; p++) c += basis[i * np + p] * y[p];
-    beta[i] = c;
+    const double *xi = &xs[i * np];
+    for (size_t p = 0; p < np; p++) residual[p] -= beta[i] * xi[p];
   }
-  for (size_t i = n; i-- > 0;) {
-    for (size_t k = i + 1; k < n; k++) beta[i] -= r_columns[k][i] * beta[k];
-    beta[i] /= r_columns[i][i];
-  }
+  for (size_t i = 0; i < n; i++) delta[i] = dot4(&wxs[i * np], residual.data(), np);
+  solve(delta);
+  for (size_t i = 0; i < n; i++) beta[i] += delta[i];
+
   std::vector<double> contrasts;
   for (size_t i = 0; i < n; i++) {
     if (kept[i] < first_effect) continue;
@@ -350,16 +475,8 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
   out.ls_residual_df = design.runs - static_cast<int>(n);
 
   // Lenth's figures need one run per setting and orthogonal columns (whose
-  // integer cross products are exact in doubles).
+  // integer cross products, found above, are exact in doubles).
   const bool unreplicated = static_cast<int>(np) == design.runs;
-  bool orthogonal = unreplicated;
-  for (size_t i = 0; i < n && orthogonal; i++)
-    for (size_t j = 0; j < i && orthogonal; j++) {
-      double dot = 0;
-      for (size_t p = 0; p < np; p++)
-        dot += pats.value(static_cast<int>(p), candidates[kept[i]]) * pats.value(static_cast<int>(p), candidates[kept[j]]);
-      orthogonal = dot == 0;
-    }
   if (!unreplicated)
     out.lenth_note = "the design has replicated runs";
   else if (!orthogonal)
@@ -428,7 +545,7 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
   }
   lowest_used = std::max(lowest_used, top);
   std::vector<Sums> sums(out.effects.size());
-  ModelFits fits(design, settings, pats, out.effects);
+  ModelFits fits(design, settings, pats, out.effects.size());
   for (const ModelEntry &m : models) {
     if (!has_posterior(space, m) || !(m.postprob > 0) || bin_of(m.postprob) < lowest_used) continue;
     fits.add(m, m.postprob, sums);

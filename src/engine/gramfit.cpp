@@ -74,20 +74,6 @@ struct Path {
   int32_t entry(int r, int col) const { return design.entry(r, col); }
 };
 
-// Lexicographic rank of the t-subset c[0] < ... < c[t-1] of 0 .. k-1:
-//   sum_i [C(k - c[i-1] - 1, t - i) - C(k - c[i], t - i)], c[-1] = -1,
-// the number of t-subsets that come before it (each term counts those that
-// agree on the first i entries and have a smaller entry i).
-uint64_t lex_rank(const int32_t *c, int t, int k) {
-  uint64_t rank = 0;
-  int before = -1;
-  for (int i = 0; i < t; i++) {
-    rank += binomial(k - before - 1, t - i) - binomial(k - c[i], t - i);
-    before = c[i];
-  }
-  return rank;
-}
-
 // The cross products of the new column j (design columns in m) with the
 // columns 0 .. j-1 of the path and with itself, into path.a; returns its
 // cross product with yc.
@@ -163,7 +149,7 @@ double posterior_qqc(const Path &path, double wsq) { return path.sst > wsq ? pat
 
 // The position in the table of the model with t factors (path.pick).
 int path_model(const Path &path, int t) {
-  return static_cast<int>(static_cast<uint64_t>(path.offset[t]) + lex_rank(path.pick, t, path.k));
+  return static_cast<int>(static_cast<uint64_t>(path.offset[t]) + subset_rank(path.pick, t, path.k));
 }
 
 // The fits of the run: both factors, the criteria and the weight under the

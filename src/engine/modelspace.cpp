@@ -40,6 +40,16 @@ uint64_t binomial(int n, int k) {
   return kBinomial.c[n][k];
 }
 
+uint64_t subset_rank(const int32_t *c, int t, int k) {
+  uint64_t rank = 0;
+  int before = -1;
+  for (int i = 0; i < t; i++) {
+    rank += binomial(k - before - 1, t - i) - binomial(k - c[i], t - i);
+    before = c[i];
+  }
+  return rank;
+}
+
 int screened_factors(const Design &design, const ModelSpace &space) {
   return design.analysed - space.blocks;
 }

@@ -81,6 +81,13 @@ void for_each_subset(int n, int t, Visit &&visit) {
   }
 }
 
+// Lexicographic rank of the t-subset c[0] < ... < c[t-1] of 0 .. k-1 (its
+// position among the t-subsets for_each_subset visits, from 0):
+//   sum_i [C(k - c[i-1] - 1, t - i) - C(k - c[i], t - i)],  c[-1] = -1,
+// each term counting the subsets that agree on the first i entries and have
+// a smaller entry i.
+uint64_t subset_rank(const int32_t *c, int t, int k);
+
 // Number of factors screened: the analysed columns after the blocks.
 int screened_factors(const Design &design, const ModelSpace &space);
 // The most factors a model of the set has: K, or the factors screened.

@@ -254,6 +254,34 @@ def centred_blocks_table():
     return text
 
 
+def random_table(title, rows, seed):
+    """A design file of the given level rows and a random response."""
+    rng = np.random.default_rng(seed)
+    text = "%s\nNrows=%d Ncols=%d\nData\n" % (title, len(rows), len(rows[0]))
+    for k, row in enumerate(rows):
+        text += "%d. %s %.4f\n" % (k + 1, " ".join("%d" % v for v in row), 20 + 5 * rng.normal())
+    return text
+
+
+def random_two_level(runs, factors, seed):
+    """Random -1/+1 columns: the least-squares model of a non-orthogonal
+    design, its columns kept or dropped by their rank, and no Lenth
+    figures."""
+    rng = np.random.default_rng(seed)
+    rows = [[int(v) for v in rng.choice([-1, 1], factors)] for _ in range(runs)]
+    return random_table("Random two-level design", rows, seed + 1)
+
+
+def replicated_with_centres():
+    """Random -1/+1 runs of four factors, some of them repeated, and centre
+    runs: cross products weighted by the repeats, entries other than -1
+    and 1."""
+    rng = np.random.default_rng(11)
+    rows = [[int(v) for v in rng.choice([-1, 1], 4)] for _ in range(10)]
+    rows += [rows[0], rows[3], rows[3], [0, 0, 0, 0], [0, 0, 0, 0]]
+    return random_table("Replicated runs and centre runs", rows, 12)
+
+
 def main():
     prog, src = sys.argv[1], sys.argv[2]
     ex = os.path.join(src, "examples")
@@ -270,6 +298,14 @@ def main():
              "lenth": True})),
         ("blocks and centre runs", lambda d: check_effects(
             prog, d, "bc.txt", centred_blocks_table(), ["--blocks=1"], {"blocks": 1})),
+        ("random two-level 16x7, saturated", lambda d: check_effects(
+            prog, d, "r16.txt", random_two_level(16, 7, 1), ["--max-factors=2", "--order=2"],
+            {"max_factors": 2, "order": 2})),
+        ("random two-level 24x6, residual df", lambda d: check_effects(
+            prog, d, "r24.txt", random_two_level(24, 6, 9), ["--order=2"], {"order": 2})),
+        ("replicated and centre runs", lambda d: check_effects(
+            prog, d, "rc.txt", replicated_with_centres(), ["--max-factors=2", "--order=1"],
+            {"max_factors": 2, "order": 1})),
     ]
     for name in sorted(os.listdir(ex)):
         if name.endswith(".txt") and not name.endswith(".out.txt"):  # not a log of make demo
