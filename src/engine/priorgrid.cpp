@@ -143,7 +143,7 @@ struct WalkWeights {
 
 // The stored weights take at most this many bytes at once; more priors are
 // summed in further batches, each with walks of its own.
-constexpr size_t kStoredWeightBytes = size_t{128} << 20;
+constexpr size_t kStoredWeightBytes = size_t{64} << 20;
 
 // The sums of compute_prior_grid's single walk on several threads, with the same
 // numbers: the walks of the first factors (which together visit the models
@@ -161,6 +161,13 @@ void sum_weights_on_threads(const Design &design, const Settings &settings, cons
   int batch = ngam;
   if (per_prior * static_cast<size_t>(ngam) > kStoredWeightBytes)
     batch = kStoredWeightBytes >= per_prior ? static_cast<int>(kStoredWeightBytes / per_prior) : 1;
+  // The models each walk reports (those with a posterior, the null model in
+  // the walk of the first factor), so that its arrays are taken at once.
+  std::vector<size_t> reported(static_cast<size_t>(k), 0);
+  const int first_column = settings.model_space.blocks;
+  for (const ModelEntry &m : models)
+    if (has_posterior(settings.model_space, m))
+      reported[m.fset == 0 ? 0 : static_cast<size_t>(__builtin_ctzll(m.fset) - first_column)]++;
   std::vector<WalkWeights> walks(static_cast<size_t>(k));
   for (int from = 0; from < ngam; from += batch) {
     const int count = ngam - from < batch ? ngam - from : batch;
@@ -169,6 +176,8 @@ void sum_weights_on_threads(const Design &design, const Settings &settings, cons
       WalkWeights &walk = walks[static_cast<size_t>(f)];
       walk.models.clear();
       walk.logb.clear();
+      walk.models.reserve(reported[static_cast<size_t>(f)]);
+      walk.logb.reserve(reported[static_cast<size_t>(f)] * stride);
       // The walk reaches each model once per batch of its own priors (first
       // counts within this batch); the models come in the same order each time.
       size_t at = 0;
