@@ -480,7 +480,9 @@ TEST(FollowUpRun, RefusedRequestsEndTheRun) {
   std::vector<Bad> bad = {
       {{"--candidates=c.txt"}, "\nILLEGAL VALUE in option `--candidates=c.txt': " + needs},
       {{"--top=3"}, "\nILLEGAL VALUE in option `--top=3': " + needs},
-      {{"--random-seed=4"}, "\nILLEGAL VALUE in option `--random-seed=4': " + needs},
+      {{"--random-seed=4"},
+       "\nILLEGAL VALUE in option `--random-seed=4': it seeds the follow-up runs' exchange or the model "
+       "search, so it needs --follow-up=N or --search=mcmc|auto !\n"},
       {{"--follow-up=0"}, "\nILLEGAL VALUE in option `--follow-up=0': must lie between 1 and 64 !\n", false},
       {{"--follow-up=65"}, "\nILLEGAL VALUE in option `--follow-up=65': must lie between 1 and 64 !\n", false},
       {{"--follow-up=2", "--md-models=1"}, "\nILLEGAL VALUE in option `--md-models=1': must lie between 2 and 1024 !\n",

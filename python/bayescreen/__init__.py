@@ -60,7 +60,8 @@ def _joined_text(value, name, form, prefix=""):
 
 def _options(pi, gamma, alpha, null, max_factors, order, keep_aliased, blocks, gamma_int, max_models,
              gamma_grid, pi_grid, model_space=None, heredity=None, heredity_probs=None, pi_prior=None,
-             gamma_prior=None, recommended=False, threads=None):
+             gamma_prior=None, recommended=False, threads=None, search=None, chains=None, iterations=None,
+             burn_in=None, random_seed=None):
     o = _core.Options()
     o.pi = float(pi)
     o.gamma = float(gamma)
@@ -81,13 +82,19 @@ def _options(pi, gamma, alpha, null, max_factors, order, keep_aliased, blocks, g
     o.pi_prior = _joined_text(pi_prior, "pi_prior", (":", 2), "beta:")
     o.gamma_prior = _grid_text(gamma_prior, "gamma_prior")
     o.recommended = bool(recommended)
+    o.search = None if search is None else str(search)
+    o.chains = None if chains is None else int(chains)
+    o.iterations = None if iterations is None else int(iterations)
+    o.burn_in = None if burn_in is None else int(burn_in)
+    o.random_seed = None if random_seed is None else int(random_seed)
     return o
 
 
 def analyse(data, response=None, factors=None, *, pi=0.25, gamma=2.5, alpha=2.0, null=False, max_factors=3,
             order=None, keep_aliased=False, blocks=0, gamma_int=None, max_models=16777216, gamma_grid=None,
             pi_grid=None, model_space=None, heredity=None, heredity_probs=None, pi_prior=None, gamma_prior=None,
-            recommended=False, threads=None, heading=None):
+            recommended=False, threads=None, search=None, chains=None, iterations=None, burn_in=None,
+            random_seed=None, heading=None):
     """Analyses a screening design; returns an Analysis.
 
     data      a pandas DataFrame, its factor columns in natural units or as
@@ -111,11 +118,14 @@ def analyse(data, response=None, factors=None, *, pi=0.25, gamma=2.5, alpha=2.0,
               --heredity-probs ("P11,P10,P00" or a tuple), --pi-prior
               ("beta:A:B" or a tuple (a, b)), --gamma-prior ("LO:HI:N" or a
               tuple), --recommended and --threads=N.
+    search, chains, iterations, burn_in, random_seed
+              the model search of the effects space: --search=exact|mcmc|auto,
+              --chains=C, --iterations=N, --burn-in=N, --random-seed=N.
     heading   the design's heading, as a design file's first line.
     """
     options = _options(pi, gamma, alpha, null, max_factors, order, keep_aliased, blocks, gamma_int, max_models,
                        gamma_grid, pi_grid, model_space, heredity, heredity_probs, pi_prior, gamma_prior,
-                       recommended, threads)
+                       recommended, threads, search, chains, iterations, burn_in, random_seed)
     heading = _DEFAULT_HEADING if heading is None else str(heading)
     if _is_dataframe(data):
         return Analysis(_analyse_frame(data, response, factors, heading, options))
@@ -184,7 +194,10 @@ class Analysis:
                 name, label, order, probability of inclusion), "top_models"
                 (DataFrame: name, probability; best first),
                 "no_effect_active" and "alias_groups" (lists of effect
-                names). The factors' probabilities stay in .factors.
+                names). The factors' probabilities stay in .factors. After
+                a search, "effects" and "top_models" add se, frequency,
+                frequency_se and renormalised columns (top_models: se and
+                renormalised), and "search" holds its figures (else None).
     coding      DataFrame of a DataFrame design's coding: name and the
                 values coded low (-1), high (+1) and centre (0; None without
                 one); None for an array design.

@@ -121,6 +121,10 @@ struct Options {
   // --pi-prior, --gamma-prior and --recommended.
   std::optional<std::string> model_space, heredity, heredity_probs, pi_prior, gamma_prior;
   bool recommended = false;
+  // The model search: --search, --chains, --iterations, --burn-in and
+  // --random-seed.
+  std::optional<std::string> search;
+  std::optional<long long> chains, iterations, burn_in, random_seed;
 };
 
 // The settings of the options, checked as the command line and the design
@@ -188,6 +192,11 @@ Settings settings_of(const Options &o, RunDescription &run) {
     space.max_models = in_range("max-models", o.max_models, 1, INT32_MAX - 8);
     given("max-models", int64_t{space.max_models}, int_word("max-models", o.max_models));
   }
+  // (In the order of the command line's table of options.)
+  if (o.random_seed) {
+    s.follow_up.seed = in_range("random-seed", *o.random_seed, 0, INT32_MAX);
+    given("random-seed", int64_t{s.follow_up.seed}, int_word("random-seed", *o.random_seed));
+  }
   if (o.threads) {
     s.threads = in_range("threads", *o.threads, 1, 1024);
     given("threads", int64_t{s.threads}, int_word("threads", *o.threads));
@@ -213,6 +222,9 @@ Settings settings_of(const Options &o, RunDescription &run) {
     prior.beta_a = prior.beta_b = 1;
     prior.gamma_prior = GridSpec{0.5, 5, 10};
     space.with_null = 1;
+    s.search.mode = SearchMode::Auto;
+    // Past a million models the search is the faster way to the answer.
+    if (o.max_models == ModelSpace().max_models) space.max_models = kRecommendedMaxModels;
   }
   text_option("model-space", o.model_space, [&](const char *t) { return parse_model_space(t, &prior); });
   text_option("heredity", o.heredity, [&](const char *t) { return parse_heredity(t, &prior); });
@@ -220,7 +232,32 @@ Settings settings_of(const Options &o, RunDescription &run) {
   text_option("pi-prior", o.pi_prior, [&](const char *t) { return parse_pi_prior(t, &prior); });
   text_option("gamma-prior", o.gamma_prior, [&](const char *t) { return parse_gamma_grid(t, &prior.gamma_prior); });
   if (o.recommended) given("recommended", true, "--recommended");
+  text_option("search", o.search, [&](const char *t) { return parse_search_mode(t, &s.search); });
+  if (o.chains) {
+    s.search.chains = in_range("chains", *o.chains, 1, 256);
+    given("chains", int64_t{s.search.chains}, int_word("chains", *o.chains));
+  }
+  if (o.iterations) {
+    s.search.iterations = in_range("iterations", *o.iterations, 1, INT32_MAX);
+    given("iterations", int64_t{s.search.iterations}, int_word("iterations", *o.iterations));
+  }
+  if (o.burn_in) {
+    s.search.burn_in = in_range("burn-in", *o.burn_in, 0, INT32_MAX);
+    given("burn-in", int64_t{s.search.burn_in}, int_word("burn-in", *o.burn_in));
+  }
   const bool effects = prior.kind == SpaceKind::Effects;
+  const bool searching = effects && s.search.mode != SearchMode::Exact;
+  if (o.search && !effects)
+    refuse_option("--search=" + *o.search, "the search covers the effects space, so it needs --model-space=effects");
+  const std::pair<const char *, const std::optional<long long> *> search_options[] = {
+      {"chains", &o.chains}, {"iterations", &o.iterations}, {"burn-in", &o.burn_in}};
+  for (const auto &[name, value] : search_options)
+    if (*value && !searching)
+      refuse_option(int_word(name, **value), effects ? "it shapes the search, so it needs --search=mcmc or --search=auto"
+                                                     : "the search covers the effects space, so it needs --model-space=effects");
+  if (o.random_seed && !searching)
+    refuse_option(int_word("random-seed", *o.random_seed),
+                  "it seeds the model search here, so it needs --search=mcmc|auto");
   const std::pair<const char *, const std::optional<std::string> *> prior_options[] = {
       {"heredity", &o.heredity}, {"heredity-probs", &o.heredity_probs}, {"pi-prior", &o.pi_prior},
       {"gamma-prior", &o.gamma_prior}};
@@ -252,6 +289,8 @@ void check_model_space(const Design &design, const Settings &settings) {
     refuse_option(int_word("max-factors", space.max_factors),
                   "only " + std::to_string(k) + (k == 1 ? " factor is left" : " factors are left") +
                       " to screen");
+  if (space.keep_aliased && effects_space_searched(design, settings))
+    refuse_option("--keep-aliased", "the model search weighs only models whose X'X is regular");
   check_model_set_size(design, settings);
 }
 
@@ -634,6 +673,38 @@ py::object effects_space_columns(const State &s) {
   out["top_models"] = top;
   out["no_effect_active"] = r.none_active;
   out["alias_groups"] = aliases;
+  // A search: each probability's standard error, visit frequency and
+  // renormalised estimate, and the search's figures.
+  if (r.search) {
+    const SearchSummary &x = *r.search;
+    effects["se"] = doubles(x.effect_se);
+    effects["frequency"] = doubles(x.effect_frequency);
+    effects["frequency_se"] = doubles(x.effect_frequency_se);
+    effects["renormalised"] = doubles(x.effect_renormalised);
+    std::vector<double> se, renormalised;
+    for (const EffectModel &m : r.top) {
+      se.push_back(m.se);
+      renormalised.push_back(m.renormalised);
+    }
+    top["se"] = doubles(se);
+    top["renormalised"] = doubles(renormalised);
+    py::dict search;
+    search["automatic"] = x.automatic;
+    search["chains"] = x.chains;
+    search["burn_in"] = x.burn_in;
+    search["iterations"] = x.iterations;
+    search["evaluations"] = x.evaluations;
+    search["distinct_models"] = x.distinct;
+    search["seconds"] = x.seconds;
+    search["reached_target"] = x.reached_target;
+    search["largest_se"] = x.largest_se;
+    search["chain_difference"] = x.chain_difference;
+    search["no_effect_active_se"] = x.none_se;
+    search["factor_se"] = doubles(x.factor_se);
+    out["search"] = search;
+  } else {
+    out["search"] = py::none();
+  }
   return out;
 }
 
@@ -791,7 +862,12 @@ PYBIND11_MODULE(_core, m) {
       .def_readwrite("heredity_probs", &Options::heredity_probs)
       .def_readwrite("pi_prior", &Options::pi_prior)
       .def_readwrite("gamma_prior", &Options::gamma_prior)
-      .def_readwrite("recommended", &Options::recommended);
+      .def_readwrite("recommended", &Options::recommended)
+      .def_readwrite("search", &Options::search)
+      .def_readwrite("chains", &Options::chains)
+      .def_readwrite("iterations", &Options::iterations)
+      .def_readwrite("burn_in", &Options::burn_in)
+      .def_readwrite("random_seed", &Options::random_seed);
 
   py::class_<AnalysisState, std::shared_ptr<AnalysisState>>(m, "State", "The results of one analysis.")
       .def("design_info", [](const State &s) { return design_info(s); })

@@ -45,6 +45,8 @@ CASES = [
     (small, ["--model-space=effects", "--heredity-probs=0.5,0.2,0.05", "--pi-prior=beta:2:3",
              "--gamma-prior=1:4:4"],
      dict(model_space="effects", heredity_probs=(0.5, 0.2, 0.05), pi_prior=(2, 3), gamma_prior=(1, 4, 4))),
+    (castfatigue12, ["--model-space=effects", "--search=mcmc", "--iterations=3000", "--random-seed=5", "--chains=3"],
+     dict(model_space="effects", search="mcmc", iterations=3000, random_seed=5, chains=3)),
 ]
 
 
@@ -60,6 +62,9 @@ def test_effects_space_equals_the_programs(program, tmp_path, design, words, key
     del got["files"], want["files"]
     del want["settings"]["extension_options"]["json"]
     want["settings"]["extension_words"].remove("--json")
+    # A search repeats exactly for its seed, but not its time.
+    if want["effects_space"]["search"] is not None:
+        del got["effects_space"]["search"]["seconds"], want["effects_space"]["search"]["seconds"]
     assert_same_document(got, want)
 
     section = want["effects_space"]
@@ -71,6 +76,10 @@ def test_effects_space_equals_the_programs(program, tmp_path, design, words, key
         assert_same_document(list(space["top_models"][key]), [m[key] for m in section["top_models"]],
                              f"top_models.{key}")
     assert_same_document(space["no_effect_active"], section["no_effect_active"])
+    if section["search"] is not None:
+        for key in ("se", "frequency", "frequency_se", "renormalised"):
+            assert_same_document(list(effects[key]), [e[key] for e in section["effects"]], f"effects.{key}")
+        assert space["search"]["iterations"] == section["search"]["iterations"]
     assert space["alias_groups"] == section["alias_groups"]
     # The factors' probabilities: posterior probability alone.
     rows = want["factor_weights"]["factors"]
@@ -84,6 +93,10 @@ REFUSALS = [
     (["--model-space=effects", "--max-factors=2"], dict(model_space="effects", max_factors=2)),
     (["--model-space=both"], dict(model_space="both")),
     (["--recommended", "--pi-prior=beta:0:1"], dict(recommended=True, pi_prior="beta:0:1")),
+    (["--model-space=effects", "--chains=2"], dict(model_space="effects", chains=2)),
+    (["--search=mcmc"], dict(search="mcmc")),
+    (["--model-space=effects", "--search=mcmc", "--keep-aliased"],
+     dict(model_space="effects", search="mcmc", keep_aliased=True)),
 ]
 
 

@@ -10,7 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "cli/errsignals.h"
+#include "cli/progress.h"
 #include "cli/resultfiles.h"
 #include "support/toklist.h"
 #include "engine/analysis.h"
@@ -44,6 +47,11 @@ static const char *heredity_probs_text = nullptr;  // --heredity-probs=P11,P10,P
 static const char *pi_prior_text = nullptr;        // --pi-prior=beta:A:B
 static const char *gamma_prior_text = nullptr;     // --gamma-prior=LO:HI:N
 static int32_t recommended = 0;                    // --recommended
+// The options of the stochastic search, as given.
+static const char *search_text = nullptr;          // --search=auto|mcmc|exact
+static int32_t search_iterations = 0;              // --iterations=N
+static int32_t search_burn_in = 0;                 // --burn-in=N
+static int32_t quiet = 0;                          // --quiet: no progress line
 char *pgname = nullptr;                // upper-case program name
 char *infile = nullptr;                // input (design) file name
 char *outfile = nullptr;               // output (log) file name
@@ -148,7 +156,19 @@ LongOption xopts[] = {
      .help = "effects space: average over N gammas from LO to HI, in place of -G"},
     {.name = "recommended", .kind = LongKind::Flag, .target = &recommended,
      .help = "the recommended analysis (see below): --null --model-space=effects --order=2 "
-     "--heredity=strong --pi-prior=beta:1:1 --gamma-prior=0.5:5:10"},
+     "--heredity=strong --pi-prior=beta:1:1 --gamma-prior=0.5:5:10 --search=auto --max-models=1000000"},
+    {.name = "search", .kind = LongKind::Text, .target = &search_text, .value_name = "MODE",
+     .help = "effects space: exact (enumerate; default), mcmc (Markov chain search) or auto (search "
+     "past --max-models; the default of --recommended)"},
+    {.name = "chains", .kind = LongKind::Int, .target = &settings.search.chains, .value_name = "C",
+     .help = "search: chains from different random starts (default 4)", .min = 1, .max = 256},
+    {.name = "iterations", .kind = LongKind::Int, .target = &search_iterations, .value_name = "N",
+     .help = "search: N kept iterations per chain (default: until every standard error is 0.005 or less)",
+     .min = 1, .max = INT32_MAX},
+    {.name = "burn-in", .kind = LongKind::Int, .target = &search_burn_in, .value_name = "N",
+     .help = "search: iterations per chain before any is kept (default 5,000)", .min = 0, .max = INT32_MAX},
+    {.name = "quiet", .kind = LongKind::Flag, .target = &quiet,
+     .help = "no progress line on standard error during a long search", .in_report = 0},
     // Result files: they leave the screen and the log as they are, so they
     // are not named among the options in force. (Not --svg: the letter
     // options read --svg=1 as -S -V -G=1.)
@@ -199,6 +219,8 @@ static void check_model_space(const Design &design) {
     snprintf(why, sizeof why, "only %d factor%s to screen", k, k == 1 ? " is left" : "s are left");
     bad_extension("max-factors", why);
   }
+  if (space.keep_aliased && effects_space_searched(design, settings))
+    bad_extension("keep-aliased", "the model search weighs only models whose X'X is regular");
   check_model_set_size(design, settings);
 }
 
@@ -208,9 +230,13 @@ static void check_model_space(const Design &design) {
 // that a bad one ends the run before any work.
 static CandidateRuns check_follow_up(const Design &design) {
   const bool wanted = find_long_option(xopts, "follow-up")->given;
-  for (const char *name : {"candidates", "md-models", "starts", "top", "random-seed", "max-seconds"})
+  for (const char *name : {"candidates", "md-models", "starts", "top", "max-seconds"})
     if (find_long_option(xopts, name)->given && !wanted)
       bad_extension(name, "it shapes the follow-up runs, so it needs --follow-up=N");
+  if (find_long_option(xopts, "random-seed")->given && !wanted &&
+      !(settings.effects.kind == SpaceKind::Effects && settings.search.mode != SearchMode::Exact))
+    bad_extension("random-seed", "it seeds the follow-up runs' exchange or the model search, so it needs "
+                  "--follow-up=N or --search=mcmc|auto");
   if (!wanted) return {};
   if (find_long_option(xopts, "max-seconds")->given && !(settings.follow_up.max_seconds > 0))
     bad_extension("max-seconds", "the time bound must be greater than 0");
@@ -251,6 +277,9 @@ static void read_effects_options() {
     prior.beta_a = prior.beta_b = 1;
     prior.gamma_prior = GridSpec{0.5, 5, 10};
     settings.model_space.with_null = 1;
+    settings.search.mode = SearchMode::Auto;
+    // Past a million models the search is the faster way to the answer.
+    if (!find_long_option(xopts, "max-models")->given) settings.model_space.max_models = kRecommendedMaxModels;
   }
   const char *why = nullptr;
   if (model_space_text != nullptr && (why = parse_model_space(model_space_text, &prior)) != nullptr)
@@ -263,7 +292,18 @@ static void read_effects_options() {
     bad_extension("pi-prior", why);
   if (gamma_prior_text != nullptr && (why = parse_gamma_grid(gamma_prior_text, &prior.gamma_prior)) != nullptr)
     bad_extension("gamma-prior", why);
+  if (search_text != nullptr && (why = parse_search_mode(search_text, &settings.search)) != nullptr)
+    bad_extension("search", why);
+  if (find_long_option(xopts, "iterations")->given) settings.search.iterations = search_iterations;
+  if (find_long_option(xopts, "burn-in")->given) settings.search.burn_in = search_burn_in;
   const bool effects = prior.kind == SpaceKind::Effects;
+  for (const char *name : {"search", "chains", "iterations", "burn-in"})
+    if (find_long_option(xopts, name)->given && !effects)
+      bad_extension(name, "the search covers the effects space, so it needs --model-space=effects");
+  if (effects && settings.search.mode == SearchMode::Exact)
+    for (const char *name : {"chains", "iterations", "burn-in"})
+      if (find_long_option(xopts, name)->given)
+        bad_extension(name, "it shapes the search, so it needs --search=mcmc or --search=auto");
   for (const char *name : {"heredity", "heredity-probs", "pi-prior", "gamma-prior"})
     if (find_long_option(xopts, name)->given && !effects)
       bad_extension(name, "it shapes the prior of the effects space, so it needs --model-space=effects");
@@ -494,13 +534,16 @@ static int run_program(int argc, char **argv) {
            "  times a prior that is a product over the effects: main effects with\n"
            "  probability pi (-P, or Beta-distributed with --pi-prior), interactions by\n"
            "  heredity (--heredity, --heredity-probs), gamma fixed (-G) or averaged\n"
-           "  (--gamma-prior). Every model of nonzero prior is enumerated.\n");
+           "  (--gamma-prior). Every model of nonzero prior is enumerated, or with\n"
+           "  --search=mcmc searched by Markov chain Monte Carlo (--chains, --iterations,\n"
+           "  --burn-in, --random-seed): each probability then has its standard error.\n");
     printf("Recommended analysis: --recommended sets the null model, the effects space\n"
            "  with interactions to order 2 under strong heredity (an interaction only with\n"
            "  both of its main effects: Chipman, Hamada & Wu 1997), pi ~ Beta(1,1) (the\n"
            "  prior corrects for the number of factors: Scott & Berger 2010) and gamma\n"
            "  averaged over 0.5 to 5 (no single effect size assumed). It finds main\n"
-           "  effects and interactions with few false alarms when nothing is active.\n");
+           "  effects and interactions with few false alarms when nothing is active.\n"
+           "  Spaces past --max-models are searched (--search=auto).\n");
     printf("Prior grids: --gamma-grid=0.5:5:10 adds, after the factor tables, each factor's\n"
            "  posterior probability at gamma = 0.5, 1, 1.5, ... 5, and a Support row:\n"
            "  p(y | gamma, pi) normalised over the grid, largest at the value the data\n"
@@ -567,7 +610,7 @@ static int run_program(int argc, char **argv) {
   request.candidates = check_follow_up(design);
   request.all_weightings = result_files_wanted(run);
   request.effects = want_effects || result_files_wanted(run);
-  ReportPrinter report(design, settings, want_effects != 0);
+  SearchProgressLine report(design, settings, want_effects != 0, !quiet && isatty(fileno(stderr)));
   const Results results = analyse(design, settings, &report, request);
   nl();
   closelog_file_name();

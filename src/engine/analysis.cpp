@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "engine/modelsearch.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -28,7 +29,10 @@ FactorWeightTables effect_factor_tables(const Design &design, const EffectsResul
 
 void check_model_set_size(const Design &design, const Settings &settings) {
   if (settings.effects.kind == SpaceKind::Effects) {
-    check_effect_space_size(design, settings);
+    if (effects_space_searched(design, settings))
+      check_effect_count(design, settings);
+    else
+      check_effect_space_size(design, settings);
     return;
   }
   const ModelSpace &space = settings.model_space;
@@ -58,7 +62,13 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
   check_model_set_size(design, settings);
   Results results;
   if (settings.effects.kind == SpaceKind::Effects) {
-    results.effects_space = analyse_effects(design, settings);
+    if (effects_space_searched(design, settings)) {
+      const bool automatic = settings.search.mode == SearchMode::Auto;
+      auto progress = [&](const SearchProgress &now) { report.search_progress(now); };
+      results.effects_space = search_effects(design, settings, automatic, progress);
+    } else {
+      results.effects_space = analyse_effects(design, settings);
+    }
     results.weights = effect_factor_tables(design, *results.effects_space);
     report.effects_done(results);
     return results;

@@ -12,6 +12,7 @@
 #include "engine/design.h"
 #include "engine/effects.h"
 #include "engine/effectspace.h"
+#include "engine/modelsearch.h"
 #include "engine/followup.h"
 #include "engine/modelspace.h"
 #include "engine/postactive.h"
@@ -62,6 +63,9 @@ class AnalysisObserver : public FitObserver {
   virtual void follow_up_done(const Results &) {}
   // The effects space's analysis, in place of every step above.
   virtual void effects_done(const Results &) {}
+  // The stochastic search of the effects space after each of its rounds
+  // (on the analysing thread).
+  virtual void search_progress(const SearchProgress &) {}
 };
 
 // What an analysis may be asked for beyond the settings.

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "engine/calcmodels.h"
+#include "engine/effectcolumns.h"
 #include "engine/modelspace.h"
 #include "engine/priorgrid.h"
 #include "numeric/cholesky.h"
@@ -20,55 +21,11 @@ namespace bayescreen {
 
 namespace {
 
-// As in the walk of gramfit.cpp: a new column whose pivot in the factor of
-// X'X exceeds this share of its squared length is clear of the span of the
-// columns before it; below it the exact test decides.
-constexpr double kClearPivot = 1e-6;
+using Space = EffectColumns;
 
 // More candidate effects than this make tasks of the first level only (the
 // second level would make too many tasks to keep).
 constexpr int kMaxEffectsForPairTasks = 256;
-
-// The probabilities of an interaction with all, some and none of its
-// parents in the model, after the heredity rule.
-struct InteractionProbs {
-  double all = 0, some = 0, none = 0;
-};
-
-InteractionProbs interaction_probs(const EffectsPrior &prior) {
-  switch (prior.heredity) {
-    case Heredity::Strong: return {prior.p11, 0, 0};
-    case Heredity::Weak: return {prior.p11, prior.p10, prior.p00};
-    case Heredity::None: return {prior.p11, prior.p11, prior.p11};
-  }
-  return {};
-}
-
-// The probability of an interaction of `order` factors, `in` of whose main
-// effects are in the model.
-double interaction_probability(const InteractionProbs &q, int in, int order) {
-  if (in == order) return q.all;
-  return in > 0 ? q.some : q.none;
-}
-
-// ln Gamma(x) for x > 0 by lgamma_r, which, unlike lgamma, leaves the
-// process-wide sign variable alone: the walkers call it on several threads.
-double log_gamma(double x) {
-  int sign = 0;
-  return lgamma_r(x, &sign);
-}
-
-// log p_main(k): the prior of the main-effect part of a model with k of
-// the p main effects.
-double log_main_prior(const EffectsPrior &prior, double pi, int p, int k) {
-  if (prior.beta_pi()) {
-    const double a = prior.beta_a, b = prior.beta_b;
-    // log B(a + k, b + p - k) - log B(a, b)
-    return log_gamma(a + k) + log_gamma(b + p - k) - log_gamma(a + b + p) -
-           (log_gamma(a) + log_gamma(b) - log_gamma(a + b));
-  }
-  return k * log(pi) + (p - k) * log1p(-pi);
-}
 
 // Saturating counts: values at or above 2^64 stay at kSaturated.
 __extension__ typedef unsigned __int128 Count;
@@ -86,112 +43,6 @@ Count big_binomial(uint64_t n, uint64_t j) {
     if (c >= kSaturated) return kSaturated;
   }
   return c;
-}
-
-// The screened factors of a mask of design columns, as bits 0 .. p-1.
-uint64_t screened_bits(uint64_t mask, int first) { return mask >> first; }
-
-// The values of an effect column (intercept: mask 0) run by run.
-std::vector<double> column_values(const Design &design, uint64_t mask) {
-  std::vector<double> v(static_cast<size_t>(design.runs), 1.0);
-  for (int r = 0; r < design.runs; r++)
-    for (uint64_t bits = mask; bits != 0; bits &= bits - 1)
-      v[static_cast<size_t>(r)] *= static_cast<double>(design.entry(r, __builtin_ctzll(bits)));
-  return v;
-}
-
-// What every task shares: the candidates, the cross products of every
-// column of the space (intercept, blocks, effects) and the priors.
-struct Space {
-  const Design &design;
-  const Settings &settings;
-  const ModelSpace &model_space;
-  std::vector<CandidateEffect> effects;
-  int runs = 0, blocks = 0, first = 0, p = 0, ne = 0;
-  int root = 0;                  // columns of the null model: intercept and blocks
-  int ncols = 0;                 // root + ne: the columns of the Gram matrix
-  int ld = 0;                    // the most columns of a model the walk forms
-  std::vector<double> gram;      // cross products of the columns, ncols x ncols
-  std::vector<double> gram_y;    // each column's cross product with the centred response
-  std::vector<uint64_t> masks;   // design columns of each column
-  double sst = 0;                // sum of squares of the centred response
-  std::vector<BoxMeyerPrior> gammas;  // one per gamma value averaged over
-  std::vector<double> main_precision, interaction_precision;  // 1/g^2 per gamma value
-  InteractionProbs q;
-  double pi = 0;
-  bool keep_aliased = false;
-
-  Space(const Design &d, const Settings &s) : design(d), settings(s), model_space(s.model_space) {}
-
-  bool is_main(int e) const { return effects[static_cast<size_t>(e)].order == 1; }
-  int column(int e) const { return root + e; }
-};
-
-void prepare_space(Space &space) {
-  const Design &design = space.design;
-  const Settings &settings = space.settings;
-  space.effects = candidate_effects(design, settings);
-  space.runs = design.runs;
-  space.blocks = settings.model_space.blocks;
-  space.first = space.blocks;
-  space.p = screened_factors(design, settings.model_space);
-  space.ne = static_cast<int>(space.effects.size());
-  space.root = 1 + space.blocks;
-  space.ncols = space.root + space.ne;
-  space.keep_aliased = settings.model_space.keep_aliased != 0;
-  space.ld = space.keep_aliased ? space.ncols : std::min(space.ncols, space.runs + 1);
-  space.q = interaction_probs(settings.effects);
-  space.pi = settings.pi;
-
-  space.masks.assign(static_cast<size_t>(space.ncols), 0);
-  for (int b = 0; b < space.blocks; b++) space.masks[static_cast<size_t>(1 + b)] = uint64_t{1} << b;
-  for (int e = 0; e < space.ne; e++) space.masks[static_cast<size_t>(space.column(e))] = space.effects[static_cast<size_t>(e)].mask;
-
-  const size_t n = static_cast<size_t>(space.ncols);
-  std::vector<std::vector<double>> values(n);
-  for (size_t c = 0; c < n; c++) values[c] = column_values(design, space.masks[c]);
-  double sum = 0;
-  for (int r = 0; r < space.runs; r++) sum += design.y[static_cast<size_t>(r)];
-  const double ybar = sum / space.runs;
-  std::vector<double> yc(static_cast<size_t>(space.runs));
-  space.sst = 0;
-  for (int r = 0; r < space.runs; r++) {
-    yc[static_cast<size_t>(r)] = design.y[static_cast<size_t>(r)] - ybar;
-    space.sst += yc[static_cast<size_t>(r)] * yc[static_cast<size_t>(r)];
-  }
-  space.gram.assign(n * n, 0.0);
-  space.gram_y.assign(n, 0.0);
-  for (size_t i = 0; i < n; i++) {
-    for (size_t j = i; j < n; j++) {
-      double s = 0;
-      for (int r = 0; r < space.runs; r++) s += values[i][static_cast<size_t>(r)] * values[j][static_cast<size_t>(r)];
-      space.gram[i * n + j] = space.gram[j * n + i] = s;
-    }
-    double s = 0;
-    for (int r = 0; r < space.runs; r++) s += values[i][static_cast<size_t>(r)] * yc[static_cast<size_t>(r)];
-    space.gram_y[i] = s;
-  }
-
-  // The gamma values: -G alone, or the grid. With --gamma-int the
-  // interactions keep their ratio to the main effects, as in the prior grids.
-  const BoxMeyerPrior base = prior_of(settings);
-  std::vector<double> values_g =
-      settings.effects.gamma_prior.n > 0 ? grid_values(settings.effects.gamma_prior) : std::vector<double>{settings.gamma};
-  for (double g : values_g) {
-    BoxMeyerPrior prior = base;
-    prior.gam = g;
-    if (base.gam_int > 0) prior.gam_int = g * (base.gam_int / base.gam);
-    space.gammas.push_back(prior);
-    const double gi = interaction_gamma(prior);
-    space.main_precision.push_back(1 / (g * g));
-    space.interaction_precision.push_back(1 / (gi * gi));
-  }
-}
-
-[[noreturn]] void cannot_invert(int nc) {
-  char message[80];
-  snprintf(message, sizeof message, "\nCANNOT INVERT the %dx%d MATRIX %s !\n", nc, nc, "XTXG");
-  throw Error(message);
 }
 
 // The sums of one task: the weights relative to the largest one seen
@@ -325,7 +176,7 @@ struct Walker {
     cholesky_forward_step_interleaved(mg.data(), space.ld, ng, j, w.data(), b);
     const size_t row = at * g;
     for (size_t p = 0; p < g; p++) {
-      if (!(pivot[p] > 0)) cannot_invert(j + 1);
+      if (!(pivot[p] > 0)) cannot_invert_xtxg(j + 1);
       wsq[row + p] = (j > 0 ? wsq[row - g + p] : 0) + w[row + p] * w[row + p];
       logdet[row + p] = (j > 0 ? logdet[row - g + p] : 0) + log(pivot[p]);
     }
@@ -341,25 +192,9 @@ struct Walker {
 
   // The log weight of the model whose columns are the first nc.
   double log_weight(int nc, int depth) {
-    BoxMeyerTerms terms;
-    terms.runs = space.runs;
-    terms.nf = 0;  // the prior of the model is p(M), not a factor count
-    terms.n_main = space.blocks + k;
-    terms.n_int = n_int;
     const size_t row = static_cast<size_t>(nc - 1) * static_cast<size_t>(ng);
-    double top = -INFINITY;
-    for (int p = 0; p < ng; p++) {
-      terms.logdet = logdet[row + static_cast<size_t>(p)];
-      const double wq = wsq[row + static_cast<size_t>(p)];
-      terms.qqc = space.sst > wq ? space.sst - wq : 0.0;
-      logml[static_cast<size_t>(p)] = box_meyer_log_weight(terms, space.gammas[static_cast<size_t>(p)]);
-      top = std::max(top, logml[static_cast<size_t>(p)]);
-    }
-    // log of the mean over the gamma values, relative to the largest term.
-    double sum = 0;
-    for (int p = 0; p < ng; p++) sum += exp(logml[static_cast<size_t>(p)] - top);
-    const double lml = ng == 1 ? logml[0] : top + log(sum / ng);
-    return log_prior[static_cast<size_t>(depth)] + lml;
+    return log_prior[static_cast<size_t>(depth)] +
+           log_mean_marginal(space, space.blocks + k, n_int, &logdet[row], &wsq[row], logml.data());
   }
 
   void record(int nc, int depth, bool singular) {
@@ -561,25 +396,32 @@ uint64_t count_effect_models(const Design &design, const Settings &settings) {
   return static_cast<uint64_t>(total);
 }
 
-void check_effect_space_size(const Design &design, const Settings &settings) {
+void check_effect_count(const Design &design, const Settings &settings) {
   const ModelSpace &space = settings.model_space;
   const int p = screened_factors(design, space);
   uint64_t effects = 0;
   for (int r = 1; r <= std::min(space.order, p); r++) effects += binomial(p, r);
-  char text[400];
   if (effects > static_cast<uint64_t>(kMaxCandidateEffects)) {
+    char text[400];
     snprintf(text, sizeof text,
              "\nTOO MANY EFFECTS: the effects space holds %llu candidate effects, at most %d are "
              "allowed !\n(Lower --order.)\n",
              static_cast<unsigned long long>(effects), kMaxCandidateEffects);
     throw Error(text);
   }
+}
+
+void check_effect_space_size(const Design &design, const Settings &settings) {
+  check_effect_count(design, settings);
+  const ModelSpace &space = settings.model_space;
+  char text[400];
   const uint64_t count = count_effect_models(design, settings);
   if (count > static_cast<uint64_t>(space.max_models)) {
     snprintf(text, sizeof text,
              "\nTOO MANY MODELS: the effects space holds %s%llu models of nonzero prior, more than the "
              "limit of %d that are enumerated !\n(Lower --order, use --heredity=strong, or raise the "
-             "limit with --max-models=N:\nabout a second per million models on two cores.)\n",
+             "limit with --max-models=N:\nabout a second per million models on two cores; or search "
+             "the space with --search=mcmc.)\n",
              count == UINT64_MAX ? "at least " : "", static_cast<unsigned long long>(count), space.max_models);
     throw Error(text);
   }
@@ -704,7 +546,7 @@ EffectsResults analyse_effects(const Design &design, const Settings &settings) {
   PlaceGuard place("Analyse_Effects");
   check_effect_space_size(design, settings);
   Space space(design, settings);
-  prepare_space(space);
+  prepare_effect_columns(space);
 
   const std::vector<Task> tasks = make_tasks(space);
   std::vector<Tally> tallies(tasks.size());

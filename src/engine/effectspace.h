@@ -36,6 +36,7 @@
 // not depend on the number of threads.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,10 @@ uint64_t count_effect_models(const Design &design, const Settings &settings);
 // columns is kept whole).
 constexpr int kMaxCandidateEffects = 4096;
 
+// Throws "TOO MANY EFFECTS" when the space has more candidate effects than
+// kMaxCandidateEffects (the limit of the search as of the enumeration).
+void check_effect_count(const Design &design, const Settings &settings);
+
 // Throws "TOO MANY MODELS" / "TOO MANY EFFECTS" when the effects space of the
 // settings is beyond the limits, before any work.
 void check_effect_space_size(const Design &design, const Settings &settings);
@@ -85,10 +90,42 @@ double log_model_prior(const std::vector<CandidateEffect> &effects, const Design
 
 // One model of the best ones: its effects (indices into the candidates, in
 // order) and its posterior probability.
+// From a search (modelsearch.h), probability is the model's visit
+// frequency, with its standard error and the renormalised weight beside it.
 struct EffectModel {
   std::vector<int32_t> effects;
   double log_weight = 0;   // log w(M) as above
   double probability = 0;  // w(M) / sum of w
+  double se = 0;           // search: standard error of probability (the chains' spread)
+  double renormalised = 0; // search: w(M) / sum of w over the distinct models weighed
+};
+
+// What a search adds to the results (modelsearch.h states the estimates).
+struct SearchSummary {
+  bool automatic = false;        // the space exceeded --max-models and --search=auto searched it
+  int chains = 0;
+  uint64_t burn_in = 0;          // iterations per chain before any was kept
+  uint64_t iterations = 0;       // kept iterations per chain
+  uint64_t proposals = 0;        // moves proposed, all chains, burn-in included
+  uint64_t evaluations = 0;      // marginal likelihoods computed (cache misses)
+  uint64_t distinct = 0;         // distinct models visited, all chains
+  double seconds = 0;            // wall time of the search
+  double target_se = 0;          // the standard error aimed at (0: fixed iterations)
+  bool reached_target = true;    // every standard error at most the target
+  double largest_se = 0;         // the largest standard error of an inclusion probability
+  double chain_difference = 0;   // the largest difference of an inclusion probability between chains
+  // Standard errors of the results' probabilities (the averages of the
+  // conditional probabilities), by batch means.
+  std::vector<double> effect_se, factor_se;
+  double none_se = 0;
+  // The visit frequencies, and their batch-means standard errors.
+  std::vector<double> effect_frequency, factor_frequency;
+  double none_frequency = 0;
+  std::vector<double> effect_frequency_se, factor_frequency_se;
+  double none_frequency_se = 0;
+  // The weights of the distinct models weighed, normalised over them.
+  std::vector<double> effect_renormalised, factor_renormalised;
+  double none_renormalised = 0;
 };
 
 // Effects whose columns are the same up to sign.
@@ -110,6 +147,7 @@ struct EffectsResults {
   double none_active = 0;                  // posterior probability of the model of no effect
   std::vector<EffectModel> top;            // the best models, best first
   EffectAliasGroups aliases;               // groups of two or more effects, in effect order
+  std::optional<SearchSummary> search;     // when a search, not the enumeration, weighed the space
 };
 
 // Readers of the options of the effects space; each returns null, or the

@@ -63,6 +63,29 @@ struct EffectsPrior {
   bool beta_pi() const { return beta_a > 0; }
 };
 
+// How the effects space is weighed: every model enumerated, or a Markov
+// chain search (modelsearch.h).
+enum class SearchMode : int32_t {
+  Exact,  // --search=exact: enumerate; a space past --max-models is refused
+  Auto,   // --search=auto: enumerate, or search past --max-models
+  Mcmc,   // --search=mcmc: search
+};
+
+// The settings of the search (--search, --chains, --iterations, --burn-in,
+// --random-seed).
+struct SearchSettings {
+  SearchMode mode = SearchMode::Exact;
+  int32_t chains = 4;             // --chains: chains from different random starts
+  int64_t iterations = 0;         // --iterations: kept iterations per chain; 0: until the target
+  int64_t burn_in = 5000;         // --burn-in: iterations per chain before any is kept
+  double target_se = 0.005;       // the largest Monte Carlo standard error the rounds aim at
+  int64_t max_iterations = 4194304;  // per chain, when the rounds run to the target
+};
+
+// The enumeration limit of the recommended analysis (--max-models unless
+// given): its search is faster than enumerating a larger space.
+constexpr int32_t kRecommendedMaxModels = 1000000;
+
 // The values that both the command line and the design file's parameter
 // line may set: a value given on the command line stands.
 enum ParmRow : int { PARM_NROWS = 0, PARM_NCOLS, PARM_NVARS, PARM_PI, PARM_GAMMA, PARM_ALPHA };
@@ -90,6 +113,7 @@ struct Settings {
   GridSpec pi_grid;     // --pi-grid
   int32_t threads = 0;  // --threads: threads of the fits (0: the cores available)
   EffectsPrior effects; // --model-space=effects and the options of its prior
+  SearchSettings search; // --search and the options of the stochastic search
 
   bool prior_grids() const { return gamma_grid.n > 0 || pi_grid.n > 0; }
 };

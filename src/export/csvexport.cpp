@@ -74,7 +74,8 @@ namespace {
 // The best models of the effects space.
 void write_effect_models(const ExportInput &in, ResultSink &out) {
   const EffectsResults &r = *in.results.effects_space;
-  std::string piece = "rank,effects,labels,n_effects,postprob";
+  std::string piece = r.search ? "rank,effects,labels,n_effects,postprob,se,renormalised"
+                               : "rank,effects,labels,n_effects,postprob";
   piece += kRecordEnd;
   for (size_t i = 0; i < r.top.size(); i++) {
     const EffectModel &m = r.top[i];
@@ -89,6 +90,10 @@ void write_effect_models(const ExportInput &in, ResultSink &out) {
     record.text(labels);
     record.integer(static_cast<long long>(m.effects.size()));
     record.number(m.probability);
+    if (r.search) {
+      record.number(m.se);
+      record.number(m.renormalised);
+    }
     record.end();
   }
   out.put(piece);
@@ -102,7 +107,8 @@ void write_csv_effects_space(const ExportInput &in, ResultSink &out) {
   std::vector<int> group(r.effects.size(), 0);
   for (size_t g = 0; g < r.aliases.size(); g++)
     for (int32_t e : r.aliases[g]) group[static_cast<size_t>(e)] = static_cast<int>(g + 1);
-  std::string piece = "name,label,order,postprob,alias_group";
+  std::string piece = r.search ? "name,label,order,postprob,se,frequency,frequency_se,renormalised,alias_group"
+                               : "name,label,order,postprob,alias_group";
   piece += kRecordEnd;
   for (size_t e = 0; e < r.effects.size(); e++) {
     Record record(piece);
@@ -110,6 +116,12 @@ void write_csv_effects_space(const ExportInput &in, ResultSink &out) {
     record.text(effect_label(in.design, r.effects[e]));
     record.integer(r.effects[e].order);
     record.number(r.effect_probability[e]);
+    if (r.search) {
+      record.number(r.search->effect_se[e]);
+      record.number(r.search->effect_frequency[e]);
+      record.number(r.search->effect_frequency_se[e]);
+      record.number(r.search->effect_renormalised[e]);
+    }
     if (group[e] != 0)
       record.integer(group[e]);
     else
@@ -175,6 +187,13 @@ void write_csv_factors(const ExportInput &in, ResultSink &out) {
   std::string piece = "letter,column,label";
   for (int w = 0; w < kWeightings; w++)
     piece += std::string(",") + weighting_key(w) + "_sum," + weighting_key(w) + "_share";
+  // A search adds the standard error, the visit frequency (with its error) and the
+  // renormalised estimate of the
+  // posterior probability.
+  const SearchSummary *search =
+      in.results.effects_space && in.results.effects_space->search ? &*in.results.effects_space->search : nullptr;
+  const int first = in.results.effects_space ? in.results.effects_space->first_factor : 0;
+  if (search != nullptr) piece += ",postprob_se,postprob_frequency,postprob_frequency_se,postprob_renormalised";
   piece += kRecordEnd;
   for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     Record record(piece);
@@ -188,6 +207,12 @@ void write_csv_factors(const ExportInput &in, ResultSink &out) {
       record.number(computed ? tables.by[w].sums[static_cast<size_t>(c)] : NAN);
       record.number(computed ? tables.by[w].shares[static_cast<size_t>(c)] : NAN);
     }
+    if (search != nullptr) {
+      record.number(search->factor_se[static_cast<size_t>(c - first)]);
+      record.number(search->factor_frequency[static_cast<size_t>(c - first)]);
+      record.number(search->factor_frequency_se[static_cast<size_t>(c - first)]);
+      record.number(search->factor_renormalised[static_cast<size_t>(c - first)]);
+    }
     record.end();
   }
   if (!std::isnan(tables.none_active)) {
@@ -200,6 +225,12 @@ void write_csv_factors(const ExportInput &in, ResultSink &out) {
       const double p = w == static_cast<int>(Weighting::PostProb) ? tables.none_active : NAN;
       record.number(p);
       record.number(p);
+    }
+    if (search != nullptr) {
+      record.number(search->none_se);
+      record.number(search->none_frequency);
+      record.number(search->none_frequency_se);
+      record.number(search->none_renormalised);
     }
     record.end();
   }

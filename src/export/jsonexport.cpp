@@ -161,6 +161,17 @@ Json factor_weights_section(const ExportInput &in) {
       row[weighting_key(w)] = {{"sum", computed ? number_or_null(tables.by[w].sums[f]) : Json()},
                                {"share", computed ? number_or_null(tables.by[w].shares[f]) : Json()}};
     }
+    // A search's estimate carries its standard error, the visit frequency
+    // and the renormalised estimate beside it.
+    const EffectsResults *space = in.results.effects_space ? &*in.results.effects_space : nullptr;
+    if (space != nullptr && space->search && c >= space->first_factor && c < space->first_factor + space->nfactors) {
+      const size_t i = static_cast<size_t>(c - space->first_factor);
+      Json &post = row[weighting_key(static_cast<int>(Weighting::PostProb))];
+      post["se"] = number_or_null(space->search->factor_se[i]);
+      post["frequency"] = number_or_null(space->search->factor_frequency[i]);
+      post["frequency_se"] = number_or_null(space->search->factor_frequency_se[i]);
+      post["renormalised"] = number_or_null(space->search->factor_renormalised[i]);
+    }
     factors.push_back(row);
   }
   return Json{{"weightings", names},
@@ -338,12 +349,22 @@ Json effects_space_section(const ExportInput &in) {
                        {"order", effect.order},
                        {"columns", columns},
                        {"probability", number_or_null(r.effect_probability[e])}});
+    if (r.search) {
+      effects.back()["se"] = number_or_null(r.search->effect_se[e]);
+      effects.back()["frequency"] = number_or_null(r.search->effect_frequency[e]);
+      effects.back()["frequency_se"] = number_or_null(r.search->effect_frequency_se[e]);
+      effects.back()["renormalised"] = number_or_null(r.search->effect_renormalised[e]);
+    }
   }
   Json top = Json::array();
   for (const EffectModel &m : r.top) {
     Json names = Json::array();
     for (int32_t e : m.effects) names.push_back(r.effects[static_cast<size_t>(e)].name);
     top.push_back({{"name", effect_model_name(r, m)}, {"effects", names}, {"probability", number_or_null(m.probability)}});
+    if (r.search) {
+      top.back()["se"] = number_or_null(m.se);
+      top.back()["renormalised"] = number_or_null(m.renormalised);
+    }
   }
   Json aliases = Json::array();
   for (const std::vector<int32_t> &group : r.aliases) {
@@ -351,7 +372,30 @@ Json effects_space_section(const ExportInput &in) {
     for (int32_t e : group) names.push_back(r.effects[static_cast<size_t>(e)].name);
     aliases.push_back(names);
   }
+  Json search = nullptr;
+  if (r.search) {
+    const SearchSummary &s = *r.search;
+    search = Json{{"method", "mcmc"},
+                  {"automatic", s.automatic},
+                  {"chains", s.chains},
+                  {"burn_in", s.burn_in},
+                  {"iterations", s.iterations},
+                  {"proposals", s.proposals},
+                  {"evaluations", s.evaluations},
+                  {"distinct_models", s.distinct},
+                  {"seconds", s.seconds},
+                  {"target_se", number_or_null(s.target_se)},
+                  {"reached_target", s.reached_target},
+                  {"largest_se", number_or_null(s.largest_se)},
+                  {"chain_difference", number_or_null(s.chain_difference)},
+                  {"no_effect_active_se", number_or_null(s.none_se)},
+                  {"no_effect_active_frequency", number_or_null(s.none_frequency)},
+                  {"no_effect_active_frequency_se", number_or_null(s.none_frequency_se)},
+                  {"no_effect_active_renormalised", number_or_null(s.none_renormalised)},
+                  {"models_in_space", r.candidates}};
+  }
   return Json{{"order", in.settings.model_space.order},
+              {"search", search},
               {"prior",
                {{"pi", pi},
                 {"heredity", heredity},

@@ -63,4 +63,33 @@ void cholesky_forward_step_interleaved(const double *l, int ld, int count, int j
   for (size_t g = 0; g < n; g++) out[g] /= pivot[g];
 }
 
+double cholesky_remove_row(double *l, int ld, int t, int j, double *z) {
+  // Rows j+1 .. t-1 move up: row i of the result (i >= j) has entries in
+  // columns 0 .. i+1, one past the diagonal, until rotated.
+  for (int i = j; i + 1 < t; i++) {
+    double *to = l + i * ld;
+    const double *from = l + (i + 1) * ld;
+    for (int p = 0; p <= i + 1; p++) to[p] = from[p];
+  }
+  for (int i = j; i + 1 < t; i++) {
+    // The rotation of columns i and i+1 that zeroes entry (i, i+1).
+    double *row = l + i * ld;
+    const double a = row[i], b = row[i + 1];
+    const double r = std::hypot(a, b);
+    const double c = a / r, s = b / r;
+    row[i] = r;
+    row[i + 1] = 0;
+    for (int k = i + 1; k + 1 < t; k++) {
+      double *rk = l + k * ld;
+      const double x = rk[i], y = rk[i + 1];
+      rk[i] = c * x + s * y;
+      rk[i + 1] = -s * x + c * y;
+    }
+    const double zi = z[i], zn = z[i + 1];
+    z[i] = c * zi + s * zn;
+    z[i + 1] = -s * zi + c * zn;
+  }
+  return z[t - 1];
+}
+
 }  // namespace bayescreen

@@ -37,4 +37,15 @@ void cholesky_append_row_interleaved(double *l, int ld, int count, int j, const 
 // Entry j of z for every factor, from b[j] = bj shared by all.
 void cholesky_forward_step_interleaved(const double *l, int ld, int count, int j, double *z, double bj);
 
+// Removes variable j from a factor of t rows: given L (t x t, row stride
+// ld) with A = L L' and z with L z = b, leaves in the first t-1 rows the
+// factor of A without row and column j, and in z[0 .. t-2] the forward
+// solution for b without entry j. Rows j+1 .. t-1 move up one place and the
+// entries they gain above the diagonal are rotated away by Givens rotations
+// of neighbouring columns, which leave L L' unchanged (Golub and Van Loan,
+// Matrix Computations, 4th ed., section 6.5.4, the QR downdate by column
+// deletion, applied to the transposed factor). The same rotations turn z;
+// the entry they push out of the factor is returned, so that the squared
+// length of the new z is the old one minus its square. O((t - j) t) work.
+double cholesky_remove_row(double *l, int ld, int t, int j, double *z);
 }  // namespace bayescreen

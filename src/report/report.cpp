@@ -11,6 +11,7 @@
 #include "support/error.h"
 #include "support/helpers.h"
 #include "support/logfile.h"
+#include "support/numtext.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -636,8 +637,27 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
     bprintf("  with the %d block column%s in every model.\n", settings.model_space.blocks,
             plural(settings.model_space.blocks));
   show_effects_prior(settings, r);
-  bprintf("  Models of nonzero prior enumerated: %s (%s with a regular X'X).\n", commnum(static_cast<double>(r.visited)),
-          commnum1(static_cast<double>(r.weighed)));
+  const SearchSummary *search = r.search ? &*r.search : nullptr;
+  if (search == nullptr) {
+    bprintf("  Models of nonzero prior enumerated: %s (%s with a regular X'X).\n", commnum(static_cast<double>(r.visited)),
+            commnum1(static_cast<double>(r.weighed)));
+  } else {
+    if (search->automatic)
+      bprintf("  The space holds %s%s models of nonzero prior, more than --max-models: searched.\n",
+              r.candidates == UINT64_MAX ? "at least " : "", grouped_count(r.candidates).c_str());
+    bprintf("  Markov chain Monte Carlo search: %d chain%s of %s kept iterations each after a\n"
+            "    burn-in of %s; %s distinct models weighed (%s marginal likelihoods), in %.1f s.\n",
+            search->chains, plural(search->chains), grouped_count(search->iterations).c_str(),
+            grouped_count(search->burn_in).c_str(), grouped_count(search->distinct).c_str(),
+            grouped_count(search->evaluations).c_str(), search->seconds);
+    bprintf("  PostProb: the average of its probability given the rest of each model the\n"
+            "    chains visit, +- its Monte Carlo standard error (batch means); Visits: the\n"
+            "    share of the iterations in models holding it; Renorm: the weights of the\n"
+            "    distinct models weighed, normalised over them.\n");
+    bprintf("  Largest standard error %.4f%s; largest difference between chains %.4f.\n", search->largest_se,
+            search->target_se > 0 ? (search->reached_target ? " (target reached)" : " (target NOT reached)") : "",
+            search->chain_difference);
+  }
 
   size_t width = 6;
   std::vector<std::string> labels;
@@ -649,22 +669,49 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
   for (const std::string &l : labels) label_width = std::max(label_width, l.size());
   char stars[kMaxStars + 1];
   bprintf("\nPosterior probabilities that effects are active:\n");
-  bprintf("  %-*s  %-*s  PostProb\n", static_cast<int>(width), "Effect", static_cast<int>(label_width), "Label");
+  if (search == nullptr)
+    bprintf("  %-*s  %-*s  PostProb\n", static_cast<int>(width), "Effect", static_cast<int>(label_width), "Label");
+  else
+    bprintf("  %-*s  %-*s  PostProb      +-   Visits   Renorm\n", static_cast<int>(width), "Effect",
+            static_cast<int>(label_width), "Label");
   for (size_t e = 0; e < r.effects.size(); e++) {
     const double p = r.effect_probability[e];
-    bprintf("  %-*s  %-*s  %8.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
-            static_cast<int>(label_width), labels[e].c_str(), p, stars_of(stars, p));
+    if (search == nullptr)
+      bprintf("  %-*s  %-*s  %8.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
+              static_cast<int>(label_width), labels[e].c_str(), p, stars_of(stars, p));
+    else
+      bprintf("  %-*s  %-*s  %8.5f  %6.4f  %7.5f  %7.5f  %s\n", static_cast<int>(width), r.effects[e].name.c_str(),
+              static_cast<int>(label_width), labels[e].c_str(), p, search->effect_se[e],
+              search->effect_frequency[e], search->effect_renormalised[e], stars_of(stars, p));
   }
   bprintf("\nPosterior probabilities that factors are active (in some effect of the model):\n");
   for (int f = 0; f < r.nfactors; f++) {
     const double p = r.factor_probability[static_cast<size_t>(f)];
-    bprintf("  %c:  %7.5f  %s\n", design.letters[static_cast<size_t>(r.first_factor + f)], p, stars_of(stars, p));
+    if (search == nullptr)
+      bprintf("  %c:  %7.5f  %s\n", design.letters[static_cast<size_t>(r.first_factor + f)], p, stars_of(stars, p));
+    else
+      bprintf("  %c:  %7.5f +- %6.4f  (Visits %7.5f, Renorm %7.5f)  %s\n",
+              design.letters[static_cast<size_t>(r.first_factor + f)], p, search->factor_se[static_cast<size_t>(f)],
+              search->factor_frequency[static_cast<size_t>(f)], search->factor_renormalised[static_cast<size_t>(f)],
+              stars_of(stars, p));
   }
-  bprintf("  No effect active:  %7.5f  %s\n", r.none_active, stars_of(stars, r.none_active));
+  if (search == nullptr)
+    bprintf("  No effect active:  %7.5f  %s\n", r.none_active, stars_of(stars, r.none_active));
+  else
+    bprintf("  No effect active:  %7.5f +- %6.4f  (Visits %7.5f, Renorm %7.5f)  %s\n", r.none_active,
+            search->none_se, search->none_frequency, search->none_renormalised, stars_of(stars, r.none_active));
 
-  bprintf("\nBest %zu models by posterior probability:\n", r.top.size());
-  for (size_t i = 0; i < r.top.size(); i++)
-    bprintf("  %2zu.  %8.5f  %s\n", i + 1, r.top[i].probability, effect_names(r, r.top[i].effects).c_str());
+  if (search == nullptr) {
+    bprintf("\nBest %zu models by posterior probability:\n", r.top.size());
+    for (size_t i = 0; i < r.top.size(); i++)
+      bprintf("  %2zu.  %8.5f  %s\n", i + 1, r.top[i].probability, effect_names(r, r.top[i].effects).c_str());
+  } else {
+    bprintf("\nBest %zu models among those weighed (visit frequency +- standard error\n"
+            "  between chains, and renormalised weight):\n", r.top.size());
+    for (size_t i = 0; i < r.top.size(); i++)
+      bprintf("  %2zu.  %8.5f +- %6.4f  %8.5f  %s\n", i + 1, r.top[i].probability, r.top[i].se,
+              r.top[i].renormalised, effect_names(r, r.top[i].effects).c_str());
+  }
   if (!r.aliases.empty()) {
     bprintf("\nAlias groups among the effects (the same column up to sign; their\n"
             "  probabilities are not told apart by the data, only by the prior):\n");

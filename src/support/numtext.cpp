@@ -22,4 +22,14 @@ bool scan_double(const char *text, double *value) {
   return true;
 }
 
+std::string grouped_count(uint64_t n) {
+  const std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); i++) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
 }  // namespace bayescreen

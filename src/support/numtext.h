@@ -1,5 +1,7 @@
-// Reading a real number at the start of a text.
+// Reading a real number at the start of a text; writing a count.
 #pragma once
+#include <cstdint>
+#include <string>
 
 namespace bayescreen {
 
@@ -17,5 +19,9 @@ namespace bayescreen {
 // (strtod would read "inf"). Both are refused here as well, so that every
 // text reads as it always has.
 bool scan_double(const char *text, double *value);
+
+// A count with its digits in groups of three, as "16,777,216": for counts
+// of any size (the report's own comma formats take 32-bit numbers).
+std::string grouped_count(uint64_t n);
 
 }  // namespace bayescreen
