@@ -1,9 +1,14 @@
 // Whole-program benchmark: generates designs of several sizes (random -1/+1
 // columns with a few planted active effects and noise, from a fixed seed),
 // runs the program on each several times and prints the number of models,
-// the median wall time, models per second and the peak memory.
+// the median wall time, models per second and the peak memory. Then the
+// default run of the 1,024-run, 60-column design on one thread and on two,
+// in turn: the wall and processor times of each, the speed-up, and whether
+// the screen and the log of both are the same byte for byte.
 //
-//   bayescreen_bench <path-to-bayescreen> [repetitions]
+//   bayescreen_bench <path-to-bayescreen> [repetitions] [threads]
+//
+// With the word `threads' last, only the runs on one and on two threads.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -143,6 +148,107 @@ double run_once(const std::string &program, const std::string &dir, const std::s
   return elapsed;
 }
 
+// The times of one run: wall clock and processor (user + system).
+struct Timing {
+  double wall = 0, cpu = 0;
+};
+
+double seconds_of(const timeval &t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+
+// Runs the program once on the design in dir, its screen written to
+// screen_path; returns its times. The log of an earlier run is removed
+// first, so that the run makes no backup (which it would announce).
+Timing run_captured(const std::string &program, const std::string &dir, const std::string &design,
+                    const std::vector<std::string> &options, const std::string &screen_path) {
+  const std::string log = dir + "/" + design + ".out.txt";
+  unlink(log.c_str());
+  unlink((log + ".bak").c_str());
+  const double start = now_seconds();
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(120);
+    int null = open("/dev/null", O_RDWR);
+    int screen = open(screen_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (null < 0 || screen < 0) _exit(122);
+    dup2(null, 0);
+    dup2(screen, 1);
+    dup2(null, 2);
+    std::vector<char *> argv = {const_cast<char *>(program.c_str()), const_cast<char *>(design.c_str())};
+    for (const std::string &o : options) argv.push_back(const_cast<char *>(o.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(121);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  Timing t;
+  t.wall = now_seconds() - start;
+  t.cpu = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    fprintf(stderr, "bench: %s on %s failed (status %d)\n", program.c_str(), design.c_str(), status);
+    exit(2);
+  }
+  return t;
+}
+
+std::string read_whole(const std::string &path) {
+  std::string text;
+  FILE *f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return text;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  fclose(f);
+  return text;
+}
+
+double median_of(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The default run of a design on one thread and on two, reps times each,
+// alternately (so that other work on the machine weighs on both alike).
+// Prints the median and the least wall time, the median processor time,
+// the speed-up of the medians and of the least times, and whether the
+// screens (which differ only in the --threads word of the echoed command
+// line) and the logs are the same byte for byte. Returns whether they are.
+bool compare_threads(const std::string &program, const std::string &dir, Size size, int reps) {
+  const std::string path = write_design(dir, size);
+  const std::string name = path.substr(dir.size() + 1);
+  std::vector<double> wall[2], cpu[2];
+  std::string screen[2], log[2];
+  for (int i = 0; i < reps; i++)
+    for (int k = 0; k < 2; k++) {
+      const std::string option = "--threads=" + std::to_string(k + 1);
+      const std::string screen_path = dir + "/screen" + std::to_string(k + 1) + ".txt";
+      const Timing t = run_captured(program, dir, name, {option}, screen_path);
+      wall[k].push_back(t.wall);
+      cpu[k].push_back(t.cpu);
+      screen[k] = read_whole(screen_path);
+      log[k] = read_whole(path + ".out.txt");
+    }
+  // The echoed command line names the option; the rest must not differ.
+  const size_t at = screen[0].find("--threads=1");
+  if (at != std::string::npos) screen[0].replace(at, 11, "--threads=2");
+  const bool same_screen = !screen[1].empty() && screen[0] == screen[1];
+  const bool same_log = !log[1].empty() && log[0] == log[1];
+  char design[32];
+  snprintf(design, sizeof design, "%dx%d", size.runs, size.factors);
+  printf("\nDefault run of the %s design, %d runs each, alternately:\n", design, reps);
+  printf("%-12s %12s %12s %16s\n", "threads", "median ms", "least ms", "median cpu ms");
+  for (int k = 0; k < 2; k++)
+    printf("%-12d %12.2f %12.2f %16.2f\n", k + 1, median_of(wall[k]) * 1e3,
+           *std::min_element(wall[k].begin(), wall[k].end()) * 1e3, median_of(cpu[k]) * 1e3);
+  printf("speed-up on 2 threads: %.2fx (medians), %.2fx (least times)\n",
+         median_of(wall[0]) / median_of(wall[1]),
+         *std::min_element(wall[0].begin(), wall[0].end()) / *std::min_element(wall[1].begin(), wall[1].end()));
+  printf("screen %s, log %s byte for byte\n", same_screen ? "the same" : "DIFFERENT",
+         same_log ? "the same" : "DIFFERENT");
+  return same_screen && same_log;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -157,6 +263,7 @@ int main(int argc, char **argv) {
   }
   const std::string program = resolved;
   const int reps = argc > 2 ? std::max(1, atoi(argv[2])) : 7;
+  const bool threads_only = argc > 3 && strcmp(argv[3], "threads") == 0;
   char tmpl[] = "/tmp/bayescreen-bench-XXXXXX";
   if (mkdtemp(tmpl) == nullptr) {
     perror("mkdtemp");
@@ -195,9 +302,11 @@ int main(int argc, char **argv) {
       {{100000, 8}, {"--max-factors=1", "--order=1"}, 8, "design file 100k"},
       {{100000, 8}, {"--max-factors=1", "--order=1"}, 8, "table 100k", true},
   };
-  printf("%-10s %-20s %9s %12s %14s %10s\n", "design", "case", "models", "median ms", "models/s",
-         "peak MB");
+  if (!threads_only)
+    printf("%-10s %-20s %9s %12s %14s %10s\n", "design", "case", "models", "median ms", "models/s",
+           "peak MB");
   for (const Case &c : cases) {
+    if (threads_only) break;
     std::string path = c.table ? write_table(dir, c.size) : write_design(dir, c.size);
     std::string name = path.substr(dir.size() + 1);
     std::vector<double> times;
@@ -215,7 +324,8 @@ int main(int argc, char **argv) {
            static_cast<double>(c.models) / median, static_cast<double>(peak) / 1024.0);
     fflush(stdout);
   }
+  const bool same = compare_threads(program, dir, {1024, 60}, reps);
   std::string cleanup = "rm -rf '" + dir + "'";
   if (system(cleanup.c_str()) != 0) fprintf(stderr, "bench: could not remove %s\n", dir.c_str());
-  return 0;
+  return same ? 0 : 1;
 }

@@ -124,22 +124,38 @@ TEST(Analysis, ThreadsGiveTheResultsOfOneThread) {
     y[r] = 10 + 2 * rows[r][0] - rows[r][5] * rows[r][6] + static_cast<double>(r % 7) / 3;
   }
   const Design design = testutil::make_design(rows, y, 20);
-  for (int wide = 0; wide < 2; wide++) {
-    Settings settings;
-    if (wide) {
-      settings.model_space.with_null = 1;
-      settings.model_space.max_factors = 4;
-      settings.model_space.order = 2;
+  // The grids: none; gamma and pi (the threads share out the gammas as well
+  // as the walks); pi alone (one gamma: only the walks are shared out).
+  const struct {
+    GridSpec gamma, pi;
+    const char *label;
+  } grids[] = {
+      {{}, {}, "no grid"},
+      {{0.5, 10, 20}, {0.05, 0.6, 4}, "gamma and pi grids"},
+      {{}, {0.05, 0.6, 7}, "pi grid"},
+  };
+  for (int wide = 0; wide < 2; wide++)
+    for (const auto &grid : grids) {
+      Settings settings;
+      if (wide) {
+        settings.model_space.with_null = 1;
+        settings.model_space.max_factors = 4;
+        settings.model_space.order = 2;
+      }
+      settings.gamma_grid = grid.gamma;
+      settings.pi_grid = grid.pi;
+      std::string documents[2];
+      for (int k = 0; k < 2; k++) {
+        settings.threads = k == 0 ? 1 : 3;
+        AnalysisRequest request;
+        request.all_weightings = true;
+        const Results results = analyse(design, settings, nullptr, request);
+        ASSERT_GE(results.models.size(), kParallelModels);
+        ASSERT_EQ(results.prior_grid.has_value(), grid.gamma.n > 0 || grid.pi.n > 0);
+        documents[k] = document(design, settings, results);
+      }
+      // Compared whole, but not printed whole when they differ: a document runs to megabytes.
+      EXPECT_TRUE(documents[1] == documents[0])
+          << (wide ? "from cross products, " : "run by run, ") << grid.label;
     }
-    std::string documents[2];
-    for (int k = 0; k < 2; k++) {
-      settings.threads = k == 0 ? 1 : 3;
-      AnalysisRequest request;
-      request.all_weightings = true;
-      const Results results = analyse(design, settings, nullptr, request);
-      ASSERT_GE(results.models.size(), kParallelModels);
-      documents[k] = document(design, settings, results);
-    }
-    EXPECT_EQ(documents[1], documents[0]) << (wide ? "from cross products" : "run by run");
-  }
 }

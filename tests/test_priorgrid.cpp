@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "engine/calcmodels.h"
+#include "engine/gramfit.h"
 #include "engine/modelspace.h"
 #include "engine/priorgrid.h"
 #include "engine/settings.h"
@@ -437,4 +439,53 @@ TEST(PriorGridRun, HelpDescribesTheGrids) {
   EXPECT_EQ(r.status, 0);
   for (const char *part : {"\n  --gamma-grid=LO:HI:N     ", "\n  --pi-grid=LO:HI:N        ", "Prior grids: --gamma-grid=0.5:5:10"})
     EXPECT_TRUE(contains(r.out, part)) << part;
+}
+
+// The walks of the first factors one by one visit the models of the whole
+// walk in its order, with the same weights to the last bit: the prior grids
+// on several threads rest on it. With --null the null model comes in the
+// walk of the first factor.
+TEST(PriorGrid, WalksOfEachFirstFactorMakeUpTheWholeWalk) {
+  const std::vector<std::vector<int>> rows = full_factorial(5);
+  std::vector<double> y;
+  for (size_t r = 0; r < rows.size(); r++)
+    y.push_back(3 + rows[r][0] - 0.5 * rows[r][1] * rows[r][2] + static_cast<double>(r % 5) / 4);
+  const bayescreen::Design design = testutil::make_design(rows, y, 5);
+  for (const ModelSpace &space : {model_space(0, 5, 1, 1, 0, 0), model_space(0, 3, 2, 1, 0, 0), model_space(0, 3, 3, 0, 0, 1.5)}) {
+    Settings settings;
+    settings.model_space = space;
+    ModelTable models = build_model_table(design, space);
+    calc_model_fields(design, settings, models, nullptr);
+    BoxMeyerPrior priors[3];
+    for (int g = 0; g < 3; g++) {
+      priors[g].pi = 0.5;
+      priors[g].gam = 0.5 + g;
+      priors[g].gam_int = 0;
+    }
+    struct Visit {
+      int num;
+      double logb[3];
+    };
+    auto walk = [&](int first_factor) {
+      std::vector<Visit> visits;
+      gram_prior_weights(
+          design, settings, models, priors, 3,
+          [&](const ModelEntry &m, int first, int count, const double *logb) {
+            ASSERT_EQ(first, 0);
+            ASSERT_EQ(count, 3);
+            visits.push_back(Visit{m.num, {logb[0], logb[1], logb[2]}});
+          },
+          first_factor);
+      return visits;
+    };
+    const std::vector<Visit> whole = walk(-1);
+    std::vector<Visit> parts;
+    for (int f = 0; f < 5; f++)
+      for (const Visit &v : walk(f)) parts.push_back(v);
+    ASSERT_EQ(parts.size(), whole.size());
+    for (size_t i = 0; i < whole.size(); i++) {
+      EXPECT_EQ(parts[i].num, whole[i].num) << i;
+      for (int g = 0; g < 3; g++) EXPECT_EQ(std::memcmp(&parts[i].logb[g], &whole[i].logb[g], sizeof(double)), 0) << i;
+    }
+  }
 }

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "engine/gramfit.h"
@@ -21,6 +22,10 @@ constexpr double kTwoPi = 6.283185307179586;
 // Two-level designs group their runs by level combination when a model has
 // no more base columns (blocks and factors) than this.
 constexpr int kMaxPatternColumns = 16;
+// Models in each share of the run-by-run fits on several threads: small
+// enough that the threads end within a few milliseconds of each other,
+// large enough that taking a share costs nothing by comparison.
+constexpr int kModelsPerTask = 256;
 
 }  // namespace
 
@@ -672,15 +677,20 @@ void calc_model_fields(const Design &design, const Settings &settings, ModelTabl
   } else {
     const int maxnc = largest_model_columns(models), nmod = models.size();
     const int threads = observer != nullptr || nmod < kParallelModels ? 1 : thread_count(settings.threads);
-    // Contiguous runs of models, a few per thread so that the threads end
-    // together; each with work arrays of its own.
-    const int tasks = threads > 1 ? 4 * threads : 1;
-    parallel_for(tasks, threads, [&](int task) {
-      Work work(design, settings, maxnc);
+    // Short runs of consecutive models, taken by the threads as they come
+    // free, so that the threads end together (the larger models at the end
+    // of the set cost several times the smaller ones); each thread keeps
+    // work arrays of its own for all its runs. A model's fit depends only on
+    // the model, so the records are the same whatever the threads.
+    const int tasks = threads > 1 ? (nmod + kModelsPerTask - 1) / kModelsPerTask : 1;
+    std::vector<std::unique_ptr<Work>> works(static_cast<size_t>(threads));
+    parallel_for_workers(tasks, threads, [&](int task, int worker) {
+      std::unique_ptr<Work> &work = works[static_cast<size_t>(worker)];
+      if (!work) work = std::make_unique<Work>(design, settings, maxnc);
       const int lo = static_cast<int>(static_cast<int64_t>(nmod) * task / tasks);
       const int hi = static_cast<int>(static_cast<int64_t>(nmod) * (task + 1) / tasks);
       for (int j = lo; j < hi; j++)
-        if (!work.fit_model(j, models[j], observer)) models[j].logb = -INFINITY;
+        if (!work->fit_model(j, models[j], observer)) models[j].logb = -INFINITY;
     });
   }
   for (const ModelEntry &m : models)

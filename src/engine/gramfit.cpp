@@ -456,7 +456,8 @@ void gram_fit_models(const Design &design, const Settings &settings, ModelTable 
 }
 
 void gram_prior_weights(const Design &design, const Settings &settings, const ModelTable &models,
-                        const BoxMeyerPrior *priors, int count, const PriorWeightSink &each) {
+                        const BoxMeyerPrior *priors, int count, const PriorWeightSink &each,
+                        int first_factor) {
   PlaceGuard place("Gram_Prior_Weights");
   Path path(design, settings, models);
   prepare_path(path);
@@ -468,7 +469,7 @@ void gram_prior_weights(const Design &design, const Settings &settings, const Mo
   PriorWalk walk(path, each, static_cast<size_t>(batch));
   for (int first = 0; first < count; first += batch) {
     walk.set_priors(priors, first, count - first < batch ? count - first : batch);
-    walk_model_set(path, walk);
+    walk_model_set(path, walk, first_factor);
   }
 }
 

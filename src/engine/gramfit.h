@@ -50,8 +50,14 @@ using PriorWeightSink =
 // from the cross products, which are formed once for all of them; the
 // least-squares fits are not redone. Each model reaches `each` once per
 // batch of priors (all count at once unless their factors would take more
-// than 64 MB). Throws the fits' error when X'X + Gamma cannot be factored.
+// than 64 MB), in the order of the walk. Throws the fits' error when
+// X'X + Gamma cannot be factored. With first_factor f >= 0 only the models
+// whose first screened factor is f (and, for f = 0, the null model) are
+// visited: the walks of f = 0 .. k-1 in turn visit the models in the order
+// of the whole walk, and each model's weights are the same numbers, so the
+// walks may run on threads of their own.
 void gram_prior_weights(const Design &design, const Settings &settings, const ModelTable &models,
-                        const BoxMeyerPrior *priors, int count, const PriorWeightSink &each);
+                        const BoxMeyerPrior *priors, int count, const PriorWeightSink &each,
+                        int first_factor = -1);
 
 }  // namespace bayescreen

@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/calcmodels.h"
 #include "engine/gramfit.h"
+#include "support/parallel.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
@@ -132,6 +134,80 @@ class Accumulator {
   std::vector<double> factor_infinite_;
 };
 
+// The log weights of the models one walk visits (those of one first
+// factor) under a batch of priors, in the order of the walk.
+struct WalkWeights {
+  std::vector<const ModelEntry *> models;
+  std::vector<double> logb;  // [i * batch + g]: model i under prior g of the batch
+};
+
+// The stored weights take at most this many bytes at once; more priors are
+// summed in further batches, each with walks of its own.
+constexpr size_t kStoredWeightBytes = size_t{64} << 20;
+
+// The sums of compute_prior_grid's single walk on several threads, with the same
+// numbers: the walks of the first factors (which together visit the models
+// in the order of the single walk) run side by side and keep their weights;
+// then the threads share out the priors, each summing the weights of its
+// priors in the walks' order, so that every sum is formed in the same order
+// as in the single walk. The weight of a model under a prior does not
+// depend on the other priors of its walk, as the factors of the priors are
+// grown apart, entry by entry.
+void sum_weights_on_threads(const Design &design, const Settings &settings, const ModelTable &models,
+                            const std::vector<BoxMeyerPrior> &priors, int threads, Accumulator &sums) {
+  const int ngam = static_cast<int>(priors.size());
+  const int k = screened_factors(design, settings.model_space);
+  const size_t per_prior = static_cast<size_t>(models.size()) * sizeof(double);
+  int batch = ngam;
+  if (per_prior * static_cast<size_t>(ngam) > kStoredWeightBytes)
+    batch = kStoredWeightBytes >= per_prior ? static_cast<int>(kStoredWeightBytes / per_prior) : 1;
+  // The models each walk reports (those with a posterior, the null model in
+  // the walk of the first factor), so that its arrays are taken at once.
+  std::vector<size_t> reported(static_cast<size_t>(k), 0);
+  const int first_column = settings.model_space.blocks;
+  for (const ModelEntry &m : models)
+    if (has_posterior(settings.model_space, m))
+      reported[m.fset == 0 ? 0 : static_cast<size_t>(__builtin_ctzll(m.fset) - first_column)]++;
+  std::vector<WalkWeights> walks(static_cast<size_t>(k));
+  for (int from = 0; from < ngam; from += batch) {
+    const int count = ngam - from < batch ? ngam - from : batch;
+    const size_t stride = static_cast<size_t>(count);
+    parallel_for(k, threads, [&](int f) {
+      WalkWeights &walk = walks[static_cast<size_t>(f)];
+      walk.models.clear();
+      walk.logb.clear();
+      walk.models.reserve(reported[static_cast<size_t>(f)]);
+      walk.logb.reserve(reported[static_cast<size_t>(f)] * stride);
+      // The walk reaches each model once per batch of its own priors (first
+      // counts within this batch); the models come in the same order each time.
+      size_t at = 0;
+      int batch_first = -1;
+      gram_prior_weights(
+          design, settings, models, &priors[static_cast<size_t>(from)], count,
+          [&](const ModelEntry &m, int first, int n, const double *logb) {
+            if (first != batch_first) {
+              batch_first = first;
+              at = 0;
+            }
+            if (first == 0) {
+              walk.models.push_back(&m);
+              walk.logb.resize(walk.logb.size() + stride, 0.0);
+            }
+            for (int g = 0; g < n; g++) walk.logb[at * stride + static_cast<size_t>(first + g)] = logb[g];
+            at++;
+          },
+          f);
+    });
+    parallel_for(count, threads, [&](int g) {
+      for (const WalkWeights &walk : walks)
+        for (size_t i = 0; i < walk.models.size(); i++) {
+          const ModelEntry &m = *walk.models[i];
+          sums.add(from + g, m.nf, m.ivals, walk.logb[i * stride + static_cast<size_t>(g)]);
+        }
+    });
+  }
+}
+
 // Normalises the support over the grid and names the best point: weights
 // relative to the largest; with infinite ones, those share equally.
 void normalise_support(PriorGridResults &r) {
@@ -226,10 +302,14 @@ PriorGridResults compute_prior_grid(const Design &design, const Settings &settin
   }
   const int largest = largest_model_size(design, space);
   Accumulator sums(ngam, largest + 1, r.nfactors, r.first_factor);
-  gram_prior_weights(design, settings, models, priors.data(), ngam,
-                     [&](const ModelEntry &m, int first, int count, const double *logb) {
-                       for (int g = 0; g < count; g++) sums.add(first + g, m.nf, m.ivals, logb[g]);
-                     });
+  const int threads = thread_count(settings.threads);
+  if (threads <= 1 || r.nfactors < 2 || models.size() < kParallelModels)
+    gram_prior_weights(design, settings, models, priors.data(), ngam,
+                       [&](const ModelEntry &m, int first, int count, const double *logb) {
+                         for (int g = 0; g < count; g++) sums.add(first + g, m.nf, m.ivals, logb[g]);
+                       });
+  else
+    sum_weights_on_threads(design, settings, models, priors, threads, sums);
 
   const size_t points = static_cast<size_t>(r.points());
   r.active.assign(points * static_cast<size_t>(r.nfactors), 0.0);

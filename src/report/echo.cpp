@@ -83,6 +83,26 @@ void DesignEcho::labels_read(const Design &design) {
 void DesignEcho::text_line_read(const char *line) { printf("Text line in Data block:\n  %s\n", line); }
 
 // Each row is formatted whole, then printed with one call.
+// The one- and two-character values (-9 to 99, every two-level design)
+// without the formatting machinery: the echo of a large design is a good
+// part of the time a run spends outside the fits, on one thread.
+void append_design_entry(TextBuffer &row, int32_t v) {
+  char text[4] = {' ', ' ', ' ', ' '};
+  if (v >= 0 && v <= 9) {
+    text[3] = static_cast<char>('0' + v);
+  } else if (v >= 10 && v <= 99) {
+    text[2] = static_cast<char>('0' + v / 10);
+    text[3] = static_cast<char>('0' + v % 10);
+  } else if (v >= -9 && v <= -1) {
+    text[2] = '-';
+    text[3] = static_cast<char>('0' - v);
+  } else {
+    row.appendf("  %2d", v);
+    return;
+  }
+  row.append(text, sizeof text);
+}
+
 void DesignEcho::data_read(const Design &design) {
   bprintf("\nData in %s: Rownum, Design matrix, Response variable\n", design.path.c_str());
   if (!design.text_line.empty()) bprintf("%s\n", design.text_line.c_str());
@@ -90,7 +110,7 @@ void DesignEcho::data_read(const Design &design) {
   for (int32_t i = 0; i < design.runs; i++) {
     row.clear();
     row.appendf("%5u.", static_cast<unsigned>(design.run_numbers[static_cast<size_t>(i)]));
-    for (int32_t j = 0; j < design.columns; j++) row.appendf("  %2d", design.entry(i, j));
+    for (int32_t j = 0; j < design.columns; j++) append_design_entry(row, design.entry(i, j));
     row.appendf("   %g\n", design.y[static_cast<size_t>(i)]);
     bprintf("%s", row.c_str());
   }

@@ -7,6 +7,7 @@
 #include "engine/design.h"
 #include "engine/modelspace.h"
 #include "engine/settings.h"
+#include "support/textbuf.h"
 
 namespace bayescreen {
 
@@ -27,6 +28,9 @@ class DesignEcho : public DesignReadObserver {
   const Settings &settings_;
   std::function<void(const Design &)> before_heading_;
 };
+
+// Appends one design entry of the data echo to row, as "  %2d" formats it.
+void append_design_entry(TextBuffer &row, int32_t v);
 
 // "Factor labels: ABC...   Factors analyzed: AB..." after the design is read.
 void show_factor_letters(const Design &design);

@@ -17,4 +17,10 @@ int thread_count(int wanted);
 // rethrown here.
 void parallel_for(int n, int threads, FunctionRef<void(int)> task);
 
+// parallel_for whose tasks also learn which of the threads runs them:
+// task(k, worker), worker from 0 to min(threads, n) - 1, each worker one
+// thread, so that tasks may share work space kept per worker. A worker
+// takes the tasks in increasing order, as they come free.
+void parallel_for_workers(int n, int threads, FunctionRef<void(int task, int worker)> task);
+
 }  // namespace bayescreen
