@@ -622,6 +622,19 @@ std::string effect_names(const EffectsResults &r, const std::vector<int32_t> &ef
   return text;
 }
 
+// A model's effects by letters, then by labels where those differ.
+std::string model_with_labels(const Design &design, const EffectsResults &r, const EffectModel &m) {
+  std::string text = effect_names(r, m.effects), labels;
+  for (int32_t e : m.effects) {
+    if (!labels.empty()) labels += ", ";
+    labels += effect_label(design, r.effects[static_cast<size_t>(e)]);
+  }
+  std::string letters;
+  for (int32_t e : m.effects) letters += (letters.empty() ? "" : ", ") + r.effects[static_cast<size_t>(e)].name;
+  if (!m.effects.empty() && labels != letters) text += "  (" + labels + ")";
+  return text;
+}
+
 }  // namespace
 
 void show_effects(const Design &design, const Settings &settings, const EffectsResults &r) {
@@ -696,15 +709,28 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
     bprintf("\nPosterior probabilities that factors are active:\n");
   else
     bprintf("\nPosterior probabilities that factors are active (in some effect of the model):\n");
+  // Each factor by its letter, and by its label where it has one.
+  std::vector<std::string> names(static_cast<size_t>(r.nfactors));
+  size_t name_width = 0;
+  for (int f = 0; f < r.nfactors; f++) {
+    const size_t c = static_cast<size_t>(r.first_factor + f);
+    std::string &name = names[static_cast<size_t>(f)];
+    name = std::string(1, design.letters[c]);
+    if (c < design.labels.size() && !design.labels[c].empty() && design.labels[c] != name)
+      name += "  " + design.labels[c];
+    name += ':';
+    name_width = std::max(name_width, name.size());
+  }
   for (int f = 0; f < r.nfactors; f++) {
     const double p = r.factor_probability[static_cast<size_t>(f)];
+    const int w = static_cast<int>(name_width);
+    const char *name = names[static_cast<size_t>(f)].c_str();
     if (search == nullptr)
-      bprintf("  %c:  %7.5f  %s\n", design.letters[static_cast<size_t>(r.first_factor + f)], p, stars_of(stars, p));
+      bprintf("  %-*s  %7.5f  %s\n", w, name, p, stars_of(stars, p));
     else
-      bprintf("  %c:  %7.5f +- %6.4f  (Visits %7.5f, Renorm %7.5f)  %s\n",
-              design.letters[static_cast<size_t>(r.first_factor + f)], p, search->factor_se[static_cast<size_t>(f)],
-              search->factor_frequency[static_cast<size_t>(f)], search->factor_renormalised[static_cast<size_t>(f)],
-              stars_of(stars, p));
+      bprintf("  %-*s  %7.5f +- %6.4f  (Visits %7.5f, Renorm %7.5f)  %s\n", w, name, p,
+              search->factor_se[static_cast<size_t>(f)], search->factor_frequency[static_cast<size_t>(f)],
+              search->factor_renormalised[static_cast<size_t>(f)], stars_of(stars, p));
   }
   if (search == nullptr)
     bprintf("  No effect active:  %7.5f  %s\n", r.none_active, stars_of(stars, r.none_active));
@@ -720,13 +746,13 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
   if (search == nullptr) {
     bprintf("\nBest %zu models by posterior probability:\n", r.top.size());
     for (size_t i = 0; i < r.top.size(); i++)
-      bprintf("  %2zu.  %8.5f  %s\n", i + 1, r.top[i].probability, effect_names(r, r.top[i].effects).c_str());
+      bprintf("  %2zu.  %8.5f  %s\n", i + 1, r.top[i].probability, model_with_labels(design, r, r.top[i]).c_str());
   } else {
     bprintf("\nBest %zu models among those weighed (visit frequency +- standard error\n"
             "  between chains, and renormalised weight):\n", r.top.size());
     for (size_t i = 0; i < r.top.size(); i++)
       bprintf("  %2zu.  %8.5f +- %6.4f  %8.5f  %s\n", i + 1, r.top[i].probability, r.top[i].se,
-              r.top[i].renormalised, effect_names(r, r.top[i].effects).c_str());
+              r.top[i].renormalised, model_with_labels(design, r, r.top[i]).c_str());
   }
   if (!r.aliases.empty()) {
     bprintf("\nAlias groups among the effects (the same column up to sign; their\n"
