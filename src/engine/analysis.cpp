@@ -2,12 +2,16 @@
 
 #include <cstdio>
 
+#include "engine/effectcolumns.h"
 #include "engine/modelsearch.h"
 #include "support/showplaces.h"
 
 namespace bayescreen {
 
 namespace {
+
+// The most models of the effects space the effect estimates average over.
+constexpr int32_t kEffectModelsAveraged = 5000;
 
 // The factor tables of the effects space: each factor's posterior
 // probability as the PostProb weighting's sum and share (the total weight
@@ -66,15 +70,37 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
   check_model_set_size(design, settings);
   Results results;
   if (settings.effects.kind == SpaceKind::Effects) {
+    // With the effect estimates, the best models the estimates average
+    // over are kept too (the report lists the best top_models of them).
+    Settings run = settings;
+    if (request.effects) run.effects.top_models = std::max(settings.effects.top_models, kEffectModelsAveraged);
     if (effects_space_searched(design, settings)) {
       const bool automatic = settings.search.mode == SearchMode::Auto;
       auto progress = [&](const SearchProgress &now) { report.search_progress(now); };
-      results.effects_space = search_effects(design, settings, automatic, progress);
+      results.effects_space = search_effects(design, run, automatic, progress);
     } else {
-      results.effects_space = analyse_effects(design, settings);
+      results.effects_space = analyse_effects(design, run);
     }
-    results.weights = effect_factor_tables(design, *results.effects_space);
+    EffectsResults &space = *results.effects_space;
+    std::vector<WeightedModel> averaged;
+    if (request.effects) {
+      for (const EffectModel &m : space.top) {
+        WeightedModel w;
+        for (int32_t e : m.effects) w.columns.push_back(space.effects[static_cast<size_t>(e)].mask);
+        // A search's weights among the models it weighed; the enumeration's
+        // among all.
+        w.probability = space.search ? m.renormalised : m.probability;
+        averaged.push_back(std::move(w));
+      }
+      const size_t keep = static_cast<size_t>(std::max(0, settings.effects.top_models));
+      if (space.top.size() > keep) space.top.resize(keep);
+    }
+    results.weights = effect_factor_tables(design, space);
     report.effects_done(results);
+    if (request.effects) {
+      results.effects = estimate_space_effects(design, settings, averaged, effect_space_gammas(settings));
+      report.effects_estimated(results);
+    }
     return results;
   }
   if (effects_space_searched(design, settings)) {

@@ -97,20 +97,26 @@ void prepare_effect_columns(EffectColumns &space) {
     space.gram_y[i] = s;
   }
 
-  // The gamma values: -G alone, or the grid. With --gamma-int the
-  // interactions keep their ratio to the main effects, as in the prior grids.
+  space.gammas = effect_space_gammas(settings);
+  for (const BoxMeyerPrior &prior : space.gammas) {
+    const double gi = interaction_gamma(prior);
+    space.main_precision.push_back(1 / (prior.gam * prior.gam));
+    space.interaction_precision.push_back(1 / (gi * gi));
+  }
+}
+
+std::vector<BoxMeyerPrior> effect_space_gammas(const Settings &settings) {
   const BoxMeyerPrior base = prior_of(settings);
   std::vector<double> values_g =
       settings.effects.gamma_prior.n > 0 ? grid_values(settings.effects.gamma_prior) : std::vector<double>{settings.gamma};
+  std::vector<BoxMeyerPrior> out;
   for (double g : values_g) {
     BoxMeyerPrior prior = base;
     prior.gam = g;
     if (base.gam_int > 0) prior.gam_int = g * (base.gam_int / base.gam);
-    space.gammas.push_back(prior);
-    const double gi = interaction_gamma(prior);
-    space.main_precision.push_back(1 / (g * g));
-    space.interaction_precision.push_back(1 / (gi * gi));
+    out.push_back(prior);
   }
+  return out;
 }
 
 void cannot_invert_xtxg(int nc) {

@@ -69,6 +69,11 @@ struct EffectColumns {
   int column(int e) const { return root + e; }
 };
 
+// The priors of the gamma values the effects space averages over: -G
+// alone, or the grid of --gamma-prior (with --gamma-int the interactions
+// keep their ratio to the main effects, as in the prior grids).
+std::vector<BoxMeyerPrior> effect_space_gammas(const Settings &settings);
+
 // Fills the columns, cross products and priors of the design under the
 // settings.
 void prepare_effect_columns(EffectColumns &space);

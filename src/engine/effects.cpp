@@ -122,9 +122,64 @@ class ModelFits {
   // Adds model m (probability p) to the sums of its effect columns.
   void add(const ModelEntry &m, double p, std::vector<Sums> &sums) {
     const int nc = model_columns(space_, m.nf);
-    const size_t n = static_cast<size_t>(nc);
-    cols_.resize(n);
+    cols_.resize(static_cast<size_t>(nc));
     model_column_masks(space_, m, cols_.data());
+    fit(prior_, m.name);
+    accumulate(p, sums);
+  }
+
+  // Fits the model of the columns cols (the intercept, mask 0, first) under
+  // the prior; returns the log of its Box-Meyer marginal likelihood, the
+  // factor term left out (box_meyer_log_weight with nf = 0).
+  double fit_columns(const std::vector<uint64_t> &cols, const BoxMeyerPrior &prior, const char *name) {
+    cols_ = cols;
+    fit(prior, name);
+    BoxMeyerTerms terms;
+    terms.runs = design_.runs;
+    for (size_t j = 1; j < cols_.size(); j++) {
+      if (interaction_column(space_, cols_[j]))
+        terms.n_int++;
+      else
+        terms.n_main++;
+    }
+    for (size_t j = 0; j < cols_.size(); j++) terms.logdet += 2 * std::log(a_[j * cols_.size() + j]);
+    terms.qqc = q_form_;
+    return box_meyer_log_weight(terms, prior);
+  }
+
+  // Adds the last model fitted, with probability p, to the sums of its
+  // effect columns.
+  void accumulate(double p, std::vector<Sums> &sums) {
+    const size_t n = cols_.size();
+    const double q_form = q_form_;
+    const int runs = design_.runs;
+    const double nu = runs - 1;
+    for (size_t j = 1; j < n; j++) {
+      const size_t first_effect = 1 + static_cast<size_t>(space_.blocks);
+      if (at_[j] < first_effect) continue;  // a block column
+      Sums &sum = sums[at_[j] - first_effect];
+      const double var = runs > 3 ? q_form / (runs - 3) * diag_[j] : NAN;
+      sum.mean += p * b_[j];
+      sum.second += p * (var + b_[j] * b_[j]);
+      sum.mass += p;
+      if (runs > 1) {
+        // An exact fit with no prior on the column (gamma so large that
+        // 1/gamma^2 is 0) leaves no spread: the sign of b decides.
+        const double scale = std::sqrt(q_form / nu * diag_[j]);
+        const double sign = b_[j] > 0 ? 1.0 : b_[j] < 0 ? 0.0 : 0.5;
+        sum.positive += p * (scale > 0 ? t_cdf_whole_df(b_[j] / scale, runs - 1) : sign);
+      } else {
+        sum.positive = NAN;
+      }
+    }
+  }
+
+ private:
+  // The posterior of the coefficients of the model of the columns cols_
+  // under the prior: b, the diagonal of (X'X + Gamma)^-1 and Q, with the
+  // Cholesky factor of X'X + Gamma left in a_.
+  void fit(const BoxMeyerPrior &prior, const char *name) {
+    const size_t n = cols_.size();
     at_.resize(n);
     for (size_t j = 0; j < n; j++) at_[j] = column_index(cols_[j]);
     // A = X'X + Gamma (lower triangle) and X'y.
@@ -136,7 +191,7 @@ class ModelFits {
     }
     gam_.assign(n, 0.0);
     for (size_t i = 1; i < n; i++) {
-      const double g = column_gamma(space_, cols_[i], prior_);
+      const double g = column_gamma(space_, cols_[i], prior);
       gam_[i] = 1 / (g * g);
       a_[i * n + i] += gam_[i];
     }
@@ -147,7 +202,7 @@ class ModelFits {
         for (size_t k = 0; k < j; k++) v -= a_[i * n + k] * a_[j * n + k];
         if (i == j) {
           if (!(v > 0))
-            throw Error("\nEFFECTS: X'X + Gamma of model " + std::string(m.name) + " is not positive definite !\n");
+            throw Error("\nEFFECTS: X'X + Gamma of model " + std::string(name) + " is not positive definite !\n");
           a_[j * n + j] = std::sqrt(v);
         } else {
           a_[i * n + j] = v / a_[j * n + j];
@@ -185,30 +240,9 @@ class ModelFits {
         diag_[j] += w_[i] * w_[i];
       }
     }
-
-    const int runs = design_.runs;
-    const double nu = runs - 1;
-    for (size_t j = 1; j < n; j++) {
-      const size_t first_effect = 1 + static_cast<size_t>(space_.blocks);
-      if (at_[j] < first_effect) continue;  // a block column
-      Sums &sum = sums[at_[j] - first_effect];
-      const double var = runs > 3 ? q_form / (runs - 3) * diag_[j] : NAN;
-      sum.mean += p * b_[j];
-      sum.second += p * (var + b_[j] * b_[j]);
-      sum.mass += p;
-      if (runs > 1) {
-        // An exact fit with no prior on the column (gamma so large that
-        // 1/gamma^2 is 0) leaves no spread: the sign of b decides.
-        const double scale = std::sqrt(q_form / nu * diag_[j]);
-        const double sign = b_[j] > 0 ? 1.0 : b_[j] < 0 ? 0.0 : 0.5;
-        sum.positive += p * (scale > 0 ? t_cdf_whole_df(b_[j] / scale, runs - 1) : sign);
-      } else {
-        sum.positive = NAN;
-      }
-    }
+    q_form_ = q_form;
   }
 
- private:
   // Orders of interaction indexed in order_start_ (the masks hold at most
   // 64 design columns).
   static constexpr int kOrders = 66;
@@ -281,6 +315,7 @@ class ModelFits {
   std::vector<uint8_t> have_xty_;       // ... where formed
   // Work arrays of one model.
   std::vector<uint64_t> cols_;
+  double q_form_ = 0;  // Q of the last model fitted
   std::vector<size_t> at_;
   std::vector<double> a_, r_, gam_, b_, w_, diag_;
 };
@@ -502,6 +537,27 @@ std::vector<uint64_t> space_effect_columns(const Design &design, const ModelSpac
   return columns;
 }
 
+namespace {
+
+// The estimates from the models' sums: the averages given the models
+// averaged over (out.mass_used of the posterior), effects twice the
+// coefficients.
+void finish_estimates(const std::vector<Sums> &sums, EffectResults &out) {
+  for (size_t k = 0; k < sums.size(); k++) {
+    EffectEstimate &e = out.effects[k];
+    Sums s = sums[k];
+    if (out.mass_used > 0)
+      for (double *v : {&s.mean, &s.second, &s.positive, &s.mass}) *v /= out.mass_used;
+    e.mean = 2 * s.mean;
+    const double var = s.second - s.mean * s.mean;
+    e.sd = 2 * std::sqrt(std::max(var, 0.0));
+    e.prob_positive = s.positive;
+    e.prob_in_model = s.mass;
+  }
+}
+
+}  // namespace
+
 EffectResults estimate_effects(const Design &design, const Settings &settings, const ModelTable &models) {
   const ModelSpace &space = settings.model_space;
   EffectResults out;
@@ -552,18 +608,50 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
     out.models_used++;
     out.mass_used += m.postprob;
   }
-  for (size_t k = 0; k < sums.size(); k++) {
-    EffectEstimate &e = out.effects[k];
-    Sums s = sums[k];
-    // The average given the models kept.
-    if (out.mass_used > 0)
-      for (double *v : {&s.mean, &s.second, &s.positive, &s.mass}) *v /= out.mass_used;
-    e.mean = 2 * s.mean;
-    const double var = s.second - s.mean * s.mean;
-    e.sd = 2 * std::sqrt(std::max(var, 0.0));
-    e.prob_positive = s.positive;
-    e.prob_in_model = s.mass;
+  finish_estimates(sums, out);
+  least_squares(design, space, pats, out);
+  return out;
+}
+
+EffectResults estimate_space_effects(const Design &design, const Settings &settings,
+                                     const std::vector<WeightedModel> &models,
+                                     const std::vector<BoxMeyerPrior> &gammas) {
+  const ModelSpace &space = settings.model_space;
+  EffectResults out;
+  for (uint64_t mask : space_effect_columns(design, space)) {
+    EffectEstimate e;
+    e.mask = mask;
+    e.order = __builtin_popcountll(mask);
+    e.least_squares = NAN;
+    out.effects.push_back(e);
   }
+  const Patterns pats = find_patterns(design);
+  std::vector<Sums> sums(out.effects.size());
+  ModelFits fits(design, settings, pats, out.effects.size());
+  std::vector<uint64_t> cols;
+  std::vector<double> logml(gammas.size());
+  for (const WeightedModel &m : models) {
+    if (!(m.probability > 0)) continue;
+    cols.assign(1, 0);  // the intercept
+    for (int b = 0; b < space.blocks; b++) cols.push_back(uint64_t{1} << b);
+    cols.insert(cols.end(), m.columns.begin(), m.columns.end());
+    // The model's share under each gamma value: its marginal likelihoods,
+    // normalised (equal prior weight for each gamma value).
+    double top = -INFINITY;
+    for (size_t g = 0; g < gammas.size(); g++) {
+      logml[g] = fits.fit_columns(cols, gammas[g], "of the effects space");
+      top = std::max(top, logml[g]);
+    }
+    double total = 0;
+    for (double &v : logml) total += (v = std::exp(v - top));
+    for (size_t g = 0; g < gammas.size(); g++) {
+      if (gammas.size() > 1) fits.fit_columns(cols, gammas[g], "of the effects space");
+      fits.accumulate(m.probability * logml[g] / total, sums);
+    }
+    out.models_used++;
+    out.mass_used += m.probability;
+  }
+  finish_estimates(sums, out);
   least_squares(design, space, pats, out);
   return out;
 }

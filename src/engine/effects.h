@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/calcmodels.h"
 #include "engine/design.h"
 #include "engine/modelspace.h"
 #include "engine/settings.h"
@@ -77,5 +78,22 @@ std::vector<uint64_t> space_effect_columns(const Design &design, const ModelSpac
 // count 0. Throws an Error when X'X + Gamma of a model is not positive
 // definite.
 EffectResults estimate_effects(const Design &design, const Settings &settings, const ModelTable &models);
+
+// A model of the effects space for the estimates: its effect columns (each
+// a mask of design columns) and its posterior probability.
+struct WeightedModel {
+  std::vector<uint64_t> columns;
+  double probability = 0;
+};
+
+// The estimates of the effects space, averaged over the models given (its
+// best ones), the mean and variance being those of the posterior given
+// them; with several gamma values (gammas) each model's probability is
+// shared among them in proportion to its marginal likelihood under each,
+// and each share weighs that gamma's posterior of the coefficients. The
+// least-squares and Lenth figures as estimate_effects gives them.
+EffectResults estimate_space_effects(const Design &design, const Settings &settings,
+                                     const std::vector<WeightedModel> &models,
+                                     const std::vector<BoxMeyerPrior> &gammas);
 
 }  // namespace bayescreen

@@ -24,6 +24,14 @@ Beta pi, fixed and averaged gamma. The last case also writes the CSV files
 and the SVG: the effects table and the best models must be the JSON's, and
 the SVG must parse and name the best model.
 
+Under strong heredity the model-averaged effect estimates of the JSON's
+effects section are checked too: over the best 5,000 models (all of them
+here), each model's share under each gamma value in proportion to its
+marginal likelihood, the posterior of each coefficient a Student t with
+n - 1 degrees of freedom, location b = (X'X + Gamma)^-1 X'y and squared
+scale Q/(n - 1) [(X'X + Gamma)^-1]_jj (variance Q/(n - 3) [..]_jj); the
+effect is 2 b.
+
 Run by CTest; prints one line per case and "N passed, M failed".
 """
 import csv
@@ -38,6 +46,41 @@ import tempfile
 import xml.etree.ElementTree as ET
 
 import numpy as np
+
+
+def betainc(a, b, x):
+    """The regularized incomplete beta function I_x(a, b) by its continued
+    fraction (modified Lentz; Press et al., Numerical Recipes, 6.4)."""
+    if x <= 0 or x >= 1:
+        return 0.0 if x <= 0 else 1.0
+    if x > (a + 1) / (a + b + 2):
+        return 1.0 - betainc(b, a, 1 - x)
+    front = math.exp(math.lgamma(a + b) - math.lgamma(a) - math.lgamma(b) + a * math.log(x) + b * math.log1p(-x)) / a
+    tiny = 1e-300
+    f, c, d = 1.0, 1.0, 0.0
+    for i in range(0, 400):
+        m = i // 2
+        if i == 0:
+            num = 1.0
+        elif i % 2 == 0:
+            num = m * (b - m) * x / ((a + 2 * m - 1) * (a + 2 * m))
+        else:
+            num = -(a + m) * (a + b + m) * x / ((a + 2 * m) * (a + 2 * m + 1))
+        d = 1 + num * d
+        d = 1 / (d if abs(d) > tiny else tiny)
+        c = 1 + num / c
+        c = c if abs(c) > tiny else tiny
+        f *= c * d
+        if abs(c * d - 1) < 1e-16:
+            break
+    return front * (f - 1)
+
+
+def t_cdf(t, nu):
+    """P(T <= t), T Student t with nu degrees of freedom:
+    1 - I_{nu/(nu+t^2)}(nu/2, 1/2) / 2 for t >= 0."""
+    tail = 0.5 * betainc(nu / 2, 0.5, nu / (nu + t * t))
+    return 1 - tail if t >= 0 else tail
 
 TOLERANCE = 1e-9
 DESIGN = "pb12_effects5.txt"
@@ -148,6 +191,48 @@ def reference(marginals, effects, p, case):
     return eff, fac, post.get((), 0.0), post
 
 
+def estimates(x, y, effects, post, pairs, gamma_index, keep=5000):
+    """Model-averaged effects over the best `keep` models: mean, sd,
+    P(effect > 0) and P(in model), each effect twice its coefficient."""
+    n = len(y)
+    columns = [np.prod(x[:, list(e)], axis=1) for e in effects]
+    best = sorted(post.items(), key=lambda item: -item[1])[:keep]
+    mass = sum(pr for _, pr in best)
+    sums = [[0.0, 0.0, 0.0, 0.0] for _ in effects]  # mean, second moment, positive, in
+    for model, pr in best:
+        xm = np.column_stack([np.ones(n)] + [columns[e] for e in model])
+        xtx, xty = xm.T @ xm, xm.T @ y
+        fits = []
+        for i in gamma_index:
+            g, gi = pairs[i]
+            precision = [0.0] + [1 / g**2 if len(effects[e]) == 1 else 1 / gi**2 for e in model]
+            m = xtx + np.diag(precision)
+            inv = np.linalg.inv(m)
+            b = inv @ xty
+            q = y @ y - xty @ b
+            n_main = sum(1 for e in model if len(effects[e]) == 1)
+            logml = (-n_main * math.log(g) - (len(model) - n_main) * math.log(gi)
+                     - 0.5 * np.linalg.slogdet(m)[1] - (n - 1) / 2 * math.log(q))
+            fits.append((logml, b, np.diag(inv), q))
+        top = max(f[0] for f in fits)
+        shares = [math.exp(f[0] - top) for f in fits]
+        total = sum(shares)
+        for share, (_, b, diag, q) in zip(shares, fits):
+            w = pr * share / total
+            for j, e in enumerate(model, 1):
+                var = q / (n - 3) * diag[j]
+                scale = math.sqrt(q / (n - 1) * diag[j])
+                sums[e][0] += w * b[j]
+                sums[e][1] += w * (var + b[j] ** 2)
+                sums[e][2] += w * t_cdf(b[j] / scale, n - 1)
+                sums[e][3] += w
+    out = []
+    for mean, second, positive, inside in sums:
+        mean, second, positive, inside = (v / mass for v in (mean, second, positive, inside))
+        out.append((2 * mean, 2 * math.sqrt(max(second - mean * mean, 0.0)), positive, inside))
+    return out
+
+
 CASES = []
 for heredity in ("strong", "weak", "none"):
     for beta in (None, (1.0, 1.0)):
@@ -243,6 +328,12 @@ def main():
                 shown = [m["probability"] for m in space["top_models"]]
                 if any(abs(a - b) > TOLERANCE for a, b in zip(best, shown)):
                     problems.append("the best models are not the reference's best")
+                if case["heredity"] == "strong":
+                    want = estimates(x, y, effects, post, pairs, case["gamma_index"])
+                    for e, (entry, ref) in enumerate(zip(doc["effects"]["effects"], want)):
+                        got = (entry["mean"], entry["sd"], entry["prob_positive"], entry["prob_in_model"])
+                        if any(abs(a - r) > TOLERANCE * max(1.0, abs(r)) for a, r in zip(got, ref)):
+                            problems.append("estimates of %s: %s, reference %s" % (entry["code"], got, ref))
                 if files:
                     problems.extend(check_files(work, space))
             label = " ".join(case["words"])
