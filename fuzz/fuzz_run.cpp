@@ -11,6 +11,12 @@
 //                              written to DIR/design.txt; the run is
 //                              `bayescreen design.txt WORDS... --json
 //                              --csv-files --svg-file` (the result writers).
+//   fuzz_run table DIR FILE    the first line of FILE holds option words
+//                              separated by blanks, the rest is a table,
+//                              written to DIR/design.csv; the run is
+//                              `bayescreen design.csv WORDS...` (the table
+//                              reader: quoting, byte-order marks, line ends,
+//                              the coding of levels and its refusals).
 // A word that holds a '/' ends the harness at once with status 0: the
 // fuzzer may name files only inside DIR, never anywhere else. With
 // --follow-up among the words, --max-seconds=1 is added last (the last of
@@ -64,7 +70,7 @@ bool acceptable(const std::vector<std::string> &words) {
 
 int main(int argc, char **argv) {
   if (argc != 4) {
-    fprintf(stderr, "usage: fuzz_run args|writers DIR FILE\n");
+    fprintf(stderr, "usage: fuzz_run args|writers|table DIR FILE\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -76,17 +82,20 @@ int main(int argc, char **argv) {
   const std::string input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 
   std::vector<std::string> words;
+  std::string design_file = "design.txt";
   if (mode == "args") {
     words = split(input, std::string("\n\0", 2));
-  } else if (mode == "writers") {
+  } else if (mode == "writers" || mode == "table") {
     const size_t eol = input.find('\n');
     const std::string line = input.substr(0, eol);
     for (std::string &w : split(line, " "))
       if (!w.empty()) words.push_back(w);
-    std::ofstream design("design.txt", std::ios::binary | std::ios::trunc);
+    design_file = mode == "table" ? "design.csv" : "design.txt";
+    std::ofstream design(design_file, std::ios::binary | std::ios::trunc);
     design << (eol == std::string::npos ? std::string() : input.substr(eol + 1));
     if (!design) return 2;
-    for (const char *w : {"--json", "--csv-files", "--svg-file"}) words.push_back(w);
+    if (mode == "writers")
+      for (const char *w : {"--json", "--csv-files", "--svg-file"}) words.push_back(w);
   } else {
     fprintf(stderr, "unknown mode %s\n", argv[1]);
     return 2;
@@ -98,7 +107,7 @@ int main(int argc, char **argv) {
       break;
     }
 
-  std::vector<std::string> all = {"bayescreen", "design.txt"};
+  std::vector<std::string> all = {"bayescreen", design_file};
   all.insert(all.end(), words.begin(), words.end());
   std::vector<char *> args;
   for (std::string &w : all) args.push_back(w.data());
