@@ -117,8 +117,7 @@ ModelTable build_model_table(const Design &design, const ModelSpace &space) {
 
 int column_list(uint64_t set, int32_t *list) {
   int n = 0;
-  for (int c = 0; c < 64; c++)
-    if (has_column(set, c)) list[n++] = c;
+  for (uint64_t bits = set; bits != 0; bits &= bits - 1) list[n++] = __builtin_ctzll(bits);
   list[n] = -1;
   return n;
 }
