@@ -122,7 +122,7 @@ LongOption xopts[] = {
     {.name = "top", .kind = LongKind::Int, .target = &settings.follow_up.top, .value_name = "T",
      .help = "best follow-up designs reported (default 5)", .min = 1, .max = 100},
     {.name = "random-seed", .kind = LongKind::Int, .target = &settings.follow_up.seed, .value_name = "N",
-     .help = "seed of the follow-up exchange search (default 1)", .min = 0,
+     .help = "seed of the follow-up exchange search and of the model search (default 1)", .min = 0,
      .max = INT32_MAX},
     {.name = "max-seconds", .kind = LongKind::Double, .target = &settings.follow_up.max_seconds,
      .value_name = "S", .help = "stop the follow-up exchange search after S seconds (default: none)"},
