@@ -1066,34 +1066,47 @@ EffectsResults run_chains(const Design &design, const Settings &settings, const 
     for (const ChainT &c : list) out.push_back(&c.conditional());
     return out;
   };
-  while (done < goal) {
-    uint64_t round = done == 0 ? std::min(goal, fixed ? std::max<uint64_t>(kFirstRound, goal / 16) : kFirstRound)
-                               : std::min(goal - done, fixed ? std::max<uint64_t>(kFirstRound, goal / 16) : done);
-    const uint64_t burn = first_round ? static_cast<uint64_t>(std::max<int64_t>(0, search.burn_in)) : 0;
-    parallel_for(nchains, threads, [&](int c) {
-      chains[static_cast<size_t>(c)].run(burn, false);
-      chains[static_cast<size_t>(c)].run(round, true);
-    });
-    first_round = false;
-    done += round;
+  // The figures after `done` kept iterations; the target is judged only at
+  // the end of a round, so that where the search stops does not depend on
+  // how often it reports.
+  auto report = [&](uint64_t round_end, bool *met) {
     est = estimate(conditionals(chains));
     const double largest = est.largest_se;
-    const bool met = !fixed && largest <= search.target_se;
+    *met = !fixed && done == round_end && largest <= search.target_se;
     SearchProgress now;
     now.iterations = done * static_cast<uint64_t>(nchains);
     for (const ChainT &c : chains) now.distinct += c.cache().size();
     now.largest_se = largest;
     now.chain_difference = est.chain_difference;
     now.seconds = elapsed();
-    if (!met && done < goal) {
+    if (!*met && done < goal) {
       uint64_t more = goal - done;
       if (!fixed && std::isfinite(largest) && largest > 0) {
         const double need = static_cast<double>(done) * ((largest / search.target_se) * (largest / search.target_se) - 1);
-        more = std::min(more, static_cast<uint64_t>(std::max(0.0, need)));
+        more = std::min(more, std::max(round_end - done, static_cast<uint64_t>(std::max(0.0, need))));
       }
       now.seconds_left = now.seconds * static_cast<double>(more) / static_cast<double>(done);
     }
     progress(now);
+  };
+  while (done < goal) {
+    const uint64_t round = done == 0 ? std::min(goal, fixed ? std::max<uint64_t>(kFirstRound, goal / 16) : kFirstRound)
+                                     : std::min(goal - done, fixed ? std::max<uint64_t>(kFirstRound, goal / 16) : done);
+    const uint64_t round_end = done + round;
+    bool met = false;
+    // A long round runs in eighths, each followed by a report.
+    const uint64_t piece = std::max<uint64_t>(kFirstRound, round / 8);
+    while (done < round_end) {
+      const uint64_t now = std::min(piece, round_end - done);
+      const uint64_t burn = first_round ? static_cast<uint64_t>(std::max<int64_t>(0, search.burn_in)) : 0;
+      parallel_for(nchains, threads, [&](int c) {
+        chains[static_cast<size_t>(c)].run(burn, false);
+        chains[static_cast<size_t>(c)].run(now, true);
+      });
+      first_round = false;
+      done += now;
+      report(round_end, &met);
+    }
     if (met) break;
   }
 
