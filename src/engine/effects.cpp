@@ -92,6 +92,15 @@ struct Sums {
 // their columns squared, and a column that no model averaged holds costs
 // nothing. The cross products are sums of products of integers, exact in
 // doubles, so whichever model forms one first it is the same number.
+// The posterior of one model's coefficients: each column's index among the
+// columns of the space, b = (X'X + Gamma)^-1 X'y, the diagonal of
+// (X'X + Gamma)^-1, and Q.
+struct Posterior {
+  std::vector<size_t> at;
+  std::vector<double> b, diag;
+  double q = 0;
+};
+
 class ModelFits {
  public:
   ModelFits(const Design &design, const Settings &settings, const Patterns &pats, size_t effect_count)
@@ -143,31 +152,38 @@ class ModelFits {
         terms.n_main++;
     }
     for (size_t j = 0; j < cols_.size(); j++) terms.logdet += 2 * std::log(a_[j * cols_.size() + j]);
-    terms.qqc = q_form_;
+    terms.qqc = post_.q;
     return box_meyer_log_weight(terms, prior);
   }
 
+  // The posterior of the last model fitted.
+  const Posterior &posterior() const { return post_; }
+
   // Adds the last model fitted, with probability p, to the sums of its
   // effect columns.
-  void accumulate(double p, std::vector<Sums> &sums) {
-    const size_t n = cols_.size();
-    const double q_form = q_form_;
+  void accumulate(double p, std::vector<Sums> &sums) const { accumulate(post_, p, sums); }
+
+  // Adds a model of posterior post, with probability p, to the sums of its
+  // effect columns.
+  void accumulate(const Posterior &post, double p, std::vector<Sums> &sums) const {
+    const size_t n = post.at.size();
+    const double q_form = post.q;
     const int runs = design_.runs;
     const double nu = runs - 1;
     for (size_t j = 1; j < n; j++) {
       const size_t first_effect = 1 + static_cast<size_t>(space_.blocks);
-      if (at_[j] < first_effect) continue;  // a block column
-      Sums &sum = sums[at_[j] - first_effect];
-      const double var = runs > 3 ? q_form / (runs - 3) * diag_[j] : NAN;
-      sum.mean += p * b_[j];
-      sum.second += p * (var + b_[j] * b_[j]);
+      if (post.at[j] < first_effect) continue;  // a block column
+      Sums &sum = sums[post.at[j] - first_effect];
+      const double var = runs > 3 ? q_form / (runs - 3) * post.diag[j] : NAN;
+      sum.mean += p * post.b[j];
+      sum.second += p * (var + post.b[j] * post.b[j]);
       sum.mass += p;
       if (runs > 1) {
         // An exact fit with no prior on the column (gamma so large that
         // 1/gamma^2 is 0) leaves no spread: the sign of b decides.
-        const double scale = std::sqrt(q_form / nu * diag_[j]);
-        const double sign = b_[j] > 0 ? 1.0 : b_[j] < 0 ? 0.0 : 0.5;
-        sum.positive += p * (scale > 0 ? t_cdf_whole_df(b_[j] / scale, runs - 1) : sign);
+        const double scale = std::sqrt(q_form / nu * post.diag[j]);
+        const double sign = post.b[j] > 0 ? 1.0 : post.b[j] < 0 ? 0.0 : 0.5;
+        sum.positive += p * (scale > 0 ? t_cdf_whole_df(post.b[j] / scale, runs - 1) : sign);
       } else {
         sum.positive = NAN;
       }
@@ -180,13 +196,13 @@ class ModelFits {
   // Cholesky factor of X'X + Gamma left in a_.
   void fit(const BoxMeyerPrior &prior, const char *name) {
     const size_t n = cols_.size();
-    at_.resize(n);
-    for (size_t j = 0; j < n; j++) at_[j] = column_index(cols_[j]);
+    post_.at.resize(n);
+    for (size_t j = 0; j < n; j++) post_.at[j] = column_index(cols_[j]);
     // A = X'X + Gamma (lower triangle) and X'y.
     a_.assign(n * n, 0.0);
     r_.assign(n, 0.0);
     for (size_t i = 0; i < n; i++) {
-      r_[i] = cross_response(at_[i], cols_[i]);
+      r_[i] = cross_response(post_.at[i], cols_[i]);
       for (size_t j = 0; j <= i; j++) a_[i * n + j] = cross(cols_[i], cols_[j]);
     }
     gam_.assign(n, 0.0);
@@ -217,30 +233,30 @@ class ModelFits {
       r_[i] = v / a_[i * n + i];
       q_form -= r_[i] * r_[i];
     }
-    b_.assign(n, 0.0);
+    post_.b.assign(n, 0.0);
     for (size_t i = n; i-- > 0;) {
       double v = r_[i];
-      for (size_t k = i + 1; k < n; k++) v -= a_[k * n + i] * b_[k];
-      b_[i] = v / a_[i * n + i];
+      for (size_t k = i + 1; k < n; k++) v -= a_[k * n + i] * post_.b[k];
+      post_.b[i] = v / a_[i * n + i];
     }
     // Rounding may leave Q below b' Gamma b, its least value.
     double floor = 0;
-    for (size_t j = 1; j < n; j++) floor += gam_[j] * b_[j] * b_[j];
+    for (size_t j = 1; j < n; j++) floor += gam_[j] * post_.b[j] * post_.b[j];
     q_form = std::max(q_form, floor);
     // The diagonal of A^-1 = L'^-1 L^-1: the squared column lengths of
     // W = L^-1, formed column by column.
     w_.assign(n, 0.0);
-    diag_.assign(n, 0.0);
+    post_.diag.assign(n, 0.0);
     for (size_t j = 0; j < n; j++) {
       for (size_t i = 0; i < j; i++) w_[i] = 0;
       for (size_t i = j; i < n; i++) {
         double v = i == j ? 1.0 : 0.0;
         for (size_t k = j; k < i; k++) v -= a_[i * n + k] * w_[k];
         w_[i] = v / a_[i * n + i];
-        diag_[j] += w_[i] * w_[i];
+        post_.diag[j] += w_[i] * w_[i];
       }
     }
-    q_form_ = q_form;
+    post_.q = q_form;
   }
 
   // Orders of interaction indexed in order_start_ (the masks hold at most
@@ -315,9 +331,8 @@ class ModelFits {
   std::vector<uint8_t> have_xty_;       // ... where formed
   // Work arrays of one model.
   std::vector<uint64_t> cols_;
-  double q_form_ = 0;  // Q of the last model fitted
-  std::vector<size_t> at_;
-  std::vector<double> a_, r_, gam_, b_, w_, diag_;
+  Posterior post_;  // of the last model fitted
+  std::vector<double> a_, r_, gam_, w_;
 };
 
 // u'v with four partial sums, which the compiler can keep in vector
@@ -556,10 +571,8 @@ void finish_estimates(const std::vector<Sums> &sums, EffectResults &out) {
   }
 }
 
-}  // namespace
-
-EffectResults estimate_effects(const Design &design, const Settings &settings, const ModelTable &models) {
-  const ModelSpace &space = settings.model_space;
+// One estimate, still empty, per effect column of the space.
+EffectResults no_estimates(const Design &design, const ModelSpace &space) {
   EffectResults out;
   for (uint64_t mask : space_effect_columns(design, space)) {
     EffectEstimate e;
@@ -568,6 +581,14 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
     e.least_squares = NAN;
     out.effects.push_back(e);
   }
+  return out;
+}
+
+}  // namespace
+
+EffectResults estimate_effects(const Design &design, const Settings &settings, const ModelTable &models) {
+  const ModelSpace &space = settings.model_space;
+  EffectResults out = no_estimates(design, space);
   const Patterns pats = find_patterns(design);
 
   // The models left out: those below a cutoff probability chosen so that
@@ -617,19 +638,13 @@ EffectResults estimate_space_effects(const Design &design, const Settings &setti
                                      const std::vector<WeightedModel> &models,
                                      const std::vector<BoxMeyerPrior> &gammas) {
   const ModelSpace &space = settings.model_space;
-  EffectResults out;
-  for (uint64_t mask : space_effect_columns(design, space)) {
-    EffectEstimate e;
-    e.mask = mask;
-    e.order = __builtin_popcountll(mask);
-    e.least_squares = NAN;
-    out.effects.push_back(e);
-  }
+  EffectResults out = no_estimates(design, space);
   const Patterns pats = find_patterns(design);
   std::vector<Sums> sums(out.effects.size());
   ModelFits fits(design, settings, pats, out.effects.size());
   std::vector<uint64_t> cols;
   std::vector<double> logml(gammas.size());
+  std::vector<Posterior> fitted(gammas.size());
   for (const WeightedModel &m : models) {
     if (!(m.probability > 0)) continue;
     cols.assign(1, 0);  // the intercept
@@ -640,14 +655,12 @@ EffectResults estimate_space_effects(const Design &design, const Settings &setti
     double top = -INFINITY;
     for (size_t g = 0; g < gammas.size(); g++) {
       logml[g] = fits.fit_columns(cols, gammas[g], "of the effects space");
+      fitted[g] = fits.posterior();
       top = std::max(top, logml[g]);
     }
     double total = 0;
     for (double &v : logml) total += (v = std::exp(v - top));
-    for (size_t g = 0; g < gammas.size(); g++) {
-      if (gammas.size() > 1) fits.fit_columns(cols, gammas[g], "of the effects space");
-      fits.accumulate(m.probability * logml[g] / total, sums);
-    }
+    for (size_t g = 0; g < gammas.size(); g++) fits.accumulate(fitted[g], m.probability * logml[g] / total, sums);
     out.models_used++;
     out.mass_used += m.probability;
   }
