@@ -211,11 +211,85 @@ struct Counts {
   double sum(size_t j) const { return total[j] + current[j]; }
 };
 
+// The exact test (xtx_exactly_singular) of the model of the space's
+// columns columns[0 .. m-1], its X'X taken from the cross products.
+bool columns_exactly_singular(const EffectColumns &space, const int *columns, int m) {
+  const size_t n = static_cast<size_t>(space.ncols), k = static_cast<size_t>(m);
+  std::vector<double> xtx(k * k);
+  std::vector<uint64_t> masks(k);
+  for (size_t r = 0; r < k; r++) {
+    const size_t cr = static_cast<size_t>(columns[r]);
+    masks[r] = space.masks[cr];
+    for (size_t s = 0; s < k; s++) xtx[r * k + s] = space.gram[cr * n + static_cast<size_t>(columns[s])];
+  }
+  return xtx_exactly_singular(space.design, xtx.data(), m, masks.data(), m);
+}
+
+// What every chain has: its generator, its cache of the models weighed, its
+// counts, and the loop of iterations over the chain's own step() and
+// tally() (Derived).
+template <class Derived>
+class ChainBase {
+ public:
+  ChainBase(int64_t seed, int number, int words) : random_(seed, number), words_(words), cache_(words) {}
+
+  // Runs n iterations, counting them when keep.
+  void run(uint64_t n, bool keep) {
+    Derived &self = static_cast<Derived &>(*this);
+    for (uint64_t i = 0; i < n; i++) {
+      self.step();
+      if (keep) self.tally();
+    }
+  }
+
+  // The visits: per kept iteration, whether its model holds each item.
+  const Counts &visits() const { return visits_; }
+  // The conditional probabilities of inclusion, every thin-th kept
+  // iteration.
+  const Counts &conditional() const { return conditional_; }
+  const ModelCache &cache() const { return cache_; }
+  int words() const { return words_; }
+  uint64_t proposals() const { return proposals_; }
+  uint64_t evaluations() const { return evaluations_; }
+
+ protected:
+  // The log weight of the model of this key: from the cache, or by form()
+  // (*formed set), then stored; its cache index in *index.
+  template <class Form>
+  double cached(const uint64_t *key, int32_t *index, bool *formed, Form form) {
+    *formed = false;
+    *index = cache_.find(key);
+    if (*index >= 0) return cache_.log_weight(*index);
+    evaluations_++;
+    const double lw = form();
+    *formed = true;
+    *index = cache_.insert(key, lw);
+    return lw;
+  }
+
+  // P(in | the rest) = w(with) / (w(with) + w(without)), from the log
+  // weights (-inf: weight 0).
+  static double conditional_probability(double with, double without) {
+    if (!(with > -INFINITY)) return 0.0;
+    if (!(without > -INFINITY)) return 1.0;
+    return 1 / (1 + exp(without - with));
+  }
+
+  Random random_;
+  int words_;
+  ModelCache cache_;
+  uint64_t proposals_ = 0, evaluations_ = 0;
+  std::vector<double> q_;  // the conditional probabilities of the last sample
+  Counts visits_, conditional_;
+};
+
 // One Markov chain over the models of the effects space.
-class Chain {
+class Chain : public ChainBase<Chain> {
+  friend class ChainBase<Chain>;
+
  public:
   Chain(const EffectColumns &space, const PriorTerms &prior, int64_t seed, int number, uint64_t batch)
-      : space_(space), prior_(prior), random_(seed, number), words_((space.ne + 63) / 64), cache_(words_),
+      : ChainBase(seed, number, (space.ne + 63) / 64), space_(space), prior_(prior),
         thin_(static_cast<uint64_t>(std::max(1, space.ne / 2))) {
     ld_ = std::min(space.ncols, space.runs + 1);
     ng_ = static_cast<int>(space.gammas.size());
@@ -249,23 +323,6 @@ class Chain {
     start();
   }
 
-  // Runs n iterations, counting them when keep.
-  void run(uint64_t n, bool keep) {
-    for (uint64_t i = 0; i < n; i++) {
-      step();
-      if (keep) tally();
-    }
-  }
-
-  // The visits: per kept iteration, whether its model holds each effect.
-  const Counts &visits() const { return visits_; }
-  // The conditional probabilities of inclusion, every thin-th kept
-  // iteration.
-  const Counts &conditional() const { return conditional_; }
-  const ModelCache &cache() const { return cache_; }
-  int words() const { return words_; }
-  uint64_t proposals() const { return proposals_; }
-  uint64_t evaluations() const { return evaluations_; }
 
  private:
   static std::vector<Factor *> all(Factors &f) {
@@ -322,13 +379,14 @@ class Chain {
   // factors; false, leaving f.t as it was, when X'X becomes singular.
   bool append(Factors &f, int c, int j) {
     const size_t n = static_cast<size_t>(space_.ncols);
+    column_[static_cast<size_t>(j)] = c;
     for (int i = 0; i <= j; i++)
-      a_[static_cast<size_t>(i)] =
-          space_.gram[static_cast<size_t>(c) * n + static_cast<size_t>(i == j ? c : column_of(f, i))];
+      a_[static_cast<size_t>(i)] = space_.gram[static_cast<size_t>(c) * n + static_cast<size_t>(column_[static_cast<size_t>(i)])];
     const double length = a_[static_cast<size_t>(j)];
     if (!space_.keep_aliased) {
       const double d = cholesky_append_row(f.plain.l.data(), ld_, j, a_.data());
-      if (!(d > kClearPivot * length) && (!(d > 0) || singular_with(f, c, j))) return false;
+      if (!(d > kClearPivot * length) && (!(d > 0) || columns_exactly_singular(space_, column_.data(), j + 1)))
+        return false;
       f.plain.log_pivot[static_cast<size_t>(j)] = log(d);
     }
     const bool interaction = interaction_column(space_.model_space, space_.masks[static_cast<size_t>(c)]);
@@ -343,28 +401,8 @@ class Chain {
       x.log_pivot[static_cast<size_t>(j)] = log(d);
       x.z[static_cast<size_t>(j)] = cholesky_forward_step(x.l.data(), ld_, j, x.z.data(), b);
     }
-    column_[static_cast<size_t>(j)] = c;
     f.t = j + 1;
     return true;
-  }
-
-  // The space's column at position i of the model under construction.
-  int column_of(const Factors &, int i) const { return column_[static_cast<size_t>(i)]; }
-
-  // The exact test of a model whose columns are the first j and then c.
-  bool singular_with(const Factors &, int c, int j) {
-    const size_t n = static_cast<size_t>(space_.ncols), m = static_cast<size_t>(j + 1);
-    std::vector<double> xtx(m * m);
-    std::vector<uint64_t> masks(m);
-    for (size_t r = 0; r < m; r++) {
-      const size_t cr = static_cast<size_t>(r == m - 1 ? c : column_[r]);
-      masks[r] = space_.masks[cr];
-      for (size_t s = 0; s < m; s++) {
-        const size_t cs = static_cast<size_t>(s == m - 1 ? c : column_[s]);
-        xtx[r * m + s] = space_.gram[cr * n + cs];
-      }
-    }
-    return xtx_exactly_singular(space_.design, xtx.data(), static_cast<int>(m), masks.data(), static_cast<int>(m));
   }
 
   // Removes column j of the model's factors.
@@ -511,29 +549,28 @@ class Chain {
     if (lprior == -INFINITY) return;
     std::fill(prop_key_.begin(), prop_key_.end(), 0);
     for (int32_t e : prop_effects_) set_bit(prop_key_, e);
-    int32_t index = cache_.find(prop_key_.data());
+    int32_t index = -1;
     bool formed = false;
-    double lp;
-    if (index >= 0) {
-      lp = cache_.log_weight(index);
-    } else {
-      evaluations_++;
-      lp = lprior + form_model();
-      formed = true;
-      index = cache_.insert(prop_key_.data(), lp);
-    }
+    const double lp = cached(prop_key_.data(), &index, &formed, [&] { return lprior + form_model(); });
     if (!(lp > -INFINITY) || !(log(random_.uniform()) < lp - cur_lp_ + log_q)) {
       if (formed) restore_columns();
       return;
     }
     if (!formed) form_model();
+    accept(mains, lp, index);
+  }
+
+  // The proposal (prop_, prop_effects_, prop_key_; its columns in column_)
+  // becomes the current model.
+  void accept(uint64_t mains, double lp, int32_t index) {
     std::swap(cur_, prop_);
     for (int32_t e : effects_) in_[static_cast<size_t>(e)] = 0;
     for (int32_t e : prop_effects_) in_[static_cast<size_t>(e)] = 1;
     effects_.swap(prop_effects_);
     key_.swap(prop_key_);
     mains_ = mains;
-    factors_ = mains;  // strong heredity: every factor of the model has its main effect in
+    factors_ = 0;
+    for (int32_t e : effects_) factors_ |= screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first);
     cur_lp_ = lp;
     cur_index_ = index;
   }
@@ -566,13 +603,7 @@ class Chain {
     prop_key_ = key_;
     if (out >= 0) set_bit(prop_key_, effects_[static_cast<size_t>(out)]);
     if (add >= 0) set_bit(prop_key_, add);
-    *index = cache_.find(prop_key_.data());
-    if (*index >= 0) return cache_.log_weight(*index);
-    evaluations_++;
-    const double lp = lprior + form_proposal(out, add);
-    *formed = true;
-    *index = cache_.insert(prop_key_.data(), lp);
-    return lp;
+    return cached(prop_key_.data(), index, formed, [&] { return lprior + form_proposal(out, add); });
   }
 
   // One iteration: propose, weigh and accept or refuse.
@@ -606,18 +637,7 @@ class Chain {
       return;
     }
     if (!formed) form_proposal(out, add);
-    // The proposal becomes the current model; its column list is the one
-    // form_proposal left in column_.
-    std::swap(cur_, prop_);
-    if (out >= 0) in_[static_cast<size_t>(effects_[static_cast<size_t>(out)])] = 0;
-    if (add >= 0) in_[static_cast<size_t>(add)] = 1;
-    effects_.swap(prop_effects_);
-    key_.swap(prop_key_);
-    mains_ = mains;
-    factors_ = 0;
-    for (int32_t e : effects_) factors_ |= screened_bits(space_.effects[static_cast<size_t>(e)].mask, space_.first);
-    cur_lp_ = lp;
-    cur_index_ = index;
+    accept(mains, lp, index);
   }
 
   int position(int e) const {
@@ -645,7 +665,7 @@ class Chain {
         in_w = neighbour(-1, e, &mains, &index, &formed);
       }
       if (formed) restore_columns();
-      q_[static_cast<size_t>(e)] = !(in_w > -INFINITY) ? 0.0 : !(out_w > -INFINITY) ? 1.0 : 1 / (1 + exp(out_w - in_w));
+      q_[static_cast<size_t>(e)] = conditional_probability(in_w, out_w);
     }
     double *c = conditional_.current.data();
     const size_t ne = static_cast<size_t>(space_.ne);
@@ -678,9 +698,7 @@ class Chain {
 
   const EffectColumns &space_;
   const PriorTerms &prior_;
-  Random random_;
-  int words_, ld_ = 0, ng_ = 0;
-  ModelCache cache_;
+  int ld_ = 0, ng_ = 0;
   Factors cur_, prop_;
   // The space's columns of the model under construction, and (from ld_ on)
   // those of the current model while a proposal is formed.
@@ -692,12 +710,9 @@ class Chain {
   uint64_t mains_ = 0, factors_ = 0;
   double cur_lp_ = 0;
   int32_t cur_index_ = -1;
-  uint64_t proposals_ = 0, evaluations_ = 0;
-  uint64_t thin_;          // kept iterations per sample of the conditionals
-  std::vector<double> q_;  // the conditional probabilities of the last sample
+  uint64_t thin_;  // kept iterations per sample of the conditionals
   std::vector<std::vector<int32_t>> holding_;  // per screened factor: the interactions holding it
   bool family_moves_ = false;                  // strong heredity with interactions
-  Counts visits_, conditional_;
 };
 
 // The figures of the chains' counts: pooled frequencies, batch-means
@@ -819,10 +834,12 @@ uint64_t batch_length(const EffectColumns &space) {
 // for one outside it (probability 1/2 each; both symmetric). A model's
 // factors are formed afresh from the cross products of its columns.
 // The conditional probability of factor f is w(S + f) / (w(S + f) + w(S - f)).
-class FactorChain {
+class FactorChain : public ChainBase<FactorChain> {
+  friend class ChainBase<FactorChain>;
+
  public:
   FactorChain(const EffectColumns &space, int64_t seed, int number, uint64_t batch)
-      : space_(space), random_(seed, number), cache_(1), p_(space.p) {
+      : ChainBase(seed, number, 1), space_(space), p_(space.p) {
     ld_ = std::min(space.ncols, space.runs + 1);
     l_.assign(static_cast<size_t>(ld_ * ld_), 0.0);
     lg_.assign(static_cast<size_t>(ld_ * ld_), 0.0);
@@ -850,31 +867,14 @@ class FactorChain {
       throw Error("\nNO MODEL HAS A WEIGHT: every model the search tried is singular !\n");
   }
 
-  void run(uint64_t n, bool keep) {
-    for (uint64_t i = 0; i < n; i++) {
-      step();
-      if (keep) tally();
-    }
-  }
-  const Counts &visits() const { return visits_; }
-  const Counts &conditional() const { return conditional_; }
-  const ModelCache &cache() const { return cache_; }
-  int words() const { return 1; }
-  uint64_t proposals() const { return proposals_; }
-  uint64_t evaluations() const { return evaluations_; }
-
  private:
   uint64_t thin() const { return static_cast<uint64_t>(std::max(1, p_ / 2)); }
 
   // The log weight of the model of the factors in s (bit f: screened
   // factor f): -inf outside the model set or for a singular X'X.
   double weight(uint64_t s, int32_t *index) {
-    *index = cache_.find(&s);
-    if (*index >= 0) return cache_.log_weight(*index);
-    evaluations_++;
-    const double lw = form(s);
-    *index = cache_.insert(&s, lw);
-    return lw;
+    bool formed = false;
+    return cached(&s, index, &formed, [&] { return form(s); });
   }
 
   double form(uint64_t s) {
@@ -901,7 +901,9 @@ class FactorChain {
       for (size_t i = 0; i <= j; i++) a_[i] = space_.gram[c * n + static_cast<size_t>(columns_[i])];
       const double length = a_[j];
       const double d = cholesky_append_row(l_.data(), ld_, static_cast<int>(j), a_.data());
-      if (!(d > kClearPivot * length) && (!(d > 0) || singular(static_cast<int>(j) + 1))) return -INFINITY;
+      if (!(d > kClearPivot * length) &&
+          (!(d > 0) || columns_exactly_singular(space_, columns_.data(), static_cast<int>(j) + 1)))
+        return -INFINITY;
       if (j > 0)
         a_[j] = length + (interaction_column(space_.model_space, space_.masks[c]) ? precision_int : precision_main);
       const double dg = cholesky_append_row(lg_.data(), ld_, static_cast<int>(j), a_.data());
@@ -918,19 +920,6 @@ class FactorChain {
     terms.logdet = logdet;
     terms.qqc = space_.sst > wsq ? space_.sst - wsq : 0.0;
     return box_meyer_log_weight(terms, prior);
-  }
-
-  // The exact test of the first m columns.
-  bool singular(int m) const {
-    const size_t n = static_cast<size_t>(space_.ncols), k = static_cast<size_t>(m);
-    std::vector<double> xtx(k * k);
-    std::vector<uint64_t> masks(k);
-    for (size_t r = 0; r < k; r++) {
-      masks[r] = space_.masks[static_cast<size_t>(columns_[r])];
-      for (size_t s = 0; s < k; s++)
-        xtx[r * k + s] = space_.gram[static_cast<size_t>(columns_[r]) * n + static_cast<size_t>(columns_[s])];
-    }
-    return xtx_exactly_singular(space_.design, xtx.data(), m, masks.data(), m);
   }
 
   void step() {
@@ -975,7 +964,7 @@ class FactorChain {
       const uint64_t bit = uint64_t{1} << f;
       const double in_w = (set_ & bit) ? current_ : weight(set_ | bit, &index);
       const double out_w = (set_ & bit) ? weight(set_ & ~bit, &index) : current_;
-      q_[static_cast<size_t>(f)] = !(in_w > -INFINITY) ? 0.0 : !(out_w > -INFINITY) ? 1.0 : 1 / (1 + exp(out_w - in_w));
+      q_[static_cast<size_t>(f)] = conditional_probability(in_w, out_w);
     }
     double *c = conditional_.current.data();
     double none = 0;
@@ -989,17 +978,12 @@ class FactorChain {
   }
 
   const EffectColumns &space_;
-  Random random_;
-  ModelCache cache_;
   int p_, ld_ = 0;
   std::vector<double> l_, lg_, z_, a_;
   std::vector<int> columns_;
   uint64_t set_ = 0;
   double current_ = -INFINITY;
   int32_t index_ = -1;
-  uint64_t proposals_ = 0, evaluations_ = 0;
-  std::vector<double> q_;
-  Counts visits_, conditional_;
 };
 
 }  // namespace
