@@ -117,37 +117,6 @@ double now_seconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// Runs the program once on the design in dir with its output discarded;
-// returns the wall time and, through peak_kb, its peak resident memory.
-double run_once(const std::string &program, const std::string &dir, const std::string &design,
-                const std::vector<std::string> &options, long *peak_kb) {
-  double start = now_seconds();
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(120);
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char *> argv = {const_cast<char *>(program.c_str()), const_cast<char *>(design.c_str())};
-    for (const std::string &o : options) argv.push_back(const_cast<char *>(o.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(121);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  double elapsed = now_seconds() - start;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    fprintf(stderr, "bench: %s on %s failed (status %d)\n", program.c_str(), design.c_str(),
-            status);
-    exit(2);
-  }
-  *peak_kb = usage.ru_maxrss;
-  return elapsed;
-}
-
 // The times of one run: wall clock and processor (user + system).
 struct Timing {
   double wall = 0, cpu = 0;
@@ -156,13 +125,10 @@ struct Timing {
 double seconds_of(const timeval &t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
 
 // Runs the program once on the design in dir, its screen written to
-// screen_path; returns its times. The log of an earlier run is removed
-// first, so that the run makes no backup (which it would announce).
-Timing run_captured(const std::string &program, const std::string &dir, const std::string &design,
-                    const std::vector<std::string> &options, const std::string &screen_path) {
-  const std::string log = dir + "/" + design + ".out.txt";
-  unlink(log.c_str());
-  unlink((log + ".bak").c_str());
+// screen_path; returns its times and, through usage, its resource use. A
+// failed run ends the benchmark.
+Timing run_child(const std::string &program, const std::string &dir, const std::string &design,
+                 const std::vector<std::string> &options, const std::string &screen_path, rusage *usage) {
   const double start = now_seconds();
   pid_t pid = fork();
   if (pid == 0) {
@@ -180,16 +146,37 @@ Timing run_captured(const std::string &program, const std::string &dir, const st
     _exit(121);
   }
   int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  wait4(pid, &status, 0, usage);
   Timing t;
   t.wall = now_seconds() - start;
-  t.cpu = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+  t.cpu = seconds_of(usage->ru_utime) + seconds_of(usage->ru_stime);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     fprintf(stderr, "bench: %s on %s failed (status %d)\n", program.c_str(), design.c_str(), status);
     exit(2);
   }
   return t;
+}
+
+// Runs the program once on the design in dir with its output discarded;
+// returns the wall time and, through peak_kb, its peak resident memory.
+double run_once(const std::string &program, const std::string &dir, const std::string &design,
+                const std::vector<std::string> &options, long *peak_kb) {
+  rusage usage{};
+  const Timing t = run_child(program, dir, design, options, "/dev/null", &usage);
+  *peak_kb = usage.ru_maxrss;
+  return t.wall;
+}
+
+// Runs the program once on the design in dir, its screen written to
+// screen_path; returns its times. The log of an earlier run is removed
+// first, so that the run makes no backup (which it would announce).
+Timing run_captured(const std::string &program, const std::string &dir, const std::string &design,
+                    const std::vector<std::string> &options, const std::string &screen_path) {
+  const std::string log = dir + "/" + design + ".out.txt";
+  unlink(log.c_str());
+  unlink((log + ".bak").c_str());
+  rusage usage{};
+  return run_child(program, dir, design, options, screen_path, &usage);
 }
 
 std::string read_whole(const std::string &path) {
