@@ -286,7 +286,7 @@ void check_model_space(const Design &design, const Settings &settings) {
     refuse_option(int_word("max-factors", space.max_factors),
                   "only " + std::to_string(k) + (k == 1 ? " factor is left" : " factors are left") +
                       " to screen");
-  if (effects_space_searched(design, settings)) {
+  if (model_space_searched(design, settings)) {
     if (space.keep_aliased) refuse_option("--keep-aliased", "the model search weighs only models whose X'X is regular");
     if (settings.effects.kind == SpaceKind::Factors && (settings.gamma_grid.n > 0 || settings.pi_grid.n > 0))
       refuse_option(settings.gamma_grid.n > 0 ? "--gamma-grid" : "--pi-grid",

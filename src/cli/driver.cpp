@@ -219,7 +219,7 @@ static void check_model_space(const Design &design) {
     snprintf(why, sizeof why, "only %d factor%s to screen", k, k == 1 ? " is left" : "s are left");
     bad_extension("max-factors", why);
   }
-  if (effects_space_searched(design, settings)) {
+  if (model_space_searched(design, settings)) {
     if (space.keep_aliased) bad_extension("keep-aliased", "the model search weighs only models whose X'X is regular");
     if (settings.step) bad_extension("search", "a search has no fits to step through (-S, -V)");
     // The factors space searched has no model table: what is made from

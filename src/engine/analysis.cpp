@@ -33,13 +33,13 @@ FactorWeightTables effect_factor_tables(const Design &design, const EffectsResul
 
 void check_model_set_size(const Design &design, const Settings &settings) {
   if (settings.effects.kind == SpaceKind::Effects) {
-    if (effects_space_searched(design, settings))
+    if (model_space_searched(design, settings))
       check_effect_count(design, settings);
     else
       check_effect_space_size(design, settings);
     return;
   }
-  if (effects_space_searched(design, settings)) {
+  if (model_space_searched(design, settings)) {
     check_factor_search_size(design, settings);
     return;
   }
@@ -74,7 +74,7 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
     // over are kept too (the report lists the best top_models of them).
     Settings run = settings;
     if (request.effects) run.effects.top_models = std::max(settings.effects.top_models, kEffectModelsAveraged);
-    if (effects_space_searched(design, settings)) {
+    if (model_space_searched(design, settings)) {
       const bool automatic = settings.search.mode == SearchMode::Auto;
       auto progress = [&](const SearchProgress &now) { report.search_progress(now); };
       results.effects_space = search_effects(design, run, automatic, progress);
@@ -103,7 +103,7 @@ Results analyse(const Design &design, const Settings &settings, AnalysisObserver
     }
     return results;
   }
-  if (effects_space_searched(design, settings)) {
+  if (model_space_searched(design, settings)) {
     // The factors space beyond enumeration: its search, reported as the
     // effects space's is (no model table, rankings or fits).
     const bool automatic = settings.search.mode == SearchMode::Auto;

@@ -1001,7 +1001,7 @@ const char *parse_search_mode(const char *text, SearchSettings *search) {
   return nullptr;
 }
 
-bool effects_space_searched(const Design &design, const Settings &settings) {
+bool model_space_searched(const Design &design, const Settings &settings) {
   switch (settings.search.mode) {
     case SearchMode::Mcmc: return true;
     case SearchMode::Exact: return false;

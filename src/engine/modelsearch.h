@@ -85,7 +85,7 @@ void check_factor_search_size(const Design &design, const Settings &settings);
 
 // Whether the analysis of the settings searches rather than enumerates its
 // model space: on request, or with --search=auto past --max-models.
-bool effects_space_searched(const Design &design, const Settings &settings);
+bool model_space_searched(const Design &design, const Settings &settings);
 
 // Reader of --search: "auto", "mcmc" or "exact"; null, or the reason the
 // text is refused.
