@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <unordered_map>
 
 #include "engine/calcmodels.h"
@@ -26,25 +27,44 @@ constexpr int kModelFloor = 5000;
 // the columns kept before has more than this share of its squared length.
 constexpr double kIndependent = 1e-9;
 
+// The number of bits set in v, by the bitwise sums of Warren, Hacker's
+// Delight (2nd ed.), section 5-1: a few instructions where the build
+// targets processors without a population-count instruction.
+int bits_set(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ULL;
+  v = (v & 0x3333333333333333ULL) + ((v >> 2) & 0x3333333333333333ULL);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<int>((v * 0x0101010101010101ULL) >> 56);
+}
+
 // The distinct runs of the analysed design columns, each with its number
 // of runs, the mean of their responses and the sum of squares about it:
 // every cross product the fits need is a weighted sum over these patterns,
 // so a table of many runs costs no more than its distinct settings.
 struct Patterns {
   int columns = 0;                 // design columns analysed
-  std::vector<int32_t> levels;     // patterns x columns
+  std::vector<int32_t> levels;     // by design column: column c at pattern p is levels[c * count() + p]
   std::vector<double> weight;      // runs of each pattern
   std::vector<double> mean;        // their mean response
   double within = 0;               // sum over runs of (y - mean of its pattern)^2
 
   int count() const { return static_cast<int>(weight.size()); }
+  // The levels of design column c at every pattern.
+  const int32_t *column(int c) const { return &levels[static_cast<size_t>(c) * weight.size()]; }
   // The effect column formed by the design columns of mask, at pattern p.
   double value(int p, uint64_t mask) const {
     int32_t v = 1;
-    for (uint64_t bits = mask; bits != 0; bits &= bits - 1)
-      v *= levels[static_cast<size_t>(p) * static_cast<size_t>(columns) +
-                  static_cast<size_t>(__builtin_ctzll(bits))];
+    for (uint64_t bits = mask; bits != 0; bits &= bits - 1) v *= column(__builtin_ctzll(bits))[p];
     return v;
+  }
+  // The same at every pattern, into x (count() entries): a design column at
+  // a time, so that the loops run along memory.
+  void product(uint64_t mask, double *x) const {
+    std::fill(x, x + count(), 1.0);
+    for (uint64_t bits = mask; bits != 0; bits &= bits - 1) {
+      const int32_t *c = column(__builtin_ctzll(bits));
+      for (int p = 0; p < count(); p++) x[p] *= c[p];
+    }
   }
 };
 
@@ -53,12 +73,12 @@ Patterns find_patterns(const Design &design) {
   pats.columns = design.analysed;
   std::map<std::vector<int32_t>, int> index;
   std::vector<int> of_run(static_cast<size_t>(design.runs));
-  std::vector<int32_t> row(static_cast<size_t>(pats.columns));
+  std::vector<int32_t> row(static_cast<size_t>(pats.columns)), rows;
   for (int r = 0; r < design.runs; r++) {
     for (int c = 0; c < pats.columns; c++) row[static_cast<size_t>(c)] = design.entry(r, c);
     auto [at, added] = index.try_emplace(row, pats.count());
     if (added) {
-      pats.levels.insert(pats.levels.end(), row.begin(), row.end());
+      rows.insert(rows.end(), row.begin(), row.end());
       pats.weight.push_back(0);
       pats.mean.push_back(0);
     }
@@ -73,7 +93,69 @@ Patterns find_patterns(const Design &design) {
     const double d = design.y[static_cast<size_t>(r)] - pats.mean[static_cast<size_t>(of_run[static_cast<size_t>(r)])];
     pats.within += d * d;
   }
+  const size_t np = pats.weight.size(), nc = static_cast<size_t>(pats.columns);
+  pats.levels.resize(np * nc);
+  for (size_t p = 0; p < np; p++)
+    for (size_t c = 0; c < nc; c++) pats.levels[c * np + p] = rows[p * nc + c];
   return pats;
+}
+
+// In a design of -1 and 1, the analysed design columns as bits over the
+// runs, set where the column is -1: the sum over the runs of a product of
+// columns is then runs - 2 (the runs where an odd number of them is -1),
+// a few words of exclusive-or and a count of bits instead of a
+// multiply-add a pattern. Sums of products of integers, they are exact and
+// equal the sums over the patterns.
+class RunBits {
+ public:
+  explicit RunBits(const Design &design)
+      : runs_(design.runs), words_((static_cast<size_t>(design.runs) + 63) / 64),
+        bits_(words_ * static_cast<size_t>(design.analysed)), scratch_(words_) {
+    for (int c = 0; c < design.analysed; c++)
+      for (int r = 0; r < design.runs; r++)
+        if (design.entry(r, c) < 0)
+          bits_[static_cast<size_t>(c) * words_ + static_cast<size_t>(r) / 64] |= uint64_t{1} << (r % 64);
+  }
+  size_t words() const { return words_; }
+  // The column formed by the design columns of mask, as bits, into x
+  // (words() words).
+  void product(uint64_t mask, uint64_t *x) const {
+    std::fill(x, x + words_, 0);
+    for (uint64_t m = mask; m != 0; m &= m - 1) {
+      const uint64_t *column = &bits_[static_cast<size_t>(__builtin_ctzll(m)) * words_];
+      for (size_t w = 0; w < words_; w++) x[w] ^= column[w];
+    }
+  }
+  // The cross product of two columns given as bits.
+  double cross(const uint64_t *u, const uint64_t *v) const {
+    int64_t differ = 0;
+    for (size_t w = 0; w < words_; w++) differ += bits_set(u[w] ^ v[w]);
+    return static_cast<double>(runs_ - 2 * differ);
+  }
+  // The sum over the runs of the column formed by the design columns of
+  // mask (the cross product of the columns mu and mv is sum(mu ^ mv)).
+  double sum(uint64_t mask) {
+    product(mask, scratch_.data());
+    int64_t minus = 0;
+    for (uint64_t w : scratch_) minus += bits_set(w);
+    return static_cast<double>(runs_ - 2 * minus);
+  }
+
+ private:
+  int runs_;
+  size_t words_;
+  std::vector<uint64_t> bits_;     // design columns x words
+  std::vector<uint64_t> scratch_;  // one product
+};
+
+// The design's columns as bits when they are the cheaper way to the cross
+// products: in a design of -1 and 1 whose runs, in words, are few against
+// its patterns (a word of bits costs about what 16 multiply-adds do; a
+// table of many replicated runs is summed by its patterns).
+std::optional<RunBits> run_bits(const Design &design, const Patterns &pats) {
+  const size_t words = (static_cast<size_t>(design.runs) + 63) / 64;
+  if (!design.two_level() || 16 * words > static_cast<size_t>(pats.count())) return std::nullopt;
+  return RunBits(design);
 }
 
 // The running sums of the model average of one effect column.
@@ -83,7 +165,7 @@ struct Sums {
 
 // What every model's fit shares: the columns of the space (the intercept,
 // the blocks, then the effect columns in the order of
-// space_effect_columns), the response centred at its mean (which changes
+// EffectResults::effects), the response centred at its mean (which changes
 // only the intercept's coefficient, whose prior is flat, and leaves Q as it
 // is while sparing it a difference of large sums), and the cross products
 // of the columns, each formed from the patterns the first time a model
@@ -92,9 +174,20 @@ struct Sums {
 // their columns squared, and a column that no model averaged holds costs
 // nothing. The cross products are sums of products of integers, exact in
 // doubles, so whichever model forms one first it is the same number.
-// The posterior of one model's coefficients: each column's index among the
-// columns of the space, b = (X'X + Gamma)^-1 X'y, the diagonal of
-// (X'X + Gamma)^-1, and Q.
+// What the fits keep of a column of the space that a model fitted holds:
+// its index among the columns of the space, its cross product with the
+// centred response, and the running sums of its model average. Only the
+// columns met get one (the models averaged in a large space hold few of
+// its columns, and a record for each would be memory written for nothing).
+struct ColumnRecord {
+  size_t index = 0;
+  double xty = 0;
+  Sums sums;
+};
+
+// The posterior of one model's coefficients: each column's record (its
+// place among ModelFits::records), b = (X'X + Gamma)^-1 X'y, the diagonal
+// of (X'X + Gamma)^-1, and Q.
 struct Posterior {
   std::vector<size_t> at;
   std::vector<double> b, diag;
@@ -103,9 +196,15 @@ struct Posterior {
 
 class ModelFits {
  public:
-  ModelFits(const Design &design, const Settings &settings, const Patterns &pats, size_t effect_count)
+  // bits: the design's columns as bits when they are the cheaper way to
+  // the cross products (see run_bits), else null.
+  // effect_count: the effect columns of the space.
+  ModelFits(const Design &design, const Settings &settings, const Patterns &pats, RunBits *bits,
+            size_t effect_count)
       : design_(design), space_(settings.model_space), prior_(prior_of(settings)), pats_(pats),
-        factors_(screened_factors(design, settings.model_space)), two_level_(design.two_level()) {
+        factors_(screened_factors(design, settings.model_space)), two_level_(design.two_level()), bits_(bits),
+        column_(static_cast<size_t>(pats.count())),
+        slot_(1 + static_cast<size_t>(settings.model_space.blocks) + effect_count, -1) {
     // The index of the first column of each order: the intercept is 0, the
     // blocks 1 .. blocks, then C(k, 1) main effects, C(k, 2) two-factor
     // interactions, ...
@@ -114,7 +213,6 @@ class ModelFits {
       order_start_[t] = start;
       start += binomial(factors_, t);
     }
-    const size_t columns = 1 + static_cast<size_t>(space_.blocks) + effect_count;
     double total = 0;
     for (int q = 0; q < pats.count(); q++) total += pats.weight[static_cast<size_t>(q)] * pats.mean[static_cast<size_t>(q)];
     const double ybar = total / design.runs;
@@ -124,17 +222,15 @@ class ModelFits {
       centred_[q] = pats.mean[q] - ybar;
       yy_ += pats.weight[q] * centred_[q] * centred_[q];
     }
-    xty_.assign(columns, 0.0);
-    have_xty_.assign(columns, 0);
   }
 
   // Adds model m (probability p) to the sums of its effect columns.
-  void add(const ModelEntry &m, double p, std::vector<Sums> &sums) {
+  void add(const ModelEntry &m, double p) {
     const int nc = model_columns(space_, m.nf);
     cols_.resize(static_cast<size_t>(nc));
     model_column_masks(space_, m, cols_.data());
     fit(prior_, m.name);
-    accumulate(p, sums);
+    accumulate(post_, p);
   }
 
   // Fits the model of the columns cols (the intercept, mask 0, first) under
@@ -159,21 +255,21 @@ class ModelFits {
   // The posterior of the last model fitted.
   const Posterior &posterior() const { return post_; }
 
-  // Adds the last model fitted, with probability p, to the sums of its
-  // effect columns.
-  void accumulate(double p, std::vector<Sums> &sums) const { accumulate(post_, p, sums); }
+  // The columns met, in the order first met.
+  const std::vector<ColumnRecord> &records() const { return records_; }
 
   // Adds a model of posterior post, with probability p, to the sums of its
   // effect columns.
-  void accumulate(const Posterior &post, double p, std::vector<Sums> &sums) const {
+  void accumulate(const Posterior &post, double p) {
     const size_t n = post.at.size();
     const double q_form = post.q;
     const int runs = design_.runs;
     const double nu = runs - 1;
     for (size_t j = 1; j < n; j++) {
       const size_t first_effect = 1 + static_cast<size_t>(space_.blocks);
-      if (post.at[j] < first_effect) continue;  // a block column
-      Sums &sum = sums[post.at[j] - first_effect];
+      ColumnRecord &column = records_[post.at[j]];
+      if (column.index < first_effect) continue;  // a block column
+      Sums &sum = column.sums;
       const double var = runs > 3 ? q_form / (runs - 3) * post.diag[j] : NAN;
       sum.mean += p * post.b[j];
       sum.second += p * (var + post.b[j] * post.b[j]);
@@ -197,15 +293,17 @@ class ModelFits {
   void fit(const BoxMeyerPrior &prior, const char *name) {
     const size_t n = cols_.size();
     post_.at.resize(n);
-    for (size_t j = 0; j < n; j++) post_.at[j] = column_index(cols_[j]);
-    // A = X'X + Gamma (lower triangle) and X'y.
-    a_.assign(n * n, 0.0);
-    r_.assign(n, 0.0);
+    for (size_t j = 0; j < n; j++) post_.at[j] = record_of(cols_[j]);
+    // A = X'X + Gamma (lower triangle) and X'y. The work arrays are only
+    // resized: every entry read below is written first.
+    a_.resize(n * n);
+    r_.resize(n);
     for (size_t i = 0; i < n; i++) {
-      r_[i] = cross_response(post_.at[i], cols_[i]);
+      r_[i] = records_[post_.at[i]].xty;
       for (size_t j = 0; j <= i; j++) a_[i * n + j] = cross(cols_[i], cols_[j]);
     }
-    gam_.assign(n, 0.0);
+    gam_.resize(n);
+    gam_[0] = 0;  // the intercept's prior is flat
     for (size_t i = 1; i < n; i++) {
       const double g = column_gamma(space_, cols_[i], prior);
       gam_[i] = 1 / (g * g);
@@ -233,7 +331,7 @@ class ModelFits {
       r_[i] = v / a_[i * n + i];
       q_form -= r_[i] * r_[i];
     }
-    post_.b.assign(n, 0.0);
+    post_.b.resize(n);
     for (size_t i = n; i-- > 0;) {
       double v = r_[i];
       for (size_t k = i + 1; k < n; k++) v -= a_[k * n + i] * post_.b[k];
@@ -245,7 +343,7 @@ class ModelFits {
     q_form = std::max(q_form, floor);
     // The diagonal of A^-1 = L'^-1 L^-1: the squared column lengths of
     // W = L^-1, formed column by column.
-    w_.assign(n, 0.0);
+    w_.resize(n);
     post_.diag.assign(n, 0.0);
     for (size_t j = 0; j < n; j++) {
       for (size_t i = 0; i < j; i++) w_[i] = 0;
@@ -281,8 +379,10 @@ class ModelFits {
   // it is a sum over the patterns of w x_d s^2 with d = mu ^ mv and s = mu
   // & mv, and in a design of -1 and 1 only s^2 is 1: the pairs of columns
   // that differ in the same design columns share one sum (A with AB, B
-  // with ABC, ...), formed once.
+  // with ABC, ...), formed once; from the bits, a sum costs less than
+  // looking it up.
   double cross(uint64_t mu, uint64_t mv) {
+    if (bits_ != nullptr) return bits_->sum(mu ^ mv);
     const uint64_t d = mu ^ mv, s = two_level_ ? 0 : mu & mv;
     const auto [at, added] = cross_.try_emplace(MaskPair{d, s}, 0.0);
     if (added) {
@@ -296,17 +396,20 @@ class ModelFits {
     return at->second;
   }
 
-  // The cross product of column u (design columns mu) with the centred
-  // response.
-  double cross_response(size_t u, uint64_t mu) {
-    if (!have_xty_[u]) {
-      double sum = 0;
-      for (int q = 0; q < pats_.count(); q++)
-        sum += pats_.weight[static_cast<size_t>(q)] * centred_[static_cast<size_t>(q)] * pats_.value(q, mu);
-      xty_[u] = sum;
-      have_xty_[u] = 1;
+  // The place among records_ of the column of design columns mask; a
+  // column met the first time gets its record, with its cross product with
+  // the centred response.
+  size_t record_of(uint64_t mask) {
+    const size_t index = column_index(mask);
+    if (slot_[index] < 0) {
+      slot_[index] = static_cast<int32_t>(records_.size());
+      ColumnRecord column;
+      column.index = index;
+      pats_.product(mask, column_.data());
+      for (size_t q = 0; q < column_.size(); q++) column.xty += pats_.weight[q] * centred_[q] * column_[q];
+      records_.push_back(column);
     }
-    return xty_[u];
+    return static_cast<size_t>(slot_[index]);
   }
 
   const Design &design_;
@@ -326,9 +429,11 @@ class ModelFits {
     size_t operator()(const MaskPair &p) const { return std::hash<uint64_t>()(p.d * 0x9E3779B97F4A7C15ULL ^ p.s); }
   };
   const bool two_level_;                // every analysed entry is -1 or 1
+  RunBits *bits_;                       // the columns as bits, or null
+  std::vector<double> column_;          // one effect column by patterns
   std::unordered_map<MaskPair, double, MaskPairHash> cross_;
-  std::vector<double> xty_;             // cross products with the centred response ...
-  std::vector<uint8_t> have_xty_;       // ... where formed
+  std::vector<int32_t> slot_;           // per column of the space, its place in records_ (-1: none yet)
+  std::vector<ColumnRecord> records_;   // the columns met
   // Work arrays of one model.
   std::vector<uint64_t> cols_;
   Posterior post_;  // of the last model fitted
@@ -350,15 +455,6 @@ double dot4(const double *u, const double *v, size_t n) {
   return (s0 + s1) + (s2 + s3);
 }
 
-// The number of bits set in v, by the bitwise sums of Warren, Hacker's
-// Delight (2nd ed.), section 5-1: a few instructions where the build
-// targets processors without a population-count instruction.
-int bits_set(uint64_t v) {
-  v -= (v >> 1) & 0x5555555555555555ULL;
-  v = (v & 0x3333333333333333ULL) + ((v >> 2) & 0x3333333333333333ULL);
-  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
-  return static_cast<int>((v * 0x0101010101010101ULL) >> 56);
-}
 
 // The least-squares part: the largest model the design can fit, its
 // estimates, and Lenth's figures when they apply.
@@ -378,61 +474,48 @@ int bits_set(uint64_t v) {
 // accuracy to that of an orthogonal factorisation. The work is about n^3/2
 // multiply-adds for the cross products and n^3/6 for the factor (n the
 // columns kept), against 2 n^3 for Gram-Schmidt with reorthogonalisation.
-void least_squares(const Design &design, const ModelSpace &space, const Patterns &pats,
+void least_squares(const Design &design, const ModelSpace &space, const Patterns &pats, const RunBits *bits,
                    EffectResults &out) {
-  // Candidate columns: the intercept, the blocks, then the effects in order.
-  std::vector<uint64_t> candidates{0};
-  for (int c = 0; c < space.blocks; c++) candidates.push_back(uint64_t{1} << c);
-  const size_t first_effect = candidates.size();
-  for (const EffectEstimate &e : out.effects) candidates.push_back(e.mask);
+  // Candidate columns: the intercept, the blocks, then the effects in
+  // order; each a mask of design columns.
+  const size_t first_effect = 1 + static_cast<size_t>(space.blocks);
+  const size_t candidates = first_effect + out.effects.size();
+  auto candidate = [&](size_t k) {
+    if (k == 0) return uint64_t{0};
+    return k < first_effect ? uint64_t{1} << (k - 1) : out.effects[k - first_effect].mask;
+  };
 
   const size_t np = static_cast<size_t>(pats.count());
-  const size_t most = std::min(np, candidates.size());  // columns that can be kept
-  // The kept columns, unweighted and weighted, one after another.
-  std::vector<double> xs, wxs;
-  xs.reserve(most * np);
-  wxs.reserve(most * np);
-  // L' by rows (row i of u is column i of L, entries i .. most-1), so that
-  // both triangular solves run along rows.
-  std::vector<double> u(most * most);
+  const size_t most = std::min(np, candidates);  // columns that can be kept
+  // L' by rows (row i of u is column i of L, entries i .. most-1, packed),
+  // so that both triangular solves run along rows; row(i)[q] is entry q.
+  std::vector<double> u(most * (most + 1) / 2);
+  auto row = [&u, most](size_t i) { return u.data() + (i * most - i * (i - 1) / 2) - i; };
   std::vector<double> x(np), wx(np), a(most);
   std::vector<size_t> kept;
-  // In a design of -1 and 1 the cross products come from the columns as
-  // bits over the runs (set where the column is -1): x'y = runs - 2 (the
-  // number of runs where they differ), a few words a product instead of a
-  // multiply-add a pattern.
-  const bool bits = design.two_level();
-  const size_t words = bits ? (static_cast<size_t>(design.runs) + 63) / 64 : 0;
-  std::vector<uint64_t> design_bits(words * static_cast<size_t>(design.analysed)), xbits(words), kept_bits;
-  for (int c = 0; bits && c < design.analysed; c++)
-    for (int r = 0; r < design.runs; r++)
-      if (design.entry(r, c) < 0)
-        design_bits[static_cast<size_t>(c) * words + static_cast<size_t>(r) / 64] |= uint64_t{1} << (r % 64);
-  if (bits) kept_bits.reserve(most * words);
+  // The kept columns: as bits where the cross products come from bits,
+  // else weighted, one after another (the columns themselves are formed
+  // again when needed).
+  const size_t words = bits != nullptr ? bits->words() : 0;
+  std::vector<uint64_t> xbits(words), kept_bits;
+  std::vector<double> wxs;
+  if (bits != nullptr)
+    kept_bits.reserve(most * words);
+  else
+    wxs.reserve(most * np);
   auto fill_values = [&](uint64_t mask) {
-    for (size_t p = 0; p < np; p++) {
-      x[p] = pats.value(static_cast<int>(p), mask);
-      wx[p] = pats.weight[p] * x[p];
-    }
+    pats.product(mask, x.data());
+    for (size_t p = 0; p < np; p++) wx[p] = pats.weight[p] * x[p];
   };
   bool orthogonal = true;  // the kept columns are mutually orthogonal
-  for (size_t k = 0; k < candidates.size() && kept.size() < np; k++) {
+  for (size_t k = 0; k < candidates && kept.size() < np; k++) {
     const size_t nb = kept.size();
     double length = design.runs;
-    if (bits) {
-      std::fill(xbits.begin(), xbits.end(), 0);
-      for (uint64_t m = candidates[k]; m != 0; m &= m - 1) {
-        const uint64_t *column = &design_bits[static_cast<size_t>(__builtin_ctzll(m)) * words];
-        for (size_t w = 0; w < words; w++) xbits[w] ^= column[w];
-      }
-      for (size_t b = 0; b < nb; b++) {
-        const uint64_t *other = &kept_bits[b * words];
-        int64_t differ = 0;
-        for (size_t w = 0; w < words; w++) differ += bits_set(xbits[w] ^ other[w]);
-        a[b] = static_cast<double>(design.runs - 2 * differ);
-      }
+    if (bits != nullptr) {
+      bits->product(candidate(k), xbits.data());
+      for (size_t b = 0; b < nb; b++) a[b] = bits->cross(xbits.data(), &kept_bits[b * words]);
     } else {
-      fill_values(candidates[k]);
+      fill_values(candidate(k));
       length = dot4(wx.data(), x.data(), np);
       if (length == 0) continue;
       for (size_t b = 0; b < nb; b++) a[b] = dot4(&wxs[b * np], x.data(), np);
@@ -447,8 +530,8 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
     double *__restrict l = a.data();
     size_t i = 0;
     for (; i + 4 <= nb; i += 4) {
-      const double *__restrict r0 = &u[i * most], *__restrict r1 = r0 + most;
-      const double *__restrict r2 = r1 + most, *__restrict r3 = r2 + most;
+      const double *__restrict r0 = row(i), *__restrict r1 = row(i + 1);
+      const double *__restrict r2 = row(i + 2), *__restrict r3 = row(i + 3);
       const double l0 = l[i] / r0[i];
       const double l1 = (l[i + 1] - l0 * r0[i + 1]) / r1[i + 1];
       const double l2 = ((l[i + 2] - l0 * r0[i + 2]) - l1 * r1[i + 2]) / r2[i + 2];
@@ -464,22 +547,20 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
       dd += l3 * l3;
     }
     for (; i < nb; i++) {
-      const double *__restrict row = &u[i * most];
-      const double li = l[i] / row[i];
+      const double *__restrict ri = row(i);
+      const double li = l[i] / ri[i];
       l[i] = li;
-      for (size_t q = i + 1; q < nb; q++) l[q] -= li * row[q];
+      for (size_t q = i + 1; q < nb; q++) l[q] -= li * ri[q];
       dd += li * li;
     }
     const double d = length - dd;
     if (!(d > kIndependent * length)) continue;
-    for (size_t i = 0; i < nb; i++) u[i * most + nb] = a[i];
-    u[nb * most + nb] = std::sqrt(d);
-    if (bits) {
-      fill_values(candidates[k]);
+    for (size_t i = 0; i < nb; i++) row(i)[nb] = a[i];
+    row(nb)[nb] = std::sqrt(d);
+    if (bits != nullptr)
       kept_bits.insert(kept_bits.end(), xbits.begin(), xbits.end());
-    }
-    xs.insert(xs.end(), x.begin(), x.end());
-    wxs.insert(wxs.end(), wx.begin(), wx.end());
+    else
+      wxs.insert(wxs.end(), wx.begin(), wx.end());
     kept.push_back(k);
     orthogonal = orthogonal && clear;
   }
@@ -488,29 +569,35 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
   const size_t n = kept.size();
   auto solve = [&](std::vector<double> &v) {
     for (size_t i = 0; i < n; i++) {
-      const double *row = &u[i * most];
-      v[i] /= row[i];
-      for (size_t q = i + 1; q < n; q++) v[q] -= v[i] * row[q];
+      const double *ri = row(i);
+      v[i] /= ri[i];
+      for (size_t q = i + 1; q < n; q++) v[q] -= v[i] * ri[q];
     }
     for (size_t i = n; i-- > 0;) {
-      const double *row = &u[i * most];
+      const double *ri = row(i);
       double sum = v[i];
-      for (size_t q = i + 1; q < n; q++) sum -= row[q] * v[q];
-      v[i] = sum / row[i];
+      for (size_t q = i + 1; q < n; q++) sum -= ri[q] * v[q];
+      v[i] = sum / ri[i];
     }
   };
-  std::vector<double> beta(n), delta(n), residual(np);
-  for (size_t i = 0; i < n; i++) beta[i] = dot4(&wxs[i * np], pats.mean.data(), np);
+  std::vector<double> beta(n), delta(n);
+  for (size_t i = 0; i < n; i++) {
+    fill_values(candidate(kept[i]));
+    beta[i] = dot4(wx.data(), pats.mean.data(), np);
+  }
   solve(beta);
   // One step of refinement: the residual of the pattern means (the
   // deviations within a pattern are orthogonal to every column), its cross
   // products with the columns, the correction from the same factor.
-  residual = pats.mean;
+  std::vector<double> residual = pats.mean;
   for (size_t i = 0; i < n; i++) {
-    const double *xi = &xs[i * np];
-    for (size_t p = 0; p < np; p++) residual[p] -= beta[i] * xi[p];
+    fill_values(candidate(kept[i]));
+    for (size_t p = 0; p < np; p++) residual[p] -= beta[i] * x[p];
   }
-  for (size_t i = 0; i < n; i++) delta[i] = dot4(&wxs[i * np], residual.data(), np);
+  for (size_t i = 0; i < n; i++) {
+    fill_values(candidate(kept[i]));
+    delta[i] = dot4(wx.data(), residual.data(), np);
+  }
   solve(delta);
   for (size_t i = 0; i < n; i++) beta[i] += delta[i];
 
@@ -539,28 +626,17 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
 
 }  // namespace
 
-std::vector<uint64_t> space_effect_columns(const Design &design, const ModelSpace &space) {
-  const int k = screened_factors(design, space);
-  const int top = std::min(space.order, largest_model_size(design, space));
-  std::vector<uint64_t> columns;
-  for (int t = 1; t <= top; t++)
-    for_each_subset(k, t, [&](const int32_t *pick) {
-      uint64_t mask = 0;
-      for (int i = 0; i < t; i++) mask |= uint64_t{1} << (space.blocks + pick[i]);
-      columns.push_back(mask);
-    });
-  return columns;
-}
-
 namespace {
 
 // The estimates from the models' sums: the averages given the models
 // averaged over (out.mass_used of the posterior), effects twice the
 // coefficients.
-void finish_estimates(const std::vector<Sums> &sums, EffectResults &out) {
-  for (size_t k = 0; k < sums.size(); k++) {
-    EffectEstimate &e = out.effects[k];
-    Sums s = sums[k];
+// Columns that no model averaged holds keep mean, SD and probabilities 0.
+void finish_estimates(const ModelFits &fits, size_t first_effect, EffectResults &out) {
+  for (const ColumnRecord &column : fits.records()) {
+    if (column.index < first_effect) continue;  // the intercept or a block
+    EffectEstimate &e = out.effects[column.index - first_effect];
+    Sums s = column.sums;
     if (out.mass_used > 0)
       for (double *v : {&s.mean, &s.second, &s.positive, &s.mass}) *v /= out.mass_used;
     e.mean = 2 * s.mean;
@@ -571,16 +647,24 @@ void finish_estimates(const std::vector<Sums> &sums, EffectResults &out) {
   }
 }
 
-// One estimate, still empty, per effect column of the space.
+// One estimate, still empty, per effect column of the space: main effects
+// by column, then the interactions of each order in lexicographic order of
+// their factors.
 EffectResults no_estimates(const Design &design, const ModelSpace &space) {
+  const int k = screened_factors(design, space);
+  const int top = std::min(space.order, largest_model_size(design, space));
+  uint64_t count = 0;
+  for (int t = 1; t <= top; t++) count += binomial(k, t);
   EffectResults out;
-  for (uint64_t mask : space_effect_columns(design, space)) {
-    EffectEstimate e;
-    e.mask = mask;
-    e.order = __builtin_popcountll(mask);
-    e.least_squares = NAN;
-    out.effects.push_back(e);
-  }
+  out.effects.reserve(count);
+  for (int t = 1; t <= top; t++)
+    for_each_subset(k, t, [&](const int32_t *pick) {
+      EffectEstimate e;
+      for (int i = 0; i < t; i++) e.mask |= uint64_t{1} << (space.blocks + pick[i]);
+      e.order = t;
+      e.least_squares = NAN;
+      out.effects.push_back(e);
+    });
   return out;
 }
 
@@ -590,6 +674,7 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
   const ModelSpace &space = settings.model_space;
   EffectResults out = no_estimates(design, space);
   const Patterns pats = find_patterns(design);
+  std::optional<RunBits> bits = run_bits(design, pats);
 
   // The models left out: those below a cutoff probability chosen so that
   // together they hold less than kNeglectedMass of the posterior, or that
@@ -621,16 +706,15 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
     if (kept + bin_count[static_cast<size_t>(top - 1)] > budget && kept > 0) break;
   }
   lowest_used = std::max(lowest_used, top);
-  std::vector<Sums> sums(out.effects.size());
-  ModelFits fits(design, settings, pats, out.effects.size());
+  ModelFits fits(design, settings, pats, bits ? &*bits : nullptr, out.effects.size());
   for (const ModelEntry &m : models) {
     if (!has_posterior(space, m) || !(m.postprob > 0) || bin_of(m.postprob) < lowest_used) continue;
-    fits.add(m, m.postprob, sums);
+    fits.add(m, m.postprob);
     out.models_used++;
     out.mass_used += m.postprob;
   }
-  finish_estimates(sums, out);
-  least_squares(design, space, pats, out);
+  finish_estimates(fits, 1 + static_cast<size_t>(space.blocks), out);
+  least_squares(design, space, pats, bits ? &*bits : nullptr, out);
   return out;
 }
 
@@ -640,8 +724,8 @@ EffectResults estimate_space_effects(const Design &design, const Settings &setti
   const ModelSpace &space = settings.model_space;
   EffectResults out = no_estimates(design, space);
   const Patterns pats = find_patterns(design);
-  std::vector<Sums> sums(out.effects.size());
-  ModelFits fits(design, settings, pats, out.effects.size());
+  std::optional<RunBits> bits = run_bits(design, pats);
+  ModelFits fits(design, settings, pats, bits ? &*bits : nullptr, out.effects.size());
   std::vector<uint64_t> cols;
   std::vector<double> logml(gammas.size());
   std::vector<Posterior> fitted(gammas.size());
@@ -660,12 +744,12 @@ EffectResults estimate_space_effects(const Design &design, const Settings &setti
     }
     double total = 0;
     for (double &v : logml) total += (v = std::exp(v - top));
-    for (size_t g = 0; g < gammas.size(); g++) fits.accumulate(fitted[g], m.probability * logml[g] / total, sums);
+    for (size_t g = 0; g < gammas.size(); g++) fits.accumulate(fitted[g], m.probability * logml[g] / total);
     out.models_used++;
     out.mass_used += m.probability;
   }
-  finish_estimates(sums, out);
-  least_squares(design, space, pats, out);
+  finish_estimates(fits, 1 + static_cast<size_t>(space.blocks), out);
+  least_squares(design, space, pats, bits ? &*bits : nullptr, out);
   return out;
 }
 

@@ -46,7 +46,10 @@ struct EffectEstimate {
 
 // What estimate_effects finds.
 struct EffectResults {
-  std::vector<EffectEstimate> effects;  // main effects, then interactions by order
+  // Every effect column of the model space (factors, never blocks): main
+  // effects by column, then the interactions of each order in
+  // lexicographic order of their factors.
+  std::vector<EffectEstimate> effects;
   // The largest model the design can fit: the effect columns of the space
   // taken in order, each kept unless it is a linear combination of the
   // intercept, the blocks and the columns kept before it.
@@ -61,11 +64,6 @@ struct EffectResults {
   int models_used = 0;                  // models averaged over (see estimate_effects)
   double mass_used = 0;                 // their total posterior probability
 };
-
-// Every effect column of the model space (factors, never blocks), in the
-// order main effects by column, then the interactions of each order in
-// lexicographic order of their factors; each a mask of design columns.
-std::vector<uint64_t> space_effect_columns(const Design &design, const ModelSpace &space);
 
 // The estimates of the fitted model table's models. Models whose
 // probabilities are smallest are left out while together they hold less
