@@ -616,7 +616,7 @@ py::dict effect_columns(const State &s) {
     for (const EffectEstimate &e : s->results.effects->effects) {
       codes.push_back(effect_code(e.mask));
       names.push_back(valid_utf8(effect_label(s->design, e.mask)));
-      order.push_back(e.order);
+      order.push_back(e.order());
       mean.push_back(e.mean);
       sd.push_back(e.sd);
       positive.push_back(e.prob_positive);

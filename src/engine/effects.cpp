@@ -10,6 +10,7 @@
 #include "engine/calcmodels.h"
 #include "numeric/tquantile.h"
 #include "support/error.h"
+#include "support/prefault.h"
 
 namespace bayescreen {
 
@@ -110,7 +111,7 @@ class RunBits {
  public:
   explicit RunBits(const Design &design)
       : runs_(design.runs), words_((static_cast<size_t>(design.runs) + 63) / 64),
-        bits_(words_ * static_cast<size_t>(design.analysed)), scratch_(words_) {
+        bits_(words_ * static_cast<size_t>(design.analysed)) {
     for (int c = 0; c < design.analysed; c++)
       for (int r = 0; r < design.runs; r++)
         if (design.entry(r, c) < 0)
@@ -132,20 +133,11 @@ class RunBits {
     for (size_t w = 0; w < words_; w++) differ += bits_set(u[w] ^ v[w]);
     return static_cast<double>(runs_ - 2 * differ);
   }
-  // The sum over the runs of the column formed by the design columns of
-  // mask (the cross product of the columns mu and mv is sum(mu ^ mv)).
-  double sum(uint64_t mask) {
-    product(mask, scratch_.data());
-    int64_t minus = 0;
-    for (uint64_t w : scratch_) minus += bits_set(w);
-    return static_cast<double>(runs_ - 2 * minus);
-  }
 
  private:
   int runs_;
   size_t words_;
   std::vector<uint64_t> bits_;     // design columns x words
-  std::vector<uint64_t> scratch_;  // one product
 };
 
 // The design's columns as bits when they are the cheaper way to the cross
@@ -199,7 +191,7 @@ class ModelFits {
   // bits: the design's columns as bits when they are the cheaper way to
   // the cross products (see run_bits), else null.
   // effect_count: the effect columns of the space.
-  ModelFits(const Design &design, const Settings &settings, const Patterns &pats, RunBits *bits,
+  ModelFits(const Design &design, const Settings &settings, const Patterns &pats, const RunBits *bits,
             size_t effect_count)
       : design_(design), space_(settings.model_space), prior_(prior_of(settings)), pats_(pats),
         factors_(screened_factors(design, settings.model_space)), two_level_(design.two_level()), bits_(bits),
@@ -300,7 +292,12 @@ class ModelFits {
     r_.resize(n);
     for (size_t i = 0; i < n; i++) {
       r_[i] = records_[post_.at[i]].xty;
-      for (size_t j = 0; j <= i; j++) a_[i * n + j] = cross(cols_[i], cols_[j]);
+      if (bits_ != nullptr) {
+        const uint64_t *ui = &record_bits_[post_.at[i] * bits_->words()];
+        for (size_t j = 0; j <= i; j++) a_[i * n + j] = bits_->cross(ui, &record_bits_[post_.at[j] * bits_->words()]);
+      } else {
+        for (size_t j = 0; j <= i; j++) a_[i * n + j] = cross(cols_[i], cols_[j]);
+      }
     }
     gam_.resize(n);
     gam_[0] = 0;  // the intercept's prior is flat
@@ -375,14 +372,12 @@ class ModelFits {
   }
 
   // The cross product of the columns of design columns mu and mv over the
-  // runs, sum w x_mu x_mv by patterns. As x_mu x_mv = x_(mu^mv) x_(mu&mv)^2,
+  // runs (where there are no bits), sum w x_mu x_mv by patterns. As x_mu x_mv = x_(mu^mv) x_(mu&mv)^2,
   // it is a sum over the patterns of w x_d s^2 with d = mu ^ mv and s = mu
   // & mv, and in a design of -1 and 1 only s^2 is 1: the pairs of columns
   // that differ in the same design columns share one sum (A with AB, B
-  // with ABC, ...), formed once; from the bits, a sum costs less than
-  // looking it up.
+  // with ABC, ...), formed once.
   double cross(uint64_t mu, uint64_t mv) {
-    if (bits_ != nullptr) return bits_->sum(mu ^ mv);
     const uint64_t d = mu ^ mv, s = two_level_ ? 0 : mu & mv;
     const auto [at, added] = cross_.try_emplace(MaskPair{d, s}, 0.0);
     if (added) {
@@ -398,7 +393,8 @@ class ModelFits {
 
   // The place among records_ of the column of design columns mask; a
   // column met the first time gets its record, with its cross product with
-  // the centred response.
+  // the centred response (and its bits, when the cross products come from
+  // bits).
   size_t record_of(uint64_t mask) {
     const size_t index = column_index(mask);
     if (slot_[index] < 0) {
@@ -408,6 +404,10 @@ class ModelFits {
       pats_.product(mask, column_.data());
       for (size_t q = 0; q < column_.size(); q++) column.xty += pats_.weight[q] * centred_[q] * column_[q];
       records_.push_back(column);
+      if (bits_ != nullptr) {
+        record_bits_.resize(records_.size() * bits_->words());
+        bits_->product(mask, &record_bits_[(records_.size() - 1) * bits_->words()]);
+      }
     }
     return static_cast<size_t>(slot_[index]);
   }
@@ -429,11 +429,12 @@ class ModelFits {
     size_t operator()(const MaskPair &p) const { return std::hash<uint64_t>()(p.d * 0x9E3779B97F4A7C15ULL ^ p.s); }
   };
   const bool two_level_;                // every analysed entry is -1 or 1
-  RunBits *bits_;                       // the columns as bits, or null
+  const RunBits *bits_;                 // the columns as bits, or null
   std::vector<double> column_;          // one effect column by patterns
   std::unordered_map<MaskPair, double, MaskPairHash> cross_;
   std::vector<int32_t> slot_;           // per column of the space, its place in records_ (-1: none yet)
   std::vector<ColumnRecord> records_;   // the columns met
+  std::vector<uint64_t> record_bits_;   // their columns as bits (words each), where used
   // Work arrays of one model.
   std::vector<uint64_t> cols_;
   Posterior post_;  // of the last model fitted
@@ -489,7 +490,11 @@ void least_squares(const Design &design, const ModelSpace &space, const Patterns
   const size_t most = std::min(np, candidates);  // columns that can be kept
   // L' by rows (row i of u is column i of L, entries i .. most-1, packed),
   // so that both triangular solves run along rows; row(i)[q] is entry q.
-  std::vector<double> u(most * (most + 1) / 2);
+  const size_t packed = most * (most + 1) / 2;
+  std::vector<double> u;
+  u.reserve(packed);
+  prefault_for_writing(u.data(), packed * sizeof(double));
+  u.resize(packed);
   auto row = [&u, most](size_t i) { return u.data() + (i * most - i * (i - 1) / 2) - i; };
   std::vector<double> x(np), wx(np), a(most);
   std::vector<size_t> kept;
@@ -657,11 +662,11 @@ EffectResults no_estimates(const Design &design, const ModelSpace &space) {
   for (int t = 1; t <= top; t++) count += binomial(k, t);
   EffectResults out;
   out.effects.reserve(count);
+  prefault_for_writing(out.effects.data(), count * sizeof(EffectEstimate));
   for (int t = 1; t <= top; t++)
     for_each_subset(k, t, [&](const int32_t *pick) {
       EffectEstimate e;
       for (int i = 0; i < t; i++) e.mask |= uint64_t{1} << (space.blocks + pick[i]);
-      e.order = t;
       e.least_squares = NAN;
       out.effects.push_back(e);
     });
@@ -674,7 +679,7 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
   const ModelSpace &space = settings.model_space;
   EffectResults out = no_estimates(design, space);
   const Patterns pats = find_patterns(design);
-  std::optional<RunBits> bits = run_bits(design, pats);
+  const std::optional<RunBits> bits = run_bits(design, pats);
 
   // The models left out: those below a cutoff probability chosen so that
   // together they hold less than kNeglectedMass of the posterior, or that
@@ -724,7 +729,7 @@ EffectResults estimate_space_effects(const Design &design, const Settings &setti
   const ModelSpace &space = settings.model_space;
   EffectResults out = no_estimates(design, space);
   const Patterns pats = find_patterns(design);
-  std::optional<RunBits> bits = run_bits(design, pats);
+  const std::optional<RunBits> bits = run_bits(design, pats);
   ModelFits fits(design, settings, pats, bits ? &*bits : nullptr, out.effects.size());
   std::vector<uint64_t> cols;
   std::vector<double> logml(gammas.size());

@@ -35,13 +35,15 @@ namespace bayescreen {
 // The estimates of one effect column.
 struct EffectEstimate {
   uint64_t mask = 0;         // the design columns whose product forms the column
-  int order = 1;             // 1: a main effect; 2, 3, ...: an interaction
   double mean = 0;           // model-averaged posterior mean of the effect (2 beta)
   double sd = 0;             // its posterior standard deviation (NaN with 3 runs or fewer)
   double prob_positive = 0;  // posterior probability that the effect is positive
   double prob_in_model = 0;  // posterior probability of the models holding the column
   double least_squares = 0;  // 2 beta of the least-squares fit; NaN when the column is
                              //   not in the largest model the design can fit
+
+  // 1: a main effect; 2, 3, ...: an interaction (the mask holds factors only).
+  int order() const { return __builtin_popcountll(mask); }
 };
 
 // What estimate_effects finds.

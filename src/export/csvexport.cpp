@@ -295,7 +295,7 @@ void write_csv_effects(const ExportInput &in, ResultSink &out) {
       Record row(text);
       row.text(effect_code(e.mask));
       row.text(valid_utf8(effect_label(in.design, e.mask)));
-      row.integer(e.order);
+      row.integer(e.order());
       row.number(e.mean);
       row.number(e.sd);
       row.number(e.prob_positive);

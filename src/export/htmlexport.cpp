@@ -115,7 +115,7 @@ std::string coded_level(const Design &design, int c, int level) {
 const EffectEstimate *main_effect(const ExportInput &in, int c) {
   if (!in.results.effects) return nullptr;
   for (const EffectEstimate &e : in.results.effects->effects)
-    if (e.order == 1 && e.mask == uint64_t{1} << c) return &e;
+    if (e.order() == 1 && e.mask == uint64_t{1} << c) return &e;
   return nullptr;
 }
 
@@ -496,7 +496,7 @@ void effects_table(const ExportInput &in, ResultSink &out) {
   const EffectResults &r = *in.results.effects;
   std::vector<const EffectEstimate *> shown;
   std::vector<const EffectEstimate *> interactions;
-  for (const EffectEstimate &e : r.effects) (e.order == 1 ? shown : interactions).push_back(&e);
+  for (const EffectEstimate &e : r.effects) (e.order() == 1 ? shown : interactions).push_back(&e);
   const size_t room = shown.size() < kHtmlTableEffects ? kHtmlTableEffects - shown.size() : 0;
   if (interactions.size() > room) {
     std::vector<const EffectEstimate *> largest = interactions;
@@ -521,7 +521,7 @@ void effects_table(const ExportInput &in, ResultSink &out) {
     out.printf(" The table holds the main effects and the %zu interactions with the largest posterior means, "
                "of %zu effects.",
                shown.size() - static_cast<size_t>(std::count_if(r.effects.begin(), r.effects.end(),
-                                                                [](const EffectEstimate &e) { return e.order == 1; })),
+                                                                [](const EffectEstimate &e) { return e.order() == 1; })),
                r.effects.size());
   out.put("</p>\n<div class=\"scroll\">\n<table class=\"sortable\" aria-labelledby=\"effects-h\">\n"
           "<caption>Effect estimates</caption>\n<thead><tr><th scope=\"col\">Effect</th>"

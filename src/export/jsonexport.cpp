@@ -300,7 +300,7 @@ Json effects_section(const ExportInput &in) {
     list.push_back({{"code", effect_code(e.mask)},
                     {"name", valid_utf8(effect_label(in.design, e.mask))},
                     {"columns", columns},
-                    {"order", e.order},
+                    {"order", e.order()},
                     {"mean", number_or_null(e.mean)},
                     {"sd", number_or_null(e.sd)},
                     {"prob_positive", number_or_null(e.prob_positive)},

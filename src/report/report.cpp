@@ -815,7 +815,7 @@ void show_effects(const Design &design, const EffectResults &r) {
           plural(r.ls_columns), r.ls_residual_df);
   std::vector<const EffectEstimate *> shown;
   for (const EffectEstimate &e : r.effects)
-    if (e.order == 1 || e.prob_in_model >= kShownInteraction) shown.push_back(&e);
+    if (e.order() == 1 || e.prob_in_model >= kShownInteraction) shown.push_back(&e);
   std::vector<std::string> names;
   int width = 6;
   for (const EffectEstimate *e : shown) {
