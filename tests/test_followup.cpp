@@ -428,8 +428,10 @@ TEST(FollowUpRun, FullFactorialCandidatesInStandardOrder) {
   // 0, 1 and 2 of k - 1.
   TempDir dir;
   const std::string section = reactor12_follow_up({"--md-models=2", "--follow-up=3", "--json"}, dir);
-  EXPECT_TRUE(contains(section, "  Candidate runs: the 8 level combinations of B D E, numbered in standard order\n"
-                                "  (B changes fastest).\n")) << section;
+  // The factors by name where the design names them, the lines wrapped.
+  EXPECT_TRUE(contains(section, "  Candidate runs: the 8 level combinations of Catalyst (B), Temperature (D),\n"
+                                "  Concentration (E), numbered in standard order (B changes fastest).\n"))
+      << section;
   const auto best = nlohmann::json::parse(read_file(dir.file("reactor12.json")))["follow_up"]["best_design"];
   ASSERT_EQ(best.size(), 3u);
   for (const auto &run : best) {

@@ -192,6 +192,23 @@ TEST(TableRuns, ColumnsPastZGetTwoLetterCodes) {
   EXPECT_EQ(doc["factor_weights"]["factors"][27]["label"], "AC");
   for (const auto &m : doc["models"]) EXPECT_EQ(m["name"].get<std::string>().find_first_of("[\\]^_"), std::string::npos);
   EXPECT_EQ(doc["effects"]["effects"][26]["code"], "AB");
+
+  // The effects space (searched), its figure and its page name them so too.
+  const testutil::Outcome space = run_program({"wide", "--model-space=effects", "--order=1", "--search=mcmc",
+                                               "--iterations=2000", "--svg-file=w.svg", "--html"},
+                                              dir.path());
+  ASSERT_EQ(space.status, 0) << space.out;
+  const std::string extension = space.out.substr(space.out.find("\nEffects space:"));
+  EXPECT_TRUE(contains(extension, "\n  AC      AC  ")) << extension;
+  EXPECT_TRUE(contains(extension, "\n  AC:  ")) << extension;
+  for (const std::string &file : {std::string("w.svg"), std::string("wide.html")}) {
+    const std::string text = testutil::read_file(dir.file(file));
+    for (const char *bad : {">[<", ">\\<", ">]<", ">^<", ">_<", "[ (", "(["})
+      EXPECT_FALSE(contains(text, bad)) << file << " holds " << bad;
+    EXPECT_TRUE(contains(text, ">AC<")) << file;
+  }
+  for (const char *bad : {"\n  [", "\n  \\", "\n  ]", "\n  ^", "\n  _"})
+    EXPECT_FALSE(contains(extension, bad)) << bad;
 }
 
 }  // namespace

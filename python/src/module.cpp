@@ -431,7 +431,7 @@ py::dict design_info(const State &s) {
   std::vector<std::string> names, letters;
   for (int c = 0; c < d.columns; c++) {
     names.push_back(factor_name(d, c));
-    letters.emplace_back(1, d.letters[static_cast<size_t>(c)]);
+    letters.push_back(factor_code(c));
   }
   py::dict info;
   info["runs"] = d.runs;
@@ -457,7 +457,7 @@ py::dict factor_columns(const State &s) {
   std::vector<double> share[kWeightings];
   for (int c = s->settings.model_space.blocks; c < d.analysed; c++) {
     names.push_back(factor_name(d, c));
-    letters.emplace_back(1, d.letters[static_cast<size_t>(c)]);
+    letters.push_back(factor_code(c));
     columns.push_back(c + 1);
     // The effects space weighs the factors by posterior probability alone:
     // NaN under the weightings it has not computed.
@@ -511,13 +511,14 @@ py::dict model_columns(const State &s) {
     log10b.mutable_at(k) = weighted ? m.logb / std::log(10.0) : nan;
     valid.mutable_at(k) = fitted;
     names[k] = py::str(m.name);
-    std::string labels, on;
+    std::string labels;
+    uint64_t on = 0;  // the columns active in the model
     for (int c = 0; c < d.columns; c++) {
       if (has_column(m.fset, c)) labels += (labels.empty() ? "" : " ") + factor_name(d, c);
-      if (has_column(m.ivals, c)) on += d.letters[static_cast<size_t>(c)];
+      if (has_column(m.ivals, c)) on |= uint64_t{1} << c;
     }
     factors[k] = py::str(labels);
-    active[k] = py::str(on);
+    active[k] = py::str(effect_code(on));
   }
   py::dict out;
   out["number"] = number;

@@ -327,16 +327,7 @@ std::vector<Task> make_tasks(const Space &space) {
 }  // namespace
 
 std::string effect_label(const Design &design, const CandidateEffect &effect) {
-  std::string label;
-  for (uint64_t bits = effect.mask; bits != 0; bits &= bits - 1) {
-    const size_t c = static_cast<size_t>(__builtin_ctzll(bits));
-    if (!label.empty()) label += '*';
-    if (c < design.labels.size() && !design.labels[c].empty())
-      label += design.labels[c];
-    else
-      label += design.letters[c];
-  }
-  return label;
+  return effect_label(design, effect.mask);
 }
 
 std::vector<CandidateEffect> candidate_effects(const Design &design, const Settings &settings) {
@@ -351,8 +342,8 @@ std::vector<CandidateEffect> candidate_effects(const Design &design, const Setti
       for (int i = 0; i < r; i++) {
         const int c = first + sub[i];
         e.mask |= uint64_t{1} << c;
-        e.name += design.letters[static_cast<size_t>(c)];
       }
+      e.name = effect_code(e.mask);
       effects.push_back(std::move(e));
     });
   return effects;

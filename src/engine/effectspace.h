@@ -50,11 +50,11 @@ namespace bayescreen {
 struct CandidateEffect {
   uint64_t mask = 0;   // its design columns (bit c: design column c)
   int32_t order = 1;   // 1 for a main effect, else the number of factors
-  std::string name;    // the factor letters, e.g. "F" or "FG"
+  std::string name;    // its code (effect_code), e.g. "F" or "FG"
 };
 
-// An effect's label: its factors' labels (their letters where a factor
-// has none) joined by "*".
+// An effect's label: its factors' labels (their codes where a factor has
+// none) joined by "*".
 std::string effect_label(const Design &design, const CandidateEffect &effect);
 
 // The candidate effects of the design under the settings: the main effects

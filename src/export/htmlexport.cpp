@@ -65,11 +65,9 @@ std::string grouped(uint64_t n) {
   return out;
 }
 
-std::string letter_of(const Design &design, int c) { return std::string(1, design.letters[static_cast<size_t>(c)]); }
-
 // "B (Catalyst)", or "B" for a column without a label.
 std::string factor_title(const Design &design, int c) {
-  const std::string letter = letter_of(design, c);
+  const std::string letter = factor_code(c);
   return column_label(design, c) != nullptr ? letter + " (" + factor_name(design, c) + ")" : letter;
 }
 
@@ -417,7 +415,7 @@ void factors_table(const ExportInput &in, ResultSink &out) {
   out.put("</tr></thead>\n<tbody>\n");
   for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     const char *label = column_label(in.design, c);
-    out.printf("<tr><th scope=\"row\">%s</th><td>%s</td><td class=\"level\">%s / %s</td>", letter_of(in.design, c).c_str(),
+    out.printf("<tr><th scope=\"row\">%s</th><td>%s</td><td class=\"level\">%s / %s</td>", factor_code(c).c_str(),
                label != nullptr ? esc(label).c_str() : "", esc(coded_level(in.design, c, -1)).c_str(),
                esc(coded_level(in.design, c, 1)).c_str());
     for (Weighting w : shown) {
@@ -551,7 +549,7 @@ void coding_table(const ExportInput &in, ResultSink &out) {
   for (size_t c = 0; c < design.coding.size(); c++) {
     const FactorCoding &f = design.coding[c];
     out.printf("<tr><th scope=\"row\">%s</th><td>%s</td><td>%s</td><td>%s</td><td>%s</td></tr>\n",
-               letter_of(design, static_cast<int>(c)).c_str(), esc(f.name).c_str(), esc(f.low).c_str(),
+               factor_code(static_cast<int>(c)).c_str(), esc(f.name).c_str(), esc(f.low).c_str(),
                esc(f.high).c_str(), f.centre.empty() ? "\u2014" : esc(f.centre).c_str());
   }
   out.put("</tbody>\n</table>\n</div>\n");

@@ -98,7 +98,7 @@ std::vector<Curve> grid_curves(const ExportInput &in, const PriorGridResults &g,
   for (int f = 0; f < g.nfactors; f++) {
     const int c = g.first_factor + f;
     Curve curve;
-    const std::string letter(1, design.letters[static_cast<size_t>(c)]);
+    const std::string letter = factor_code(c);
     const bool labelled = column_label(design, c) != nullptr;
     curve.name = letter;
     curve.tip = letter;
@@ -206,7 +206,7 @@ std::vector<BarRow> factor_bar_rows(const ExportInput &in, const FigurePalette &
   std::vector<BarRow> rows;
   for (int c = in.settings.model_space.blocks; c < in.design.analysed; c++) {
     const std::string name = factor_name(in.design, c);
-    const std::string letter(1, in.design.letters[static_cast<size_t>(c)]);
+    const std::string letter = factor_code(c);
     const double p = shares[static_cast<size_t>(c)];
     char tip[64];
     snprintf(tip, sizeof tip, ": %.6g", p);

@@ -244,15 +244,19 @@ std::string grouped(uint64_t n) {
   return text;
 }
 
-// The factor letters of a set of design columns, e.g. "A C E H" (the
-// table of the best design below names them).
-std::string letters_of(const Design &design, const std::vector<int32_t> &columns) {
-  std::string text;
+// A set of design columns by their codes, "A C E H", or, when any of them
+// has a label, by their names with the codes beside, "Temp (A), Time (C)"
+// (the table of the best design below heads its columns so).
+std::string factors_of(const Design &design, const std::vector<int32_t> &columns) {
+  std::string codes, names;
+  bool labelled = false;
   for (int32_t col : columns) {
-    if (!text.empty()) text += ' ';
-    text += design.letters[static_cast<size_t>(col)];
+    const std::string code = factor_code(col), name = effect_display(design, uint64_t{1} << col);
+    labelled = labelled || name != code;
+    codes += (codes.empty() ? "" : " ") + code;
+    names += (names.empty() ? "" : ", ") + name;
   }
-  return text;
+  return labelled ? names : codes;
 }
 
 // A model by its factors' names with the letters beside ("Temp*Time (BD)"),
@@ -265,7 +269,7 @@ std::string model_display(const Design &design, const ModelEntry &m) {
 // The heading of a factor's column: its letter, and its label when the
 // design names it (label k names design column k).
 std::string column_heading(const Design &design, int32_t col) {
-  std::string text(1, design.letters[static_cast<size_t>(col)]);
+  std::string text = factor_code(col);
   if (col < static_cast<int32_t>(design.labels.size()) && !design.labels[static_cast<size_t>(col)].empty())
     text += "=" + design.labels[static_cast<size_t>(col)];
   return text;
@@ -287,13 +291,33 @@ void show_follow_up_models(const Design &design, const ModelTable &models, const
             m.s2);
 }
 
+// text as lines of at most 79 characters, each begun with two blanks, broken
+// at blanks.
+std::string wrapped(const std::string &text) {
+  constexpr size_t kWidth = 79;
+  std::string out, line = " ";
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(at, end - at);
+    if (line.size() > 2 && line.size() + 1 + word.size() > kWidth) {
+      out += line + "\n";
+      line = " ";
+    }
+    line += " " + word;
+    at = end + 1;
+  }
+  return out + line + "\n";
+}
+
 void show_follow_up_search(const Design &design, const Settings &settings, const FollowUpResult &r) {
   const CandidateRuns &c = r.candidates;
   if (c.source.empty())
-    bprintf("  Candidate runs: the %d level combinations of %s, numbered in standard order\n"
-            "  (%c changes fastest).\n",
-            c.count, letters_of(design, c.shown).c_str(),
-            design.letters[static_cast<size_t>(c.shown.empty() ? 0 : c.shown[0])]);
+    bprintf("%s", wrapped("Candidate runs: the " + std::to_string(c.count) + " level combinations of " +
+                          factors_of(design, c.shown) + ", numbered in standard order (" +
+                          factor_code(c.shown.empty() ? 0 : c.shown[0]) + " changes fastest).")
+                      .c_str());
   else
     bprintf("  Candidate runs: the %d runs of %s, numbered in file order.\n", c.count, c.source.c_str());
   if (r.exhaustive) {
@@ -715,7 +739,7 @@ void show_effects(const Design &design, const Settings &settings, const EffectsR
   for (int f = 0; f < r.nfactors; f++) {
     const size_t c = static_cast<size_t>(r.first_factor + f);
     std::string &name = names[static_cast<size_t>(f)];
-    name = std::string(1, design.letters[c]);
+    name = factor_code(static_cast<int>(c));
     if (c < design.labels.size() && !design.labels[c].empty() && design.labels[c] != name)
       name += "  " + design.labels[c];
     name += ':';
