@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <numeric>
 #include <optional>
 #include <unordered_map>
@@ -69,22 +68,51 @@ struct Patterns {
   }
 };
 
+// The hash of a pattern's levels: FNV-1a over the levels, then the
+// finalizer of SplitMix64 (Steele, Lea and Flood 2014), so that the low
+// bits the table uses depend on every level.
+uint64_t pattern_hash(const int32_t *levels, size_t n) {
+  uint64_t h = 0xCBF29CE484222325ULL;
+  for (size_t c = 0; c < n; c++) h = (h ^ static_cast<uint32_t>(levels[c])) * 0x100000001B3ULL;
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBULL;
+  return h ^ (h >> 31);
+}
+
 Patterns find_patterns(const Design &design) {
   Patterns pats;
   pats.columns = design.analysed;
-  std::map<std::vector<int32_t>, int> index;
+  const size_t nc = static_cast<size_t>(pats.columns);
   std::vector<int> of_run(static_cast<size_t>(design.runs));
-  std::vector<int32_t> row(static_cast<size_t>(pats.columns)), rows;
+  std::vector<int32_t> row(nc), rows;  // rows: the patterns' levels, pattern by pattern
+  // The patterns by their levels: open addressing with linear probing,
+  // kept at most half full, so that a run is placed in a probe or two;
+  // the patterns are numbered in order of first appearance.
+  std::vector<int32_t> table(16, -1);
+  auto slot_of = [&](const int32_t *levels) {
+    const size_t mask = table.size() - 1;
+    size_t at = pattern_hash(levels, nc) & mask;
+    while (table[at] >= 0 && !std::equal(levels, levels + nc, &rows[static_cast<size_t>(table[at]) * nc]))
+      at = (at + 1) & mask;
+    return at;
+  };
   for (int r = 0; r < design.runs; r++) {
     for (int c = 0; c < pats.columns; c++) row[static_cast<size_t>(c)] = design.entry(r, c);
-    auto [at, added] = index.try_emplace(row, pats.count());
-    if (added) {
+    const size_t at = slot_of(row.data());
+    int pattern = table[at];
+    if (pattern < 0) {
+      pattern = pats.count();
+      table[at] = pattern;
       rows.insert(rows.end(), row.begin(), row.end());
       pats.weight.push_back(0);
       pats.mean.push_back(0);
+      if (2 * pats.weight.size() > table.size()) {
+        table.assign(2 * table.size(), -1);
+        for (int q = 0; q < pats.count(); q++) table[slot_of(&rows[static_cast<size_t>(q) * nc])] = q;
+      }
     }
-    const size_t p = static_cast<size_t>(at->second);
-    of_run[static_cast<size_t>(r)] = at->second;
+    const size_t p = static_cast<size_t>(pattern);
+    of_run[static_cast<size_t>(r)] = pattern;
     // Welford's running mean, so that the within-pattern sum of squares
     // below takes no difference of large sums.
     pats.weight[p] += 1;
@@ -94,7 +122,7 @@ Patterns find_patterns(const Design &design) {
     const double d = design.y[static_cast<size_t>(r)] - pats.mean[static_cast<size_t>(of_run[static_cast<size_t>(r)])];
     pats.within += d * d;
   }
-  const size_t np = pats.weight.size(), nc = static_cast<size_t>(pats.columns);
+  const size_t np = pats.weight.size();
   pats.levels.resize(np * nc);
   for (size_t p = 0; p < np; p++)
     for (size_t c = 0; c < nc; c++) pats.levels[c * np + p] = rows[p * nc + c];
