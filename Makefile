@@ -44,7 +44,8 @@ test-tsan: deps
 	cmake --build $(TSANBUILD) -j $(JOBS) --target unit_tests
 	ctest --test-dir $(TSANBUILD) -R '^Analysis\.|^EffectsSpace\.ResultsDoNotDepend|^ModelSearch\.ResultsRepeat' --output-on-failure -j $(JOBS)
 
-# Whole-program timings on generated designs (last the default 1,024 x 60
+# Whole-program timings on generated designs (then what --effects adds to
+# the processor time of three default runs; last the default 1,024 x 60
 # run on one thread and on two, whose screens and logs must be the same
 # byte for byte, else make stops), the micro-benchmarks of the
 # fitting step when Google Benchmark is installed, then the Python module's

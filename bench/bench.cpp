@@ -1,7 +1,9 @@
 // Whole-program benchmark: generates designs of several sizes (random -1/+1
 // columns with a few planted active effects and noise, from a fixed seed),
 // runs the program on each several times and prints the number of models,
-// the median wall time, models per second and the peak memory. Then the
+// the median wall time, models per second and the peak memory. Then what
+// --effects adds to the processor time of the default run of three
+// designs (16 x 7, 80 x 20, 256 x 40). Then the
 // default run of the 1,024-run, 60-column design on one thread and on two,
 // in turn: the wall and processor times of each, the speed-up, and whether
 // the screen and the log of both are the same byte for byte.
@@ -236,6 +238,35 @@ bool compare_threads(const std::string &program, const std::string &dir, Size si
   return same_screen && same_log;
 }
 
+// What --effects adds to the default run of each design: the processor
+// time (user + system) of runs without and with it, alternately, 20 times
+// reps of each. The least times are the steadiest figure on a shared
+// machine (other work only adds time); the medians are printed beside.
+void compare_effects(const std::string &program, const std::string &dir, int reps) {
+  const Size sizes[] = {{16, 7}, {80, 20}, {256, 40}};
+  const int runs = 20 * reps;
+  printf("\nWhat --effects adds to the default run (processor time, %d runs each, alternately):\n", runs);
+  printf("%-10s %14s %14s %10s %12s\n", "design", "least ms", "with, least", "added", "added (med)");
+  for (const Size size : sizes) {
+    const std::string path = write_design(dir, size);
+    const std::string name = path.substr(dir.size() + 1);
+    std::vector<double> cpu[2];
+    for (int i = 0; i < runs; i++)
+      for (int k = 0; k < 2; k++) {
+        rusage usage{};
+        const std::vector<std::string> options = k == 0 ? std::vector<std::string>{} : std::vector<std::string>{"--effects"};
+        cpu[k].push_back(run_child(program, dir, name, options, "/dev/null", &usage).cpu);
+      }
+    const double least[2] = {*std::min_element(cpu[0].begin(), cpu[0].end()),
+                             *std::min_element(cpu[1].begin(), cpu[1].end())};
+    char design[32];
+    snprintf(design, sizeof design, "%dx%d", size.runs, size.factors);
+    printf("%-10s %14.2f %14.2f %+9.1f%% %+11.1f%%\n", design, least[0] * 1e3, least[1] * 1e3,
+           100 * (least[1] / least[0] - 1), 100 * (median_of(cpu[1]) / median_of(cpu[0]) - 1));
+    fflush(stdout);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -311,6 +342,7 @@ int main(int argc, char **argv) {
            static_cast<double>(c.models) / median, static_cast<double>(peak) / 1024.0);
     fflush(stdout);
   }
+  if (!threads_only) compare_effects(program, dir, reps);
   const bool same = compare_threads(program, dir, {1024, 60}, reps);
   std::string cleanup = "rm -rf '" + dir + "'";
   if (system(cleanup.c_str()) != 0) fprintf(stderr, "bench: could not remove %s\n", dir.c_str());

@@ -170,11 +170,12 @@ class RunBits {
 
 // The design's columns as bits when they are the cheaper way to the cross
 // products: in a design of -1 and 1 whose runs, in words, are few against
-// its patterns (a word of bits costs about what 16 multiply-adds do; a
-// table of many replicated runs is summed by its patterns).
+// its patterns (a word of bits costs about what 4 multiply-adds over the
+// patterns do, or a look-up of a sum formed before; a table of many
+// replicated runs is summed by its patterns).
 std::optional<RunBits> run_bits(const Design &design, const Patterns &pats) {
   const size_t words = (static_cast<size_t>(design.runs) + 63) / 64;
-  if (!design.two_level() || 16 * words > static_cast<size_t>(pats.count())) return std::nullopt;
+  if (!design.two_level() || 4 * words > static_cast<size_t>(pats.count())) return std::nullopt;
   return RunBits(design);
 }
 
