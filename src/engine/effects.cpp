@@ -713,28 +713,38 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
   // The models left out: those below a cutoff probability chosen so that
   // together they hold less than kNeglectedMass of the posterior, or that
   // the models kept are no more than the budget. The probabilities are
-  // binned by their binary exponents (one pass, no sort); the cutoff is a
-  // power of two, and the best bin is always kept.
-  constexpr int kBins = 1080;  // 2^-1079 .. 1
-  std::vector<double> bin_mass(kBins, 0.0);
-  std::vector<int64_t> bin_count(kBins, 0);
-  auto bin_of = [](double p) { return std::clamp(std::ilogb(p) + kBins - 1, 0, kBins - 1); };
+  // binned by their binary exponents (no sort), the bins running from the
+  // least exponent of a probability to the greatest (a first pass finds
+  // them); the cutoff is a power of two, and the best bin is always kept.
+  auto counted = [&space](const ModelEntry &m) { return has_posterior(space, m) && m.postprob > 0; };
+  int least = 0, greatest = -1;  // no bins when no model counts
+  for (const ModelEntry &m : models)
+    if (counted(m)) {
+      const int e = std::ilogb(m.postprob);
+      if (greatest < least) least = greatest = e;
+      least = std::min(least, e);
+      greatest = std::max(greatest, e);
+    }
+  const int bins = greatest - least + 1;
+  std::vector<double> bin_mass(static_cast<size_t>(bins), 0.0);
+  std::vector<int64_t> bin_count(static_cast<size_t>(bins), 0);
+  auto bin_of = [least](double p) { return std::ilogb(p) - least; };
   double total = 0;
   for (const ModelEntry &m : models)
-    if (has_posterior(space, m) && m.postprob > 0) {
+    if (counted(m)) {
       const size_t b = static_cast<size_t>(bin_of(m.postprob));
       bin_mass[b] += m.postprob;
       bin_count[b]++;
       total += m.postprob;
     }
   int lowest_used = 0;
-  for (double below = 0; lowest_used < kBins - 1; lowest_used++) {
+  for (double below = 0; lowest_used < bins - 1; lowest_used++) {
     below += bin_mass[static_cast<size_t>(lowest_used)];
     if (below >= kNeglectedMass * total) break;
   }
   const int64_t budget = std::max<int64_t>(kModelFloor, static_cast<int64_t>(kModelShare * models.size()));
   int64_t kept = 0;
-  int top = kBins - 1;
+  int top = bins - 1;
   for (; top > lowest_used; top--) {
     kept += bin_count[static_cast<size_t>(top)];
     if (kept + bin_count[static_cast<size_t>(top - 1)] > budget && kept > 0) break;
@@ -742,7 +752,7 @@ EffectResults estimate_effects(const Design &design, const Settings &settings, c
   lowest_used = std::max(lowest_used, top);
   ModelFits fits(design, settings, pats, bits ? &*bits : nullptr, out.effects.size());
   for (const ModelEntry &m : models) {
-    if (!has_posterior(space, m) || !(m.postprob > 0) || bin_of(m.postprob) < lowest_used) continue;
+    if (!counted(m) || bin_of(m.postprob) < lowest_used) continue;
     fits.add(m, m.postprob);
     out.models_used++;
     out.mass_used += m.postprob;
