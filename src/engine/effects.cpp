@@ -184,17 +184,6 @@ struct Sums {
   double mean = 0, second = 0, positive = 0, mass = 0;
 };
 
-// What every model's fit shares: the columns of the space (the intercept,
-// the blocks, then the effect columns in the order of
-// EffectResults::effects), the response centred at its mean (which changes
-// only the intercept's coefficient, whose prior is flat, and leaves Q as it
-// is while sparing it a difference of large sums), and the cross products
-// of the columns, each formed from the patterns the first time a model
-// needs it and kept for the models after: the models averaged share most
-// of their columns, so the pairs formed are few against the models times
-// their columns squared, and a column that no model averaged holds costs
-// nothing. The cross products are sums of products of integers, exact in
-// doubles, so whichever model forms one first it is the same number.
 // What the fits keep of a column of the space that a model fitted holds:
 // its index among the columns of the space, its cross product with the
 // centred response, and the running sums of its model average. Only the
@@ -215,6 +204,20 @@ struct Posterior {
   double q = 0;
 };
 
+// What every model's fit shares: the columns of the space (the intercept,
+// the blocks, then the effect columns in the order of
+// EffectResults::effects), the response centred at its mean (which changes
+// only the intercept's coefficient, whose prior is flat, and leaves Q as it
+// is while sparing it a difference of large sums), each column's record
+// (its cross product with the response, formed the first time a model
+// holds the column), and the cross products between columns: from the
+// columns' bits where the design's are used (run_bits), else each formed
+// from the patterns the first time a model needs it and kept for the
+// models after (the models averaged share most of their columns, so the
+// pairs formed are few against the models times their columns squared).
+// A column that no model averaged holds costs nothing. The cross products
+// are sums of products of integers, exact in doubles, so however and
+// whenever one is formed it is the same number.
 class ModelFits {
  public:
   // bits: the design's columns as bits when they are the cheaper way to
