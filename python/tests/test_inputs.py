@@ -100,3 +100,13 @@ def test_repr_names_the_most_probable_factors():
     assert lines[0] == "<bayescreen.Analysis: 12 runs, 5 factors screened, 25 models>"
     assert lines[2].split()[:2] == ["Catalyst", "B"]  # the most probable factor first
     assert "best models: BDE" in lines[-1]
+
+
+def test_columns_past_z_get_two_letter_codes():
+    rng = np.random.default_rng(3)
+    x = rng.choice([-1, 1], size=(32, 28))
+    y = 50 + 4 * x[:, 0] + 3 * x[:, 26] + rng.normal(size=32)
+    result = bayescreen.analyse(x, y, max_factors=2, order=1)
+    assert list(result.factors["letter"][24:]) == ["Z", "AA", "AB", "AC"]
+    assert "A.AB" in set(result.models["active"])
+    assert not any(set(code) & set("[\\]^_`") for code in result.models["active"])
