@@ -58,9 +58,11 @@ bench: build
 	@if [ -d ./$(BUILD)/python/bayescreen ]; then $(PYTHON) python/bench_overhead.py $(BUILD) .; fi
 
 # The simulation study of the analyses (a few minutes on 2 cores; not part
-# of make test): STUDY_EXPERIMENTS experiments a cell, fixed seeds.
+# of make test): STUDY_EXPERIMENTS experiments a cell, fixed seeds; first
+# the effect estimates and Lenth's margins (seconds), then the factor tables.
 STUDY_EXPERIMENTS ?= 200
 study: build
+	./$(BUILD)/bayescreen_study effects $(STUDY_EXPERIMENTS)
 	./$(BUILD)/bayescreen_study $(STUDY_EXPERIMENTS)
 
 # Coverage-guided fuzzing (AFL++, ASan + UBSan) in build-fuzz/ of the design

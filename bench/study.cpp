@@ -24,6 +24,9 @@
 //
 //   bayescreen_study [EXPERIMENTS [DESIGN]]   (default 200 a cell; every
 //                                              design, or design DESIGN from 1)
+//   bayescreen_study effects [EXPERIMENTS]    the effect estimates of the
+//                                              default analysis and Lenth's
+//                                              margins on the same experiments
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -118,6 +121,42 @@ struct Truth {
   bool interaction = false;
 };
 
+// One experiment: the truth's active factors and coefficients drawn with the
+// experiment's own seed (design di, truth ti, experiment e), and the
+// responses y = 50 + X beta (+ the interaction of the first two active
+// factors) + N(0, 1).
+struct Experiment {
+  std::vector<bool> active;
+  std::vector<double> beta;  // on the -1/+1 scale: the effect is 2 beta
+  std::vector<double> y;
+};
+
+Experiment draw_experiment(const StudyDesign &sd, const Truth &truth, size_t di, size_t ti, int e) {
+  const int k = static_cast<int>(sd.rows[0].size());
+  std::mt19937_64 rng(1000003ULL * (di + 1) + 10007ULL * (ti + 1) + static_cast<uint64_t>(e));
+  std::vector<int> order(static_cast<size_t>(k));
+  for (int f = 0; f < k; f++) order[static_cast<size_t>(f)] = f;
+  std::shuffle(order.begin(), order.end(), rng);
+  std::uniform_real_distribution<double> size(1.5, 3.0);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  auto coefficient = [&]() { return (rng() & 1 ? 1.0 : -1.0) * size(rng); };
+  Experiment x;
+  x.active.assign(static_cast<size_t>(k), false);
+  x.beta.assign(static_cast<size_t>(k), 0.0);
+  for (int j = 0; j < truth.mains; j++) {
+    x.active[static_cast<size_t>(order[static_cast<size_t>(j)])] = true;
+    x.beta[static_cast<size_t>(order[static_cast<size_t>(j)])] = coefficient();
+  }
+  const double beta_int = truth.interaction ? coefficient() : 0.0;
+  for (const auto &row : sd.rows) {
+    double v = 50 + noise(rng);
+    for (int f = 0; f < k; f++) v += x.beta[static_cast<size_t>(f)] * row[static_cast<size_t>(f)];
+    if (truth.interaction) v += beta_int * row[static_cast<size_t>(order[0])] * row[static_cast<size_t>(order[1])];
+    x.y.push_back(v);
+  }
+  return x;
+}
+
 enum Analysis { kDefault, kMains, kFactorials, kRecommended, kAnalyses };
 const char *const kAnalysisNames[kAnalyses] = {"default", "mains only", "factorials<=3", "recommended"};
 
@@ -166,12 +205,125 @@ Outcome judge(const std::vector<double> &post, const std::vector<bool> &active) 
   return o;
 }
 
+// What the effect estimates of one experiment gave (main effects only).
+struct EffectOutcome {
+  int covered = 0;        // true effect within mean +- 2 SD
+  int sure_right = 0;     // active effects whose sign has probability >= 0.95, and is right
+  double se_post = 0;     // sum of squared errors of the posterior means
+  double se_ls = 0;       // ... and of the least-squares estimates (NaN: none)
+  bool lenth = false;     // Lenth's margins were computed
+  int me_found = 0, sme_found = 0;         // active effects beyond ME, SME
+  bool me_alarm = false, sme_alarm = false;  // an inactive effect beyond ME, SME
+};
+
+// The operating characteristics of the effect estimates of the default
+// analysis (--effects) and of Lenth's margins, on the same experiments as
+// the factor tables above: per cell, the share of main effects whose true
+// value lies within the posterior mean +- 2 SD, the share of active effects
+// given a sign with probability >= 0.95 that is right, the root mean
+// squared error of the posterior means against that of the least-squares
+// estimates, and by Lenth's ME and SME the share of active effects found
+// and of experiments with at least one false alarm.
+void study_effects(const std::vector<StudyDesign> &designs, const std::vector<Truth> &truths, int experiments,
+                   unsigned threads) {
+  printf("Effect estimates of the default analysis and Lenth's margins: %d experiments a cell,\n"
+         "the same experiments as the factor tables (effects 2 beta, main effects only).\n"
+         "cover: true effect within mean +- 2 SD; sign: active effects whose sign has\n"
+         "probability >= 0.95 and is right; rmse: of the posterior means / of least squares;\n"
+         "ME, SME: Lenth's, active found / experiments with a false alarm (- : no margins).\n",
+         experiments);
+  for (size_t di = 0; di < designs.size(); di++) {
+    const StudyDesign &sd = designs[di];
+    const int k = static_cast<int>(sd.rows[0].size());
+    printf("\n%s\n  %-14s  %6s  %6s  %-11s  %-11s  %-11s\n", sd.name.c_str(), "truth", "cover", "sign", "rmse",
+           "ME", "SME");
+    for (size_t ti = 0; ti < truths.size(); ti++) {
+      const Truth &truth = truths[ti];
+      std::vector<EffectOutcome> outcomes(static_cast<size_t>(experiments));
+      std::atomic<int> next{0};
+      auto work = [&]() {
+        for (int e = next++; e < experiments; e = next++) {
+          const Experiment x = draw_experiment(sd, truth, di, ti, e);
+          AnalysisRequest request;
+          request.effects = true;
+          Settings settings = analysis_settings(kDefault, k);
+          settings.threads = 1;  // the experiments share the cores
+          const Results r = analyse(make_design(sd, x.y), settings, nullptr, request);
+          EffectOutcome &o = outcomes[static_cast<size_t>(e)];
+          o.lenth = r.effects->lenth.has_value();
+          for (const EffectEstimate &est : r.effects->effects) {
+            if (est.order() != 1) continue;
+            const size_t f = static_cast<size_t>(__builtin_ctzll(est.mask));
+            const double truth_effect = 2 * x.beta[f];
+            o.covered += std::fabs(est.mean - truth_effect) <= 2 * est.sd;
+            const double sign_right = truth_effect > 0 ? est.prob_positive : 1 - est.prob_positive;
+            o.sure_right += x.active[f] && sign_right >= 0.95;
+            o.se_post += (est.mean - truth_effect) * (est.mean - truth_effect);
+            o.se_ls += (est.least_squares - truth_effect) * (est.least_squares - truth_effect);
+            if (o.lenth) {
+              const double c = std::fabs(est.least_squares);
+              if (x.active[f]) {
+                o.me_found += c > r.effects->lenth->me;
+                o.sme_found += c > r.effects->lenth->sme;
+              } else {
+                o.me_alarm = o.me_alarm || c > r.effects->lenth->me;
+                o.sme_alarm = o.sme_alarm || c > r.effects->lenth->sme;
+              }
+            }
+          }
+        }
+      };
+      std::vector<std::thread> pool;
+      for (unsigned t = 0; t < threads; t++) pool.emplace_back(work);
+      for (std::thread &t : pool) t.join();
+
+      long covered = 0, sure = 0, me_found = 0, sme_found = 0, me_alarm = 0, sme_alarm = 0, with_lenth = 0;
+      double se_post = 0, se_ls = 0;
+      for (const EffectOutcome &o : outcomes) {
+        covered += o.covered;
+        sure += o.sure_right;
+        se_post += o.se_post;
+        se_ls += o.se_ls;
+        with_lenth += o.lenth;
+        me_found += o.me_found;
+        sme_found += o.sme_found;
+        me_alarm += o.me_alarm;
+        sme_alarm += o.sme_alarm;
+      }
+      const double effects = static_cast<double>(experiments) * k;
+      const double actives = static_cast<double>(experiments) * truth.mains;
+      char sign[16] = "     -", rmse[32], me[32] = "-", sme[32] = "-";
+      if (truth.mains > 0) snprintf(sign, sizeof sign, "%6.2f", static_cast<double>(sure) / actives);
+      snprintf(rmse, sizeof rmse, "%.2f/%.2f", std::sqrt(se_post / effects), std::sqrt(se_ls / effects));
+      if (with_lenth == experiments) {
+        const double n = experiments;
+        if (truth.mains > 0) {
+          snprintf(me, sizeof me, "%.2f/%.2f", static_cast<double>(me_found) / actives, me_alarm / n);
+          snprintf(sme, sizeof sme, "%.2f/%.2f", static_cast<double>(sme_found) / actives, sme_alarm / n);
+        } else {
+          snprintf(me, sizeof me, "   -/%.2f", me_alarm / n);
+          snprintf(sme, sizeof sme, "   -/%.2f", sme_alarm / n);
+        }
+      }
+      printf("  %-14s  %6.2f  %s  %-11s  %-11s  %-11s\n", truth.name.c_str(), covered / effects, sign, rmse, me,
+             sme);
+      fflush(stdout);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  // "effects" first: the study of the effect estimates and Lenth's margins.
+  const bool effects = argc > 1 && std::string(argv[1]) == "effects";
+  if (effects) {
+    argc--;
+    argv++;
+  }
   const int experiments = argc > 1 ? atoi(argv[1]) : 200;
   if (experiments < 1) {
-    fprintf(stderr, "usage: bayescreen_study [EXPERIMENTS a cell]\n");
+    fprintf(stderr, "usage: bayescreen_study [effects] [EXPERIMENTS a cell [DESIGN]]\n");
     return 2;
   }
   StudyDesign pb12_7 = plackett_burman("12-run Plackett-Burman, 7 factors", {1, 1, -1, 1, 1, 1, -1, -1, -1, 1, -1});
@@ -187,6 +339,10 @@ int main(int argc, char **argv) {
   for (int k = 0; k <= 5; k++) truths.push_back({std::to_string(k) + " mains", k, false});
   truths.push_back({"2 mains + 2fi", 2, true});
   const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  if (effects) {
+    study_effects(designs, truths, experiments, threads);
+    return 0;
+  }
 
   printf("Operating characteristics: %d experiments a cell, y = 50 + X beta + N(0,1),\n"
          "|beta| ~ U(1.5, 3), random signs; found = posterior > 0.5.\n"
@@ -218,28 +374,9 @@ int main(int argc, char **argv) {
       std::atomic<int> next{0};
       auto work = [&]() {
         for (int e = next++; e < experiments; e = next++) {
-          std::mt19937_64 rng(1000003ULL * (di + 1) + 10007ULL * (ti + 1) + static_cast<uint64_t>(e));
-          std::vector<int> order(static_cast<size_t>(k));
-          for (int f = 0; f < k; f++) order[static_cast<size_t>(f)] = f;
-          std::shuffle(order.begin(), order.end(), rng);
-          std::uniform_real_distribution<double> size(1.5, 3.0);
-          std::normal_distribution<double> noise(0.0, 1.0);
-          auto coefficient = [&]() { return (rng() & 1 ? 1.0 : -1.0) * size(rng); };
-          std::vector<bool> active(static_cast<size_t>(k), false);
-          std::vector<double> beta(static_cast<size_t>(k), 0.0);
-          for (int j = 0; j < truth.mains; j++) {
-            active[static_cast<size_t>(order[static_cast<size_t>(j)])] = true;
-            beta[static_cast<size_t>(order[static_cast<size_t>(j)])] = coefficient();
-          }
-          const double beta_int = truth.interaction ? coefficient() : 0.0;
-          std::vector<double> y;
-          for (const auto &row : sd.rows) {
-            double v = 50 + noise(rng);
-            for (int f = 0; f < k; f++) v += beta[static_cast<size_t>(f)] * row[static_cast<size_t>(f)];
-            if (truth.interaction)
-              v += beta_int * row[static_cast<size_t>(order[0])] * row[static_cast<size_t>(order[1])];
-            y.push_back(v);
-          }
+          const Experiment x = draw_experiment(sd, truth, di, ti, e);
+          const std::vector<bool> &active = x.active;
+          const std::vector<double> &y = x.y;
           nactive[static_cast<size_t>(e)] = truth.mains;
           const Design design = make_design(sd, y);
           for (int a = 0; a < kAnalyses; a++) {
