@@ -282,6 +282,15 @@ def replicated_with_centres():
     return random_table("Replicated runs and centre runs", rows, 12)
 
 
+def replicated_two_level():
+    """A 2^3 factorial whose k-th run is repeated 5 (k + 1) times: -1/+1
+    entries only, but runs so many against their 8 settings that the
+    program sums the cross products over the settings, not over the runs'
+    bits, and unequal repeats that make the columns non-orthogonal."""
+    rows = [[(r >> b & 1) * 2 - 1 for b in range(3)] for r in range(8) for _ in range(5 * (r + 1))]
+    return random_table("Replicated two-level runs", rows, 21)
+
+
 def main():
     prog, src = sys.argv[1], sys.argv[2]
     ex = os.path.join(src, "examples")
@@ -303,6 +312,8 @@ def main():
             {"max_factors": 2, "order": 2})),
         ("random two-level 24x6, residual df", lambda d: check_effects(
             prog, d, "r24.txt", random_two_level(24, 6, 9), ["--order=2"], {"order": 2})),
+        ("replicated two-level runs, order 3", lambda d: check_effects(
+            prog, d, "r2.txt", replicated_two_level(), ["--null"], {"null": True})),
         ("replicated and centre runs", lambda d: check_effects(
             prog, d, "rc.txt", replicated_with_centres(), ["--max-factors=2", "--order=1"],
             {"max_factors": 2, "order": 1})),
