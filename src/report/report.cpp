@@ -13,6 +13,7 @@
 #include "support/logfile.h"
 #include "support/numtext.h"
 #include "support/showplaces.h"
+#include "support/toklist.h"
 
 namespace bayescreen {
 
@@ -291,35 +292,28 @@ void show_follow_up_models(const Design &design, const ModelTable &models, const
             m.s2);
 }
 
-// text as lines of at most 79 characters, each begun with two blanks, broken
-// at blanks.
-std::string wrapped(const std::string &text) {
-  constexpr size_t kWidth = 79;
-  std::string out, line = " ";
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find(' ', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string word = text.substr(at, end - at);
-    if (line.size() > 2 && line.size() + 1 + word.size() > kWidth) {
-      out += line + "\n";
-      line = " ";
-    }
-    line += " " + word;
-    at = end + 1;
-  }
-  return out + line + "\n";
-}
-
 void show_follow_up_search(const Design &design, const Settings &settings, const FollowUpResult &r) {
   const CandidateRuns &c = r.candidates;
-  if (c.source.empty())
-    bprintf("%s", wrapped("Candidate runs: the " + std::to_string(c.count) + " level combinations of " +
-                          factors_of(design, c.shown) + ", numbered in standard order (" +
-                          factor_code(c.shown.empty() ? 0 : c.shown[0]) + " changes fastest).")
-                      .c_str());
-  else
+  if (c.source.empty()) {
+    // The sentence's words, wrapped within 79 columns (factor names may
+    // make it long).
+    const std::string text = "Candidate runs: the " + std::to_string(c.count) + " level combinations of " +
+                             factors_of(design, c.shown) + ", numbered in standard order (" +
+                             factor_code(c.shown.empty() ? 0 : c.shown[0]) + " changes fastest).";
+    std::vector<std::string> words(1);
+    for (char ch : text) {
+      if (ch == ' ')
+        words.emplace_back();
+      else
+        words.back() += ch;
+    }
+    std::vector<const char *> items;
+    for (const std::string &w : words) items.push_back(w.c_str());
+    bprintf("  ");
+    toklist(items.data(), static_cast<int>(items.size()), 2, 79, bprintf, 1, nullptr);
+  } else {
     bprintf("  Candidate runs: the %d runs of %s, numbered in file order.\n", c.count, c.source.c_str());
+  }
   if (r.exhaustive) {
     bprintf("  Search: exhaustive, every one of the %s designs (a candidate may be chosen\n"
             "  more than once); the best design is certain.\n",
