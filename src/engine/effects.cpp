@@ -137,8 +137,10 @@ Patterns find_patterns(const Design &design) {
 // equal the sums over the patterns.
 class RunBits {
  public:
+  // The words of bits a column of `runs` runs takes.
+  static size_t words_for(int runs) { return (static_cast<size_t>(runs) + 63) / 64; }
   explicit RunBits(const Design &design)
-      : runs_(design.runs), words_((static_cast<size_t>(design.runs) + 63) / 64),
+      : runs_(design.runs), words_(words_for(design.runs)),
         bits_(words_ * static_cast<size_t>(design.analysed)) {
     for (int c = 0; c < design.analysed; c++)
       for (int r = 0; r < design.runs; r++)
@@ -174,8 +176,8 @@ class RunBits {
 // patterns do, or a look-up of a sum formed before; a table of many
 // replicated runs is summed by its patterns).
 std::optional<RunBits> run_bits(const Design &design, const Patterns &pats) {
-  const size_t words = (static_cast<size_t>(design.runs) + 63) / 64;
-  if (!design.two_level() || 4 * words > static_cast<size_t>(pats.count())) return std::nullopt;
+  if (!design.two_level() || 4 * RunBits::words_for(design.runs) > static_cast<size_t>(pats.count()))
+    return std::nullopt;
   return RunBits(design);
 }
 
@@ -404,11 +406,11 @@ class ModelFits {
   }
 
   // The cross product of the columns of design columns mu and mv over the
-  // runs (where there are no bits), sum w x_mu x_mv by patterns. As x_mu x_mv = x_(mu^mv) x_(mu&mv)^2,
-  // it is a sum over the patterns of w x_d s^2 with d = mu ^ mv and s = mu
-  // & mv, and in a design of -1 and 1 only s^2 is 1: the pairs of columns
-  // that differ in the same design columns share one sum (A with AB, B
-  // with ABC, ...), formed once.
+  // runs (where there are no bits), sum w x_mu x_mv by patterns. As
+  // x_mu x_mv = x_(mu^mv) x_(mu&mv)^2, it is a sum over the patterns of
+  // w x_d s^2 with d = mu ^ mv and s = mu & mv, and in a design of -1 and
+  // 1 only s^2 is 1: the pairs of columns that differ in the same design
+  // columns share one sum (A with AB, B with ABC, ...), formed once.
   double cross(uint64_t mu, uint64_t mv) {
     const uint64_t d = mu ^ mv, s = two_level_ ? 0 : mu & mv;
     const auto [at, added] = cross_.try_emplace(MaskPair{d, s}, 0.0);
@@ -487,7 +489,6 @@ double dot4(const double *u, const double *v, size_t n) {
   for (; p < n; p++) s0 += u[p] * v[p];
   return (s0 + s1) + (s2 + s3);
 }
-
 
 // The least-squares part: the largest model the design can fit, its
 // estimates, and Lenth's figures when they apply.
