@@ -28,16 +28,15 @@
 //                                              default analysis and Lenth's
 //                                              margins on the same experiments
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/analysis.h"
+#include "support/parallel.h"
 
 using namespace bayescreen;
 
@@ -225,7 +224,7 @@ struct EffectOutcome {
 // estimates, and by Lenth's ME and SME the share of active effects found
 // and of experiments with at least one false alarm.
 void study_effects(const std::vector<StudyDesign> &designs, const std::vector<Truth> &truths, int experiments,
-                   unsigned threads) {
+                   int threads) {
   printf("Effect estimates of the default analysis and Lenth's margins: %d experiments a cell,\n"
          "the same experiments as the factor tables (effects 2 beta, main effects only).\n"
          "cover: true effect within mean +- 2 SD; sign: active effects whose sign has\n"
@@ -240,42 +239,36 @@ void study_effects(const std::vector<StudyDesign> &designs, const std::vector<Tr
     for (size_t ti = 0; ti < truths.size(); ti++) {
       const Truth &truth = truths[ti];
       std::vector<EffectOutcome> outcomes(static_cast<size_t>(experiments));
-      std::atomic<int> next{0};
-      auto work = [&]() {
-        for (int e = next++; e < experiments; e = next++) {
-          const Experiment x = draw_experiment(sd, truth, di, ti, e);
-          AnalysisRequest request;
-          request.effects = true;
-          Settings settings = analysis_settings(kDefault, k);
-          settings.threads = 1;  // the experiments share the cores
-          const Results r = analyse(make_design(sd, x.y), settings, nullptr, request);
-          EffectOutcome &o = outcomes[static_cast<size_t>(e)];
-          o.lenth = r.effects->lenth.has_value();
-          for (const EffectEstimate &est : r.effects->effects) {
-            if (est.order() != 1) continue;
-            const size_t f = static_cast<size_t>(__builtin_ctzll(est.mask));
-            const double truth_effect = 2 * x.beta[f];
-            o.covered += std::fabs(est.mean - truth_effect) <= 2 * est.sd;
-            const double sign_right = truth_effect > 0 ? est.prob_positive : 1 - est.prob_positive;
-            o.sure_right += x.active[f] && sign_right >= 0.95;
-            o.se_post += (est.mean - truth_effect) * (est.mean - truth_effect);
-            o.se_ls += (est.least_squares - truth_effect) * (est.least_squares - truth_effect);
-            if (o.lenth) {
-              const double c = std::fabs(est.least_squares);
-              if (x.active[f]) {
-                o.me_found += c > r.effects->lenth->me;
-                o.sme_found += c > r.effects->lenth->sme;
-              } else {
-                o.me_alarm = o.me_alarm || c > r.effects->lenth->me;
-                o.sme_alarm = o.sme_alarm || c > r.effects->lenth->sme;
-              }
+      parallel_for(experiments, threads, [&](int e) {
+        const Experiment x = draw_experiment(sd, truth, di, ti, e);
+        AnalysisRequest request;
+        request.effects = true;
+        Settings settings = analysis_settings(kDefault, k);
+        settings.threads = 1;  // the experiments share the cores
+        const Results r = analyse(make_design(sd, x.y), settings, nullptr, request);
+        EffectOutcome &o = outcomes[static_cast<size_t>(e)];
+        o.lenth = r.effects->lenth.has_value();
+        for (const EffectEstimate &est : r.effects->effects) {
+          if (est.order() != 1) continue;
+          const size_t f = static_cast<size_t>(__builtin_ctzll(est.mask));
+          const double truth_effect = 2 * x.beta[f];
+          o.covered += std::fabs(est.mean - truth_effect) <= 2 * est.sd;
+          const double sign_right = truth_effect > 0 ? est.prob_positive : 1 - est.prob_positive;
+          o.sure_right += x.active[f] && sign_right >= 0.95;
+          o.se_post += (est.mean - truth_effect) * (est.mean - truth_effect);
+          o.se_ls += (est.least_squares - truth_effect) * (est.least_squares - truth_effect);
+          if (o.lenth) {
+            const double c = std::fabs(est.least_squares);
+            if (x.active[f]) {
+              o.me_found += c > r.effects->lenth->me;
+              o.sme_found += c > r.effects->lenth->sme;
+            } else {
+              o.me_alarm = o.me_alarm || c > r.effects->lenth->me;
+              o.sme_alarm = o.sme_alarm || c > r.effects->lenth->sme;
             }
           }
         }
-      };
-      std::vector<std::thread> pool;
-      for (unsigned t = 0; t < threads; t++) pool.emplace_back(work);
-      for (std::thread &t : pool) t.join();
+      });
 
       long covered = 0, sure = 0, me_found = 0, sme_found = 0, me_alarm = 0, sme_alarm = 0, with_lenth = 0;
       double se_post = 0, se_ls = 0;
@@ -338,7 +331,7 @@ int main(int argc, char **argv) {
   std::vector<Truth> truths;
   for (int k = 0; k <= 5; k++) truths.push_back({std::to_string(k) + " mains", k, false});
   truths.push_back({"2 mains + 2fi", 2, true});
-  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  const int threads = thread_count(0);
   if (effects) {
     study_effects(designs, truths, experiments, threads);
     return 0;
@@ -371,31 +364,25 @@ int main(int argc, char **argv) {
       const Truth &truth = truths[ti];
       std::vector<Outcome> outcomes(static_cast<size_t>(experiments) * kAnalyses);
       std::vector<int> nactive(static_cast<size_t>(experiments), 0);
-      std::atomic<int> next{0};
-      auto work = [&]() {
-        for (int e = next++; e < experiments; e = next++) {
-          const Experiment x = draw_experiment(sd, truth, di, ti, e);
-          const std::vector<bool> &active = x.active;
-          const std::vector<double> &y = x.y;
-          nactive[static_cast<size_t>(e)] = truth.mains;
-          const Design design = make_design(sd, y);
-          for (int a = 0; a < kAnalyses; a++) {
-            Settings s = analysis_settings(static_cast<Analysis>(a), k);
-            if (a == kRecommended && !enumerable) {
-              s.search.mode = SearchMode::Mcmc;
-              s.search.iterations = kStudyIterations;
-              s.threads = 1;  // the experiments share the cores
-            }
-            const Results r = analyse(design, s);
-            std::vector<double> post(static_cast<size_t>(k));
-            for (int f = 0; f < k; f++) post[static_cast<size_t>(f)] = r.weights[Weighting::PostProb].shares[static_cast<size_t>(f)];
-            outcomes[static_cast<size_t>(e) * kAnalyses + static_cast<size_t>(a)] = judge(post, active);
+      parallel_for(experiments, threads, [&](int e) {
+        const Experiment x = draw_experiment(sd, truth, di, ti, e);
+        const std::vector<bool> &active = x.active;
+        const std::vector<double> &y = x.y;
+        nactive[static_cast<size_t>(e)] = truth.mains;
+        const Design design = make_design(sd, y);
+        for (int a = 0; a < kAnalyses; a++) {
+          Settings s = analysis_settings(static_cast<Analysis>(a), k);
+          if (a == kRecommended && !enumerable) {
+            s.search.mode = SearchMode::Mcmc;
+            s.search.iterations = kStudyIterations;
+            s.threads = 1;  // the experiments share the cores
           }
+          const Results r = analyse(design, s);
+          std::vector<double> post(static_cast<size_t>(k));
+          for (int f = 0; f < k; f++) post[static_cast<size_t>(f)] = r.weights[Weighting::PostProb].shares[static_cast<size_t>(f)];
+          outcomes[static_cast<size_t>(e) * kAnalyses + static_cast<size_t>(a)] = judge(post, active);
         }
-      };
-      std::vector<std::thread> pool;
-      for (unsigned t = 0; t < threads; t++) pool.emplace_back(work);
-      for (std::thread &t : pool) t.join();
+      });
 
       printf("  %-14s", truth.name.c_str());
       for (int a = 0; a < kAnalyses; a++) {
