@@ -14,6 +14,7 @@
 #include "engine/priorgrid.h"
 #include "numeric/cholesky.h"
 #include "support/error.h"
+#include "support/helpers.h"
 #include "support/parallel.h"
 #include "support/showplaces.h"
 
@@ -462,25 +463,14 @@ std::vector<std::string> split(const char *text, char separator) {
 }  // namespace
 
 const char *parse_model_space(const char *text, EffectsPrior *prior) {
-  const std::string word(text);
-  if (word == "factors")
-    prior->kind = SpaceKind::Factors;
-  else if (word == "effects")
-    prior->kind = SpaceKind::Effects;
-  else
+  if (!choose_word(text, {{"factors", SpaceKind::Factors}, {"effects", SpaceKind::Effects}}, &prior->kind))
     return "the model space is factors or effects";
   return nullptr;
 }
 
 const char *parse_heredity(const char *text, EffectsPrior *prior) {
-  const std::string word(text);
-  if (word == "strong")
-    prior->heredity = Heredity::Strong;
-  else if (word == "weak")
-    prior->heredity = Heredity::Weak;
-  else if (word == "none")
-    prior->heredity = Heredity::None;
-  else
+  if (!choose_word(text, {{"strong", Heredity::Strong}, {"weak", Heredity::Weak}, {"none", Heredity::None}},
+                   &prior->heredity))
     return "the heredity is strong, weak or none";
   return nullptr;
 }

@@ -10,6 +10,7 @@
 #include "engine/effectcolumns.h"
 #include "numeric/cholesky.h"
 #include "support/error.h"
+#include "support/helpers.h"
 #include "support/parallel.h"
 #include "support/showplaces.h"
 #include "support/textbuf.h"
@@ -989,14 +990,8 @@ class FactorChain : public ChainBase<FactorChain> {
 }  // namespace
 
 const char *parse_search_mode(const char *text, SearchSettings *search) {
-  const std::string word(text);
-  if (word == "auto")
-    search->mode = SearchMode::Auto;
-  else if (word == "mcmc")
-    search->mode = SearchMode::Mcmc;
-  else if (word == "exact")
-    search->mode = SearchMode::Exact;
-  else
+  if (!choose_word(text, {{"auto", SearchMode::Auto}, {"mcmc", SearchMode::Mcmc}, {"exact", SearchMode::Exact}},
+                   &search->mode))
     return "the search is auto, mcmc or exact";
   return nullptr;
 }

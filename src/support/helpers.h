@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <utility>
 
 namespace bayescreen {
 
@@ -122,5 +125,16 @@ const char *boolyn(int f);
 const char *shownull(const char *s);
 // x * x.
 double square(double x);
+// The value paired with the word text is among choices (exact words, case
+// counting), into *out; false, *out untouched, when text is none of them.
+template <class T>
+bool choose_word(const char *text, std::initializer_list<std::pair<const char *, T>> choices, T *out) {
+  for (const auto &[word, value] : choices)
+    if (text != nullptr && std::strcmp(text, word) == 0) {
+      *out = value;
+      return true;
+    }
+  return false;
+}
 
 }  // namespace bayescreen
